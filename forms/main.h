@@ -1,0 +1,62 @@
+#pragma once
+// The main window: the three window buttons, the event log, the time-out timer, the settings
+// store and the program-wide state that the other windows share.
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "link/shell.h"
+#include "model/sessions.h"
+#include "ui/inistore.h"
+#include "ui/speedbutton.h"
+
+class TSettingsForm;
+class TSwitchForm;
+class TStatForm;
+class TCurLinksForm;
+
+constexpr int kStatSlots = 4;
+constexpr int kAsteriskLineLength = 98;
+
+class TMainForm : public QWidget, public Shell {
+    Q_OBJECT
+public:
+    // `iniPath` defaults to the file beside the executable; tests pass a file of their own.
+    explicit TMainForm(const QString& iniPath = IniStore::DefaultPath());
+    ~TMainForm() override;
+
+    // Shell
+    void logEvent(const QString& text) override;
+    void lockModuleSettings(bool lock) override;
+    void setBusy(bool busy) override;
+    void showReadConfig() override;
+    void reportError(const QString& text) override;
+
+    void SettingsButtonClick();
+    void ButtonStatClick();
+    void ButtonSwitchingClick();
+    void FormClose();
+
+    IniStore& RegIniFile() { return RegIniFile_; }
+
+    SpeedButton* SettingsButton;
+    SpeedButton* ButtonStat;
+    SpeedButton* ButtonSwitching;
+    QPlainTextEdit* Memo;
+    QTimer* Timer;
+    SessionTable Sessions;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    IniStore RegIniFile_;
+};
+
+extern TMainForm* MainForm;
+extern TSettingsForm* SettingsForm;
+extern TSwitchForm* SwitchForm;
+extern std::array<TStatForm*, kStatSlots> StatWindows;
+extern TCurLinksForm* CurLinksForm;

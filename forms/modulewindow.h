@@ -1,0 +1,39 @@
+#pragma once
+// What every window that talks to a module shares: its ReceiveBuffer, and the guarantee that
+// no answer and no time-out reaches it once it is gone.
+#include <QWidget>
+#include <map>
+
+#include "link/exchange.h"
+#include "link/pending.h"
+#include "link/protocol.h"
+
+class ModuleWindow : public QWidget, public AnswerTarget {
+    Q_OBJECT
+public:
+    explicit ModuleWindow(QWidget* parent);
+    ~ModuleWindow() override;
+
+    ReceiveBuffer& receiveBuffer() override { return ReceiveBuffer_; }
+
+protected:
+    // Binds one of this window's handlers; `flow` tells its exchanges and time-outs apart.
+    template <class W>
+    Continuation bind(int flow, void (W::*handler)(Sender)) {
+        W* self = static_cast<W*>(this);
+        return Continuation{this, flow, [self, handler](Sender s) { (self->*handler)(s); }};
+    }
+
+    // The usual send: on success registers the time-out and returns the empty text, otherwise
+    // returns the error text (the caller logs it, as each flow orders its own steps).
+    QString send(const QString& address, const QString& port, const Continuation& handler,
+                 int length);
+
+    // The exchange last started for a flow, while its answer is still to come.
+    ConnectionRef openExchange(int flow) const;
+
+    ReceiveBuffer ReceiveBuffer_{};
+
+private:
+    std::map<int, std::weak_ptr<TcpConnection>> lastExchange_;
+};

@@ -1,0 +1,109 @@
+#pragma once
+// The settings window: connect to a module, read its configuration, edit it and write it back.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <array>
+
+#include "forms/modulewindow.h"
+#include "model/sessions.h"
+#include "ui/optionlist.h"
+
+class TSettingsForm : public ModuleWindow {
+    Q_OBJECT
+public:
+    explicit TSettingsForm(QWidget* parent);
+    ~TSettingsForm() override;
+
+    WindowKind windowKind() const override { return WindowKind::Settings; }
+
+    // The three-entry handlers: the operator's click, the answer, the time-out.
+    void ButtonMuxConnectionClick(Sender sender);
+    void ButtonSetCurOptionsClick(Sender sender);
+
+    // Control-state helpers the main window drives.
+    void LockModuleSettings(bool lock);
+    void SetBusyControls(bool busy);
+    // Shows LastReadConfig (a configuration answer).
+    void ShowReadConfig();
+    // Fills OutgoingConfig from the window for a write; raises ConversionError.
+    void ComposeOutgoingConfig();
+    void selectPage(int index);
+
+    // Editing handlers, run for the operator's changes and for programmatic ones alike.
+    void CheckBoxSockClick(int session);  // 1..6
+    void CheckBoxSockAllClick();
+    void ComboBoxSocketsChange();
+    void EditDestinationIpChange();
+    void EditDestinationPortChange();
+    void EditLocalPortChange();
+    void ComboBoxTOSChange();
+    void EditTOSChange();
+    void KsPinStateListBoxParamClick(const QString& key, const QString& value);
+    void PageControl1Change();
+    void EditMuxIpChange();
+    void FormClose();
+
+    // The session selected in ComboBoxSockets (1..6), or 0.
+    int selectedSession() const;
+
+    int ConnectState = 0;  // 0 idle, 1 awaiting CmdConnect, 2 awaiting CmdReadConfig
+    int ApplyState = 0;    // 0 idle, 4 awaiting CmdWriteConfig
+
+    QPushButton* ButtonSetCurOptions;
+    QTabWidget* PageControl1;
+    QWidget* Vantor;
+    QWidget* Sockets;
+    QWidget* TabSheetSwitch;
+
+    QGroupBox* GroupBoxConnection;
+    QLineEdit* EditMuxIp;
+    QLineEdit* EditMuxPort;
+    QPushButton* ButtonMuxConnection;
+
+    QGroupBox* GroupBoxModuleSettings;
+    QLineEdit* EditLocalIp;
+    QLineEdit* EditLocalMac;
+    QLineEdit* EditSubnetwork;
+    QLineEdit* EditGateway;
+    QLineEdit* EditControlPort;
+
+    QGroupBox* GroupBoxSocketSelect;
+    std::array<QCheckBox*, 6> CheckBoxSock;  // CheckBoxSock1..CheckBoxSock6
+    QCheckBox* CheckBoxSockAll;
+
+    QLabel* LabelLocalIp;
+    QGroupBox* GroupBoxSettingsOptions;
+    QLineEdit* EditDestinationIp;
+    QLineEdit* EditDestinationPort;
+    QComboBox* ComboBoxSockets;
+    QLineEdit* EditLocalPort;
+    QGroupBox* GroupBoxTos;
+    QComboBox* ComboBoxTOS;
+    QLineEdit* EditTOS;
+
+    OptionList* KsPinStateListBox;
+
+    enum Flow { FlowConnect = 1, FlowApply = 2 };
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildVantorPage();
+    void buildSocketsPage();
+    void buildOptionsPage();
+    void connectHandlers();
+    void sendConnectStep(uint8_t type);
+    void addSessionEntry(int session);
+    void removeSessionEntries(int session);
+    SessionSettings* selectedRecord();
+};
+
+// The TOS presets of ComboBoxTOS after "Задано пользователем".
+extern const std::array<QString, 3> kTosPresetBits;

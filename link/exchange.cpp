@@ -1,0 +1,243 @@
+#include "link/exchange.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QMetaObject>
+#include <QPointer>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <thread>
+
+#include "link/codecs.h"
+#include "link/shell.h"
+
+TcpConnection* CurrentConnection = nullptr;
+int ConnectTimeoutMs = 3000;
+
+namespace {
+
+// Exchanges whose answer is still to come; GUI thread only.
+std::vector<std::weak_ptr<TcpConnection>> g_open;
+
+// Receive threads still running, so that a test or the end of the program can wait for them.
+std::mutex g_threadsLock;
+std::condition_variable g_threadsDone;
+int g_threadsRunning = 0;
+
+void CloseSocket(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// Waits for `events` on fd, retrying on EINTR with the time that remains. >0 ready, 0 time-out.
+int PollFor(int fd, short events, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        const int rc = ::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0)));
+        if (rc >= 0 || errno != EINTR) return rc;
+    }
+}
+
+QString Connect(TcpConnection& c, const QString& address, uint16_t port) {
+    c.remoteAddress.sin_family = AF_INET;
+    c.remoteAddress.sin_port = htons(port);
+    c.remoteAddress.sin_addr.s_addr = inet_addr(address.toLatin1().constData());
+    c.localAddress.sin_family = AF_INET;
+    c.localAddress.sin_addr.s_addr = htonl(INADDR_ANY);
+    c.localAddress.sin_port = htons(0);
+
+    c.socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (c.socket < 0) return NetError::Connect1;
+    if (::bind(c.socket, reinterpret_cast<sockaddr*>(&c.localAddress), sizeof c.localAddress) != 0) {
+        CloseSocket(c.socket);
+        return NetError::Connect2;
+    }
+    // The connect runs on the GUI thread: bound it, so that an unreachable module cannot
+    // freeze the window for the minutes the kernel would wait.
+    const int flags = ::fcntl(c.socket, F_GETFL);
+    ::fcntl(c.socket, F_SETFL, flags | O_NONBLOCK);
+    int rc = ::connect(c.socket, reinterpret_cast<sockaddr*>(&c.remoteAddress),
+                       sizeof c.remoteAddress);
+    if (rc != 0 && errno == EINPROGRESS) {
+        if (PollFor(c.socket, POLLOUT, ConnectTimeoutMs) > 0) {
+            int error = 0;
+            socklen_t len = sizeof error;
+            ::getsockopt(c.socket, SOL_SOCKET, SO_ERROR, &error, &len);
+            rc = error == 0 ? 0 : -1;
+        }
+    }
+    if (rc != 0) {
+        CloseSocket(c.socket);
+        return NetError::Connect3;
+    }
+    ::fcntl(c.socket, F_SETFL, flags);
+    return {};
+}
+
+bool SendAll(int fd, const uint8_t* data, int length) {
+    int sent = 0;
+    while (sent < length) {
+        const ssize_t n = ::send(fd, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        sent += static_cast<int>(n);
+    }
+    return true;
+}
+
+void Deliver(const ConnectionRef& c) {
+    // GUI thread. Interrupted is only ever set on this thread, so no lock is needed to read it.
+    if (c->Interrupted || c->delivered) return;
+    c->delivered = true;
+    if (c->receiveBuffer) {
+        c->receiveBuffer->fill(0);
+        std::copy_n(c->received.begin(), std::max(c->receivedLength, 0), c->receiveBuffer->begin());
+    }
+    const Handler handler = c->callback.handler;
+    RunGuarded([&] { handler(Sender::Answer); });
+}
+
+void ReceiveThread(ConnectionRef c) {
+    const int expected = AnswerLength(c->awaitedType);
+    int total = 0;
+    bool failed = false;
+    while (total < expected) {
+        const ssize_t n = ::recv(c->socket, c->received.data() + total,
+                                 static_cast<size_t>(kFrameBufferSize - total), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0) break;
+        total += static_cast<int>(n);
+        // An answer of another type (255 above all) is complete with what has come.
+        if (total >= kHeaderSize && c->received[1] != c->awaitedType) break;
+    }
+    {
+        std::lock_guard<std::mutex> guard(c->lock);
+        c->receivedLength = total > 0 ? total : (failed ? -1 : 0);
+        if (c->Interrupted) {
+            c->receiveStatus = ReceiveStatusText::Interrupted;
+        } else if (total > 0) {
+            c->receiveStatus = ReceiveStatusText::NewPacket;
+        } else {
+            c->receiveStatus = failed ? ReceiveStatusText::ReceiveError : ReceiveStatusText::ZeroLength;
+        }
+        ::shutdown(c->socket, SHUT_RDWR);
+        CloseSocket(c->socket);
+        // Posted under the lock: once the window has abandoned the exchange (time-out or
+        // destruction), nothing more is posted to it.
+        if (!c->Interrupted) {
+            QMetaObject::invokeMethod(c->callback.window, [c] { Deliver(c); },
+                                      Qt::QueuedConnection);
+        }
+    }
+    c.reset();
+    std::lock_guard<std::mutex> guard(g_threadsLock);
+    if (--g_threadsRunning == 0) g_threadsDone.notify_all();
+}
+
+void ForgetClosed() {
+    g_open.erase(std::remove_if(g_open.begin(), g_open.end(),
+                                [](const std::weak_ptr<TcpConnection>& w) {
+                                    const ConnectionRef c = w.lock();
+                                    return !c || c->Interrupted || c->delivered;
+                                }),
+                 g_open.end());
+}
+
+// Clears CurrentConnection on every way out of SendCommand.
+struct CurrentConnectionScope {
+    explicit CurrentConnectionScope(TcpConnection* c) { CurrentConnection = c; }
+    ~CurrentConnectionScope() { CurrentConnection = nullptr; }
+};
+
+}  // namespace
+
+QString SendCommand(const QString& address, const QString& port, Continuation callback,
+                    const uint8_t* data, int length, ReceiveBuffer& receiveBuffer,
+                    ConnectionRef* started) {
+    if (started) started->reset();
+    const int portNumber = TextToInt(port);  // raises before anything is opened
+
+    ConnectionRef c;
+    try {
+        c = std::make_shared<TcpConnection>();
+    } catch (const std::bad_alloc&) {
+        return NetError::CreateModule;
+    }
+    CurrentConnectionScope scope(c.get());
+    c->receiveStatus.clear();
+
+    const QString error = Connect(*c, address, static_cast<uint16_t>(portNumber));
+    if (!error.isEmpty()) return error;
+
+    if (!SendAll(c->socket, data, length)) {
+        CloseSocket(c->socket);
+        return NetError::Send;
+    }
+
+    c->callback = std::move(callback);
+    c->receiveBuffer = &receiveBuffer;
+    c->awaitedType = length >= kHeaderSize ? data[1] : 0;
+    {
+        std::lock_guard<std::mutex> guard(g_threadsLock);
+        ++g_threadsRunning;
+    }
+    try {
+        std::thread(ReceiveThread, c).detach();
+    } catch (const std::system_error&) {
+        {
+            std::lock_guard<std::mutex> guard(g_threadsLock);
+            if (--g_threadsRunning == 0) g_threadsDone.notify_all();
+        }
+        CloseSocket(c->socket);
+        LogEvent(NetError::Thread);
+        return NetError::Thread;
+    }
+    ForgetClosed();
+    g_open.push_back(c);
+    if (started) *started = c;
+    return {};
+}
+
+void AbandonExchange(const ConnectionRef& c) {
+    if (!c) return;
+    std::lock_guard<std::mutex> guard(c->lock);
+    if (c->delivered) return;
+    c->Interrupted = true;
+    // Wakes the blocked recv; only the receive thread closes the socket.
+    if (c->socket >= 0) ::shutdown(c->socket, SHUT_RDWR);
+}
+
+void AbandonExchanges(QObject* window) {
+    for (const auto& w : g_open) {
+        if (const ConnectionRef c = w.lock(); c && c->callback.window == window) {
+            AbandonExchange(c);
+        }
+    }
+    ForgetClosed();
+}
+
+int OpenExchangeCount() {
+    ForgetClosed();
+    return static_cast<int>(g_open.size());
+}
+
+bool WaitForReceiveThreads(int timeoutMs) {
+    std::unique_lock<std::mutex> guard(g_threadsLock);
+    return g_threadsDone.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                  [] { return g_threadsRunning == 0; });
+}

@@ -1,0 +1,77 @@
+#include "link/pending.h"
+
+#include "link/shell.h"
+
+std::array<PendingRequest, kPendingSlotCount> PendingRequests{};
+
+bool AddPendingRequest(const Continuation& handler, QObject* window, ConnectionRef connection) {
+    for (PendingRequest& slot : PendingRequests) {
+        if (slot.taken()) continue;
+        slot.handler = handler;
+        slot.window = window;
+        slot.connection = std::move(connection);
+        slot.countdown = kTimeoutCountdown;
+        return true;
+    }
+    return false;
+}
+
+namespace {
+void Free(PendingRequest& slot) {
+    slot.handler = {};
+    slot.window = nullptr;
+    slot.connection.reset();
+}
+}  // namespace
+
+bool RemovePendingRequest(QObject* window, int flow) {
+    for (PendingRequest& slot : PendingRequests) {
+        if (!slot.taken() || slot.window != window || slot.handler.flow != flow) continue;
+        AbandonExchange(slot.connection);
+        Free(slot);
+        return true;
+    }
+    return false;
+}
+
+int ReleasePendingRequests(QObject* window) {
+    int released = 0;
+    for (PendingRequest& slot : PendingRequests) {
+        if (slot.taken() && slot.window == window) {
+            Free(slot);
+            ++released;
+        }
+    }
+    return released;
+}
+
+void TimerTimeout() {
+    for (PendingRequest& slot : PendingRequests) {
+        if (!slot.handler.handler) continue;
+        if (!slot.window) {  // its window is gone: nobody is left to tell
+            Free(slot);
+            continue;
+        }
+        if (slot.countdown != 0) {
+            --slot.countdown;
+            continue;
+        }
+        // The answer is given up before the handler hears of it, so that it can never come late.
+        AbandonExchange(slot.connection);
+        const Handler handler = slot.handler.handler;
+        RunGuarded([&] { handler(Sender::Timeout); });
+    }
+}
+
+int PendingRequestCount() {
+    int n = 0;
+    for (const PendingRequest& slot : PendingRequests) n += slot.taken() ? 1 : 0;
+    return n;
+}
+
+bool HasPendingRequest(QObject* window, int flow) {
+    for (const PendingRequest& slot : PendingRequests) {
+        if (slot.taken() && slot.window == window && slot.handler.flow == flow) return true;
+    }
+    return false;
+}

@@ -1,0 +1,120 @@
+#include "link/protocol.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/shell.h"
+#include "model/configblock.h"
+#include "model/statblock.h"
+#include "model/switchblock.h"
+
+FrameBuffer RequestBuffer{};
+
+namespace {
+std::function<void()> g_configComposer;
+}
+
+void SetConfigComposer(std::function<void()> composer) { g_configComposer = std::move(composer); }
+
+int BuildRequest(uint8_t group, int32_t type) {
+    RequestBuffer.fill(0);
+    RequestBuffer[0] = group;
+    RequestBuffer[1] = static_cast<uint8_t>(type);
+    switch (type) {
+        case CmdWriteConfig:
+            if (g_configComposer) g_configComposer();
+            std::memcpy(&RequestBuffer[kHeaderSize], OutgoingConfig.data(), kConfigBlockSize);
+            return kHeaderSize + kConfigBlockSize;
+        case CmdWriteSwitching:
+            std::memcpy(&RequestBuffer[kHeaderSize], OutgoingSwitching.data(),
+                        kSwitchingBlockSize);
+            return kHeaderSize + kSwitchingBlockSize;
+        default:
+            return kHeaderSize;
+    }
+}
+
+int AnswerLength(uint8_t type) {
+    switch (type) {
+        case CmdReadConfig:
+            return kHeaderSize + kConfigBlockSize;
+        case CmdReadStatistics:
+            return kHeaderSize + kStatisticsBlockSize;
+        case CmdReadSwitching:
+            return kHeaderSize + kSnapshotSize;
+        default:
+            return kHeaderSize;
+    }
+}
+
+namespace {
+
+uint8_t ParseConfigAnswer(const ReceiveBuffer& buffer, uint8_t type) {
+    std::memcpy(LastReadConfig.data(), &buffer[kHeaderSize], kConfigBlockSize);
+    switch (type) {
+        case CmdConnect:
+            LockModuleSettings(false);
+            SetBusy(false);
+            LogEvent(QStringLiteral("Соединение с удаленным мультиплексором установлено"));
+            break;
+        case CmdReadConfig:
+            if (Shell* shell = CurrentShell()) shell->showReadConfig();
+            LockModuleSettings(false);
+            SetBusy(false);
+            LogEvent(QStringLiteral("Конфигурация считана"));
+            break;
+        case CmdWriteConfig:
+            LogEvent(QStringLiteral("Конфигурация установлена"));
+            LogEvent(QStringLiteral(
+                "Необходимо повторное соединение для продолжения работы с мультиплексором"));
+            SetBusy(false);
+            LockModuleSettings(true);
+            break;
+        case AnswerUnsupported:
+            LogEvent(QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!"));
+            LogEvent(QStringLiteral("Ошибочный ответ мультиплексора!"));
+            break;
+        default:
+            LogEvent(QStringLiteral("Ошибочный ответ мультиплексора!"));
+            break;
+    }
+    return type;
+}
+
+void ParseStatisticsAnswer(AnswerTarget& window, const ReceiveBuffer& buffer, uint8_t type) {
+    if (type == CmdReadStatistics) {
+        window.showStatistics(&buffer[kHeaderSize]);
+    } else if (type == CmdClearStatistics) {
+        LogEvent(QStringLiteral("Статистика сброшена"));
+    }
+    LockModuleSettings(false);
+    SetBusy(false);
+}
+
+void ParseSwitchingAnswer(const ReceiveBuffer& buffer, uint8_t type) {
+    if (type != CmdReadSwitching) return;
+    MuxSnapshot* target = CurrentMux == 0 ? &SnapshotA : CurrentMux == 1 ? &SnapshotB : nullptr;
+    if (target) std::memcpy(target->data(), &buffer[kHeaderSize], kSnapshotSize);
+}
+
+}  // namespace
+
+uint8_t ParseAnswer(AnswerTarget& window) {
+    const ReceiveBuffer& buffer = window.receiveBuffer();
+    const uint8_t group = buffer[0];
+    const uint8_t type = buffer[1];
+    switch (group) {
+        case GroupConfig:
+            ParseConfigAnswer(buffer, type);
+            break;
+        case GroupStatistics:
+            ParseStatisticsAnswer(window, buffer, type);
+            break;
+        case GroupSwitching:
+            ParseSwitchingAnswer(buffer, type);
+            break;
+        default:
+            break;
+    }
+    return type;
+}

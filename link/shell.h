@@ -1,0 +1,41 @@
+#pragma once
+// The few services of the application shell that the device link and the models call into
+// without knowing any window: the event log, the two control-state helpers, filling the
+// settings window from a read configuration, and the default error report.
+#include <QString>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+class Shell {
+public:
+    virtual ~Shell() = default;
+    virtual void logEvent(const QString& text) = 0;
+    virtual void lockModuleSettings(bool lock) = 0;
+    virtual void setBusy(bool busy) = 0;
+    // Group 1, type 2: show LastReadConfig in the settings window.
+    virtual void showReadConfig() = 0;
+    // The application-wide default error report.
+    virtual void reportError(const QString& text) = 0;
+};
+
+// The shell in charge; null until the main window (or a test) installs one.
+void SetShell(Shell* shell);
+Shell* CurrentShell();
+
+void LogEvent(const QString& text);
+void LockModuleSettings(bool lock);
+void SetBusy(bool busy);
+void ReportError(const QString& text);
+
+// A text that cannot become a number, address or bit string. Raised by the encoders and
+// shown by the default error report at the handler boundary.
+class ConversionError : public std::runtime_error {
+public:
+    explicit ConversionError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    QString text() const { return QString::fromStdString(what()); }
+};
+
+// Runs one event handler so that no exception leaves it: what escapes is shown by the
+// default error report and the program goes on.
+void RunGuarded(const std::function<void()>& handler);

@@ -1,0 +1,10 @@
+#include <QApplication>
+
+#include "forms/main.h"
+
+int main(int argc, char** argv) {
+    KestrelApplication app(argc, argv);
+    TMainForm form;
+    form.show();
+    return app.exec();
+}

@@ -1,0 +1,30 @@
+#pragma once
+// A grid of texts whose heading row and heading column are ordinary cells (row 0, column 0)
+// drawn as fixed headings. Cell (column c, row r) is item(r, c).
+#include <QColor>
+#include <QTableWidget>
+#include <functional>
+
+class StringGrid : public QTableWidget {
+    Q_OBJECT
+public:
+    StringGrid(const QString& name, int columns, int rows, QWidget* parent);
+
+    QString cellText(int column, int row) const;
+    void setCellText(int column, int row, const QString& text);
+    void setColumnWidths(const QList<int>& widths);
+    void setUniformSizes(int columnWidth, int rowHeight);
+
+    struct CellLook {
+        QColor color;  // invalid: the system's window-text colour
+        bool bold = false;
+    };
+    // Owner drawing: chooses colour and weight of a cell's text.
+    void setCellLook(std::function<CellLook(int column, int row, const QString& text)> look);
+    CellLook cellLook(int column, int row) const;
+
+    static constexpr int kTextInset = 2;  // text drawn this far right of and below the corner
+
+private:
+    std::function<CellLook(int, int, const QString&)> look_;
+};
