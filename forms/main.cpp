@@ -26,8 +26,8 @@ TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(ini
     setWindowTitle(QStringLiteral("Kestrel_1.06"));
     setFixedSize(417, 504);
 
-    SettingsButton = new SpeedButton(QStringLiteral("SettingsButton"),
-                                     QStringLiteral("Настройки"), true, this);
+    SettingsButton =
+        new SpeedButton(QStringLiteral("SettingsButton"), QStringLiteral("Настройки"), true, this);
     SettingsButton->setGeometry(8, 6, 89, 22);
     ButtonStat =
         new SpeedButton(QStringLiteral("ButtonStat"), QStringLiteral("Статистика"), false, this);
@@ -54,7 +54,8 @@ TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(ini
     SettingsForm = new TSettingsForm(this);
     // The settings window's pages are run through once so that every page has been set up by
     // its page-change handler and the first page is the one shown.
-    for (int page : {2, 1, 0, 2, 1, 0}) SettingsForm->selectPage(page);
+    for (int page : {2, 1, 0, 2, 1, 0})
+        SettingsForm->selectPage(page);
     LockModuleSettings(true);
     Sessions = {};
     SettingsForm->ApplyState = 0;
@@ -69,11 +70,14 @@ TMainForm::~TMainForm() {
     Timer->stop();
     // Child windows go first, while the shell they log to still exists.
     delete CurLinksForm;
-    for (TStatForm* w : StatWindows) delete w;
+    for (TStatForm* w : StatWindows)
+        delete w;
     delete SwitchForm;
     delete SettingsForm;
-    if (CurrentShell() == this) SetShell(nullptr);
-    if (MainForm == this) MainForm = nullptr;
+    if (CurrentShell() == this)
+        SetShell(nullptr);
+    if (MainForm == this)
+        MainForm = nullptr;
     WaitForReceiveThreads(1000);
 }
 
@@ -88,25 +92,31 @@ void TMainForm::logEvent(const QString& text) {
 }
 
 void TMainForm::lockModuleSettings(bool lock) {
-    if (SettingsForm) SettingsForm->LockModuleSettings(lock);
+    if (SettingsForm)
+        SettingsForm->LockModuleSettings(lock);
 }
 
 void TMainForm::setBusy(bool busy) {
-    if (SettingsForm) SettingsForm->SetBusyControls(busy);
+    if (SettingsForm)
+        SettingsForm->SetBusyControls(busy);
     if (SwitchForm) {
         SwitchForm->SwConnectButton->setEnabled(!busy);
         SwitchForm->SwResetButton->setEnabled(!busy);
     }
     for (TStatForm* w : StatWindows) {
-        if (w) w->RequestButton->setEnabled(!busy);
+        if (w)
+            w->RequestButton->setEnabled(!busy);
     }
 }
 
 void TMainForm::showReadConfig() {
-    if (SettingsForm) SettingsForm->ShowReadConfig();
+    if (SettingsForm)
+        SettingsForm->ShowReadConfig();
 }
 
-void TMainForm::reportError(const QString& text) { ShowErrorReport(text); }
+void TMainForm::reportError(const QString& text) {
+    ShowErrorReport(text);
+}
 
 void TMainForm::SettingsButtonClick() {
     if (SettingsButton->isChecked()) {
@@ -119,12 +129,13 @@ void TMainForm::SettingsButtonClick() {
 
 void TMainForm::ButtonStatClick() {
     for (int n = 0; n < kStatSlots; ++n) {
-        if (StatWindows[n]) continue;
+        if (StatWindows[n])
+            continue;
         auto* w = new TStatForm(n, this);
         StatWindows[n] = w;
-        w->EditStatPort->setText(RegIniFile_.ReadString(
-            QStringLiteral("Statistic"), QStringLiteral("MuxPort%1").arg(n),
-            QStringLiteral("65530")));
+        w->EditStatPort->setText(RegIniFile_.ReadString(QStringLiteral("Statistic"),
+                                                        QStringLiteral("MuxPort%1").arg(n),
+                                                        QStringLiteral("65530")));
         w->EditStatIp->setText(RegIniFile_.ReadString(QStringLiteral("Statistic"),
                                                       QStringLiteral("MuxIp%1").arg(n),
                                                       QStringLiteral("192.168.0.24")));
@@ -135,7 +146,8 @@ void TMainForm::ButtonStatClick() {
 
 void TMainForm::ButtonSwitchingClick() {
     if (!ButtonSwitching->isChecked()) {
-        if (SwitchForm) SwitchForm->close();
+        if (SwitchForm)
+            SwitchForm->close();
         return;
     }
     delete SwitchForm;  // the hidden one of start-up, or one left over
@@ -156,6 +168,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->accept();
     // Closing the main window ends the program, other windows included.
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w != this && w->isVisible()) w->hide();
+        if (w != this && w->isVisible())
+            w->hide();
     }
 }

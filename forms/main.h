@@ -22,7 +22,7 @@ constexpr int kAsteriskLineLength = 98;
 
 class TMainForm : public QWidget, public Shell {
     Q_OBJECT
-public:
+  public:
     // `iniPath` defaults to the file beside the executable; tests pass a file of their own.
     explicit TMainForm(const QString& iniPath = IniStore::DefaultPath());
     ~TMainForm() override;
@@ -48,10 +48,10 @@ public:
     QTimer* Timer;
     SessionTable Sessions;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     IniStore RegIniFile_;
 };
 

@@ -7,11 +7,11 @@ ModuleWindow::~ModuleWindow() {
     ReleasePendingRequests(this);
 }
 
-QString ModuleWindow::send(const QString& address, const QString& port,
-                           const Continuation& handler, int length) {
+QString ModuleWindow::send(const QString& address, const QString& port, const Continuation& handler,
+                           int length) {
     ConnectionRef started;
-    const QString error = SendCommand(address, port, handler, RequestBuffer.data(), length,
-                                      ReceiveBuffer_, &started);
+    const QString error =
+        SendCommand(address, port, handler, RequestBuffer.data(), length, ReceiveBuffer_, &started);
     if (error.isEmpty()) {
         AddPendingRequest(handler, this, started);
         lastExchange_[handler.flow] = started;

@@ -10,13 +10,13 @@
 
 class ModuleWindow : public QWidget, public AnswerTarget {
     Q_OBJECT
-public:
+  public:
     explicit ModuleWindow(QWidget* parent);
     ~ModuleWindow() override;
 
     ReceiveBuffer& receiveBuffer() override { return ReceiveBuffer_; }
 
-protected:
+  protected:
     // Binds one of this window's handlers; `flow` tells its exchanges and time-outs apart.
     template <class W>
     Continuation bind(int flow, void (W::*handler)(Sender)) {
@@ -34,6 +34,6 @@ protected:
 
     ReceiveBuffer ReceiveBuffer_{};
 
-private:
+  private:
     std::map<int, std::weak_ptr<TcpConnection>> lastExchange_;
 };

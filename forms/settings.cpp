@@ -11,8 +11,7 @@
 #include "link/shell.h"
 #include "model/configcodec.h"
 
-const std::array<QString, 3> kTosPresetBits{QStringLiteral("00000000"),
-                                            QStringLiteral("10110000"),
+const std::array<QString, 3> kTosPresetBits{QStringLiteral("00000000"), QStringLiteral("10110000"),
                                             QStringLiteral("10111000")};
 
 namespace {
@@ -41,8 +40,7 @@ TSettingsForm::TSettingsForm(QWidget* parent) : ModuleWindow(parent) {
     setWindowTitle(QStringLiteral("Настройки"));
 
     auto* outer = new QVBoxLayout(this);
-    ButtonSetCurOptions =
-        new QPushButton(QStringLiteral("Установить текущую конфигурацию"), this);
+    ButtonSetCurOptions = new QPushButton(QStringLiteral("Установить текущую конфигурацию"), this);
     ButtonSetCurOptions->setObjectName(QStringLiteral("ButtonSetCurOptions"));
     outer->addWidget(ButtonSetCurOptions);
 
@@ -61,10 +59,10 @@ TSettingsForm::TSettingsForm(QWidget* parent) : ModuleWindow(parent) {
     EditMuxIp->setText(store ? store->ReadString(QStringLiteral("ConnectionSettings"),
                                                  QStringLiteral("MuxIp"), QString())
                              : QString());
-    EditMuxPort->setText(store ? store->ReadString(QStringLiteral("ConnectionSettings"),
-                                                   QStringLiteral("MuxPort"),
-                                                   QStringLiteral("65530"))
-                               : QStringLiteral("65530"));
+    EditMuxPort->setText(store
+                             ? store->ReadString(QStringLiteral("ConnectionSettings"),
+                                                 QStringLiteral("MuxPort"), QStringLiteral("65530"))
+                             : QStringLiteral("65530"));
     LabelLocalIp->setText(EditMuxIp->text());
     ConnectState = 0;
     connectHandlers();
@@ -73,7 +71,8 @@ TSettingsForm::TSettingsForm(QWidget* parent) : ModuleWindow(parent) {
 
 TSettingsForm::~TSettingsForm() {
     SetConfigComposer({});
-    if (SettingsForm == this) SettingsForm = nullptr;
+    if (SettingsForm == this)
+        SettingsForm = nullptr;
 }
 
 void TSettingsForm::buildVantorPage() {
@@ -82,16 +81,16 @@ void TSettingsForm::buildVantorPage() {
     PageControl1->addTab(Vantor, QStringLiteral("Kestrel"));
     auto* page = new QVBoxLayout(Vantor);
 
-    GroupBoxConnection = NewGroup(QStringLiteral("GroupBoxConnection"),
-                                  QStringLiteral("Подключение к удаленному мультиплексору:"),
-                                  Vantor);
+    GroupBoxConnection =
+        NewGroup(QStringLiteral("GroupBoxConnection"),
+                 QStringLiteral("Подключение к удаленному мультиплексору:"), Vantor);
     auto* conn = new QGridLayout(GroupBoxConnection);
     EditMuxIp = NewEdit(QStringLiteral("EditMuxIp"), GroupBoxConnection);
     EditMuxPort = NewEdit(QStringLiteral("EditMuxPort"), GroupBoxConnection);
     ButtonMuxConnection = new QPushButton(QStringLiteral("Соединиться"), GroupBoxConnection);
     ButtonMuxConnection->setObjectName(QStringLiteral("ButtonMuxConnection"));
-    conn->addWidget(new QLabel(QStringLiteral("IP-адрес мультиплексора:"), GroupBoxConnection),
-                    0, 0);
+    conn->addWidget(new QLabel(QStringLiteral("IP-адрес мультиплексора:"), GroupBoxConnection), 0,
+                    0);
     conn->addWidget(EditMuxIp, 0, 1);
     conn->addWidget(new QLabel(QStringLiteral("Номер порта(TCP):"), GroupBoxConnection), 1, 0);
     conn->addWidget(EditMuxPort, 1, 1);
@@ -180,12 +179,13 @@ void TSettingsForm::buildOptionsPage() {
     TabSheetSwitch->setObjectName(QStringLiteral("TabSheetSwitch"));
     PageControl1->addTab(TabSheetSwitch, QStringLiteral("Прочее"));
     auto* page = new QVBoxLayout(TabSheetSwitch);
-    KsPinStateListBox = new OptionList(QStringLiteral("KsPinStateListBox"),
-                                       QStringLiteral("Параметр:"), QStringLiteral("Значение:"),
-                                       TabSheetSwitch);
+    KsPinStateListBox =
+        new OptionList(QStringLiteral("KsPinStateListBox"), QStringLiteral("Параметр:"),
+                       QStringLiteral("Значение:"), TabSheetSwitch);
     const auto& o = Options();
     for (int k = 0; k < kOptionCount; ++k) {
-        if (k == 4) KsPinStateListBox->addEmptyRow();
+        if (k == 4)
+            KsPinStateListBox->addEmptyRow();
         KsPinStateListBox->addRow(o[k].label, o[k].key, o[k].clearText);
     }
     page->addWidget(KsPinStateListBox);
@@ -225,23 +225,27 @@ void TSettingsForm::connectHandlers() {
     connect(EditMuxIp, &QLineEdit::textChanged, this, guarded([this] { EditMuxIpChange(); }));
 }
 
-void TSettingsForm::selectPage(int index) { PageControl1->setCurrentIndex(index); }
+void TSettingsForm::selectPage(int index) {
+    PageControl1->setCurrentIndex(index);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Connect and read
 
 void TSettingsForm::sendConnectStep(uint8_t type) {
     const int length = BuildRequest(GroupConfig, type);
-    const QString error =
-        send(EditMuxIp->text(), EditMuxPort->text(), bind(FlowConnect, &TSettingsForm::ButtonMuxConnectionClick), length);
+    const QString error = send(EditMuxIp->text(), EditMuxPort->text(),
+                               bind(FlowConnect, &TSettingsForm::ButtonMuxConnectionClick), length);
     if (!error.isEmpty()) {
         LogEvent(error);
-        if (type == CmdReadConfig) SetBusy(false);
+        if (type == CmdReadConfig)
+            SetBusy(false);
         ConnectState = 0;
         return;
     }
     ConnectState = type;
-    if (type == CmdConnect) SetBusy(true);
+    if (type == CmdConnect)
+        SetBusy(true);
 }
 
 void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
@@ -258,7 +262,8 @@ void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
     }
     // A press while an answer is awaited is not an answer: the answer comes by itself.
     const bool isAnswer = sender == Sender::Answer;
-    if ((ConnectState != 0) != isAnswer) return;
+    if ((ConnectState != 0) != isAnswer)
+        return;
 
     ::LockModuleSettings(true);
     switch (ConnectState) {
@@ -267,7 +272,8 @@ void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
                 LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
                 return;
             }
-            if (CheckMuxAddress(EditMuxIp->text(), EditMuxPort->text())) return;
+            if (CheckMuxAddress(EditMuxIp->text(), EditMuxPort->text()))
+                return;
             sendConnectStep(CmdConnect);
             break;
         case 1:
@@ -310,19 +316,21 @@ void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
         return;
     }
     const bool isAnswer = sender == Sender::Answer;
-    if ((ApplyState != 0) != isAnswer) return;
+    if ((ApplyState != 0) != isAnswer)
+        return;
 
     if (ApplyState == 0) {
         if (CurrentConnection) {
             LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
             return;
         }
-        if (CheckMuxAddress(EditMuxIp->text(), EditMuxPort->text())) return;
+        if (CheckMuxAddress(EditMuxIp->text(), EditMuxPort->text()))
+            return;
         // A text that does not convert raises here, before anything is sent.
         const int length = BuildRequest(GroupConfig, CmdWriteConfig);
-        const QString error = send(EditMuxIp->text(), EditMuxPort->text(),
-                                   bind(FlowApply, &TSettingsForm::ButtonSetCurOptionsClick),
-                                   length);
+        const QString error =
+            send(EditMuxIp->text(), EditMuxPort->text(),
+                 bind(FlowApply, &TSettingsForm::ButtonSetCurOptionsClick), length);
         if (!error.isEmpty()) {
             LogEvent(error);
             ::SetBusy(false);
@@ -352,7 +360,8 @@ void TSettingsForm::LockModuleSettings(bool lock) {
              {GroupBoxModuleSettings, GroupBoxSocketSelect, GroupBoxSettingsOptions, GroupBoxTos})
             g->setEnabled(true);
         KsPinStateListBox->show();
-        for (QLineEdit* e : {EditLocalIp, EditLocalMac, EditSubnetwork, EditGateway, EditControlPort})
+        for (QLineEdit* e :
+             {EditLocalIp, EditLocalMac, EditSubnetwork, EditGateway, EditControlPort})
             e->update();
         return;
     }
@@ -375,7 +384,8 @@ void TSettingsForm::LockModuleSettings(bool lock) {
     ComboBoxTOS->update();
     EditTOS->clear();
     EditTOS->update();
-    for (QCheckBox* box : CheckBoxSock) box->setChecked(false);
+    for (QCheckBox* box : CheckBoxSock)
+        box->setChecked(false);
 }
 
 void TSettingsForm::SetBusyControls(bool busy) {
@@ -406,13 +416,15 @@ void TSettingsForm::ShowReadConfig() {
         record.DestinationIp = s.destinationIp;
         record.LocalPort = s.localPort;
         record.DestinationPort = s.destinationPort;
-        if (s.selected) record.Tos = s.tos;
+        if (s.selected)
+            record.Tos = s.tos;
     }
     AdoptReadConfig(LastReadConfig, OutgoingConfig);
     for (int k = 0; k < kOptionCount; ++k) {
         KsPinStateListBox->setValue(Options()[k].key, d.optionValues[k]);
     }
-    if (PageControl1->currentIndex() == 1) PageControl1Change();
+    if (PageControl1->currentIndex() == 1)
+        PageControl1Change();
 }
 
 void TSettingsForm::ComposeOutgoingConfig() {
@@ -449,7 +461,8 @@ void TSettingsForm::addSessionEntry(int session) {
                                  : QString();
     const QString shown = ComboBoxSockets->currentText();
     int at = 0;
-    while (at < ComboBoxSockets->count() && ComboBoxSockets->itemText(at) < text) ++at;
+    while (at < ComboBoxSockets->count() && ComboBoxSockets->itemText(at) < text)
+        ++at;
     ComboBoxSockets->insertItem(at, text);
     // Adding an entry selects nothing by itself.
     ComboBoxSockets->setCurrentIndex(selected.isEmpty() ? -1 : ComboBoxSockets->findText(selected));
@@ -460,7 +473,8 @@ void TSettingsForm::removeSessionEntries(int session) {
     const QString text = QString::number(session);
     const bool wasSelected = selectedSession() == session;
     for (int i = ComboBoxSockets->count() - 1; i >= 0; --i) {
-        if (ComboBoxSockets->itemText(i) == text) ComboBoxSockets->removeItem(i);
+        if (ComboBoxSockets->itemText(i) == text)
+            ComboBoxSockets->removeItem(i);
     }
     if (wasSelected) {
         ComboBoxSockets->setCurrentIndex(-1);
@@ -475,7 +489,8 @@ void TSettingsForm::CheckBoxSockClick(int session) {
         record.Enabled = 1;
         return;
     }
-    if (ComboBoxSockets->count() == 0) return;
+    if (ComboBoxSockets->count() == 0)
+        return;
     removeSessionEntries(session);
     record.Enabled = 0;
     if (session == 6) {
@@ -488,12 +503,14 @@ void TSettingsForm::CheckBoxSockClick(int session) {
 
 void TSettingsForm::CheckBoxSockAllClick() {
     const bool ticked = CheckBoxSockAll->isChecked();
-    for (QCheckBox* box : CheckBoxSock) box->setChecked(ticked);
+    for (QCheckBox* box : CheckBoxSock)
+        box->setChecked(ticked);
     if (!ticked) {
         ComboBoxSockets->clear();
         ComboBoxSockets->setEditText(QString());
     }
-    for (SessionSettings& record : Sessions()) record.Enabled = ticked ? 1 : 0;
+    for (SessionSettings& record : Sessions())
+        record.Enabled = ticked ? 1 : 0;
 }
 
 void TSettingsForm::ComboBoxSocketsChange() {
@@ -505,7 +522,8 @@ void TSettingsForm::ComboBoxSocketsChange() {
         ComboBoxSockets->setEditText(typed);
         return;
     }
-    if (ComboBoxSockets->currentIndex() != index) ComboBoxSockets->setCurrentIndex(index);
+    if (ComboBoxSockets->currentIndex() != index)
+        ComboBoxSockets->setCurrentIndex(index);
     const SessionSettings record = *selectedRecord();
     EditDestinationIp->setText(record.DestinationIp);
     EditLocalPort->setText(record.LocalPort);
@@ -515,24 +533,29 @@ void TSettingsForm::ComboBoxSocketsChange() {
 }
 
 void TSettingsForm::EditDestinationIpChange() {
-    if (SessionSettings* r = selectedRecord()) r->DestinationIp = EditDestinationIp->text();
+    if (SessionSettings* r = selectedRecord())
+        r->DestinationIp = EditDestinationIp->text();
 }
 
 void TSettingsForm::EditDestinationPortChange() {
-    if (SessionSettings* r = selectedRecord()) r->DestinationPort = EditDestinationPort->text();
+    if (SessionSettings* r = selectedRecord())
+        r->DestinationPort = EditDestinationPort->text();
 }
 
 void TSettingsForm::EditLocalPortChange() {
-    if (SessionSettings* r = selectedRecord()) r->LocalPort = EditLocalPort->text();
+    if (SessionSettings* r = selectedRecord())
+        r->LocalPort = EditLocalPort->text();
 }
 
 void TSettingsForm::ComboBoxTOSChange() {
     const int index = ComboBoxTOS->currentIndex();
     if (index == 0) {
-        if (!EditTOS->text().isEmpty()) EditTOS->setText(QString());
+        if (!EditTOS->text().isEmpty())
+            EditTOS->setText(QString());
     } else if (index >= 1 && index <= 3) {
         const QString& bits = kTosPresetBits[index - 1];
-        if (EditTOS->text() != bits) EditTOS->setText(bits);
+        if (EditTOS->text() != bits)
+            EditTOS->setText(bits);
     }
 }
 
@@ -540,15 +563,19 @@ void TSettingsForm::EditTOSChange() {
     const QString text = EditTOS->text();
     int index = 0;
     for (int k = 0; k < 3; ++k) {
-        if (text == kTosPresetBits[k]) index = k + 1;
+        if (text == kTosPresetBits[k])
+            index = k + 1;
     }
-    if (ComboBoxTOS->currentIndex() != index) ComboBoxTOS->setCurrentIndex(index);
-    if (SessionSettings* r = selectedRecord()) r->Tos = text;
+    if (ComboBoxTOS->currentIndex() != index)
+        ComboBoxTOS->setCurrentIndex(index);
+    if (SessionSettings* r = selectedRecord())
+        r->Tos = text;
 }
 
 void TSettingsForm::KsPinStateListBoxParamClick(const QString& key, const QString& value) {
     for (const OptionInfo& o : Options()) {
-        if (o.key != key) continue;
+        if (o.key != key)
+            continue;
         if (value == o.setText) {
             KsPinStateListBox->setValue(key, o.clearText);
         } else if (value == o.clearText) {
@@ -558,7 +585,8 @@ void TSettingsForm::KsPinStateListBoxParamClick(const QString& key, const QStrin
 }
 
 void TSettingsForm::PageControl1Change() {
-    if (PageControl1->currentIndex() != 1) return;
+    if (PageControl1->currentIndex() != 1)
+        return;
     if (ComboBoxSockets->count() > 0) {
         ComboBoxSockets->setCurrentIndex(0);
         ComboBoxSocketsChange();
@@ -575,13 +603,16 @@ void TSettingsForm::PageControl1Change() {
     }
 }
 
-void TSettingsForm::EditMuxIpChange() { LabelLocalIp->setText(EditMuxIp->text()); }
+void TSettingsForm::EditMuxIpChange() {
+    LabelLocalIp->setText(EditMuxIp->text());
+}
 
 // ---------------------------------------------------------------------------------------------
 // Closing only hides: the window lives for the whole run.
 
 void TSettingsForm::FormClose() {
-    if (MainForm && MainForm->SettingsButton->isChecked()) MainForm->SettingsButton->setChecked(false);
+    if (MainForm && MainForm->SettingsButton->isChecked())
+        MainForm->SettingsButton->setChecked(false);
     // No time-out is reported for a request of a hidden window; its answer is still taken.
     ReleasePendingRequests(this);
 }

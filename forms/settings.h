@@ -15,7 +15,7 @@
 
 class TSettingsForm : public ModuleWindow {
     Q_OBJECT
-public:
+  public:
     explicit TSettingsForm(QWidget* parent);
     ~TSettingsForm() override;
 
@@ -90,11 +90,11 @@ public:
 
     enum Flow { FlowConnect = 1, FlowApply = 2 };
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void buildVantorPage();
     void buildSocketsPage();
     void buildOptionsPage();

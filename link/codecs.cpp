@@ -7,9 +7,11 @@
 namespace {
 
 bool IsDecimal(const QString& text) {
-    if (text.isEmpty()) return false;
+    if (text.isEmpty())
+        return false;
     for (QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
     }
     return true;
 }
@@ -17,21 +19,25 @@ bool IsDecimal(const QString& text) {
 // Plain decimal digits with a value up to `limit`, or -1.
 int DecimalUpTo(const QString& text, int limit) {
     // More than six digits cannot be below any limit used here and would overflow.
-    if (!IsDecimal(text) || text.size() > 6) return -1;
+    if (!IsDecimal(text) || text.size() > 6)
+        return -1;
     const int value = text.toInt();
     return value <= limit ? value : -1;
 }
 
 bool ParseIp(const QString& text, uint8_t* out) {
     const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4) return false;
+    if (parts.size() != 4)
+        return false;
     uint8_t bytes[4];
     for (int i = 0; i < 4; ++i) {
         const int v = DecimalUpTo(parts[i], 255);
-        if (v < 0) return false;
+        if (v < 0)
+            return false;
         bytes[i] = static_cast<uint8_t>(v);
     }
-    if (out) std::copy(bytes, bytes + 4, out);
+    if (out)
+        std::copy(bytes, bytes + 4, out);
     return true;
 }
 
@@ -58,7 +64,8 @@ void MacTextToBytes(const QString& text, uint8_t* out) {
         bool ok = false;
         const uint value = part.toUInt(&ok, 16);
         good = ok && part.size() >= 1 && part.size() <= 2 && !part.startsWith(QLatin1Char('+'));
-        for (QChar c : part) good = good && QStringLiteral("0123456789abcdefABCDEF").contains(c);
+        for (QChar c : part)
+            good = good && QStringLiteral("0123456789abcdefABCDEF").contains(c);
         bytes[i] = static_cast<uint8_t>(value);
     }
     if (!good) {
@@ -87,16 +94,20 @@ int TextToInt(const QString& text) {
     return value;
 }
 
-QString WordToText(uint16_t value) { return QString::number(value); }
+QString WordToText(uint16_t value) {
+    return QString::number(value);
+}
 
 uint16_t BitsTextToByte(const QString& text) {
-    if (text.isEmpty()) return 0;
+    if (text.isEmpty())
+        return 0;
     bool good = text.size() == 8;
     uint16_t value = 0;
     for (int k = 0; good && k < 8; ++k) {
         const QChar c = text[7 - k];
         good = c == QLatin1Char('0') || c == QLatin1Char('1');
-        if (c == QLatin1Char('1')) value |= static_cast<uint16_t>(1u << k);
+        if (c == QLatin1Char('1'))
+            value |= static_cast<uint16_t>(1u << k);
     }
     if (!good) {
         throw ConversionError(
@@ -114,7 +125,9 @@ QString ByteToBitsText(uint16_t value) {
     return text;
 }
 
-bool IsBadIpText(const QString& text) { return !ParseIp(text, nullptr); }
+bool IsBadIpText(const QString& text) {
+    return !ParseIp(text, nullptr);
+}
 
 int ParsePortText(const QString& text) {
     const int value = DecimalUpTo(text, 65535);

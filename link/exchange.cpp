@@ -32,7 +32,8 @@ std::condition_variable g_threadsDone;
 int g_threadsRunning = 0;
 
 void CloseSocket(int& fd) {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     fd = -1;
 }
 
@@ -45,7 +46,8 @@ int PollFor(int fd, short events, int timeoutMs) {
                               deadline - std::chrono::steady_clock::now())
                               .count();
         const int rc = ::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0)));
-        if (rc >= 0 || errno != EINTR) return rc;
+        if (rc >= 0 || errno != EINTR)
+            return rc;
     }
 }
 
@@ -58,8 +60,10 @@ QString Connect(TcpConnection& c, const QString& address, uint16_t port) {
     c.localAddress.sin_port = htons(0);
 
     c.socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (c.socket < 0) return NetError::Connect1;
-    if (::bind(c.socket, reinterpret_cast<sockaddr*>(&c.localAddress), sizeof c.localAddress) != 0) {
+    if (c.socket < 0)
+        return NetError::Connect1;
+    if (::bind(c.socket, reinterpret_cast<sockaddr*>(&c.localAddress), sizeof c.localAddress) !=
+        0) {
         CloseSocket(c.socket);
         return NetError::Connect2;
     }
@@ -67,8 +71,8 @@ QString Connect(TcpConnection& c, const QString& address, uint16_t port) {
     // freeze the window for the minutes the kernel would wait.
     const int flags = ::fcntl(c.socket, F_GETFL);
     ::fcntl(c.socket, F_SETFL, flags | O_NONBLOCK);
-    int rc = ::connect(c.socket, reinterpret_cast<sockaddr*>(&c.remoteAddress),
-                       sizeof c.remoteAddress);
+    int rc =
+        ::connect(c.socket, reinterpret_cast<sockaddr*>(&c.remoteAddress), sizeof c.remoteAddress);
     if (rc != 0 && errno == EINPROGRESS) {
         if (PollFor(c.socket, POLLOUT, ConnectTimeoutMs) > 0) {
             int error = 0;
@@ -89,8 +93,10 @@ bool SendAll(int fd, const uint8_t* data, int length) {
     int sent = 0;
     while (sent < length) {
         const ssize_t n = ::send(fd, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         sent += static_cast<int>(n);
     }
     return true;
@@ -98,7 +104,8 @@ bool SendAll(int fd, const uint8_t* data, int length) {
 
 void Deliver(const ConnectionRef& c) {
     // GUI thread. Interrupted is only ever set on this thread, so no lock is needed to read it.
-    if (c->Interrupted || c->delivered) return;
+    if (c->Interrupted || c->delivered)
+        return;
     c->delivered = true;
     if (c->receiveBuffer) {
         c->receiveBuffer->fill(0);
@@ -115,15 +122,18 @@ void ReceiveThread(ConnectionRef c) {
     while (total < expected) {
         const ssize_t n = ::recv(c->socket, c->received.data() + total,
                                  static_cast<size_t>(kFrameBufferSize - total), 0);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0) {
             failed = true;
             break;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         total += static_cast<int>(n);
         // An answer of another type (255 above all) is complete with what has come.
-        if (total >= kHeaderSize && c->received[1] != c->awaitedType) break;
+        if (total >= kHeaderSize && c->received[1] != c->awaitedType)
+            break;
     }
     {
         std::lock_guard<std::mutex> guard(c->lock);
@@ -133,20 +143,22 @@ void ReceiveThread(ConnectionRef c) {
         } else if (total > 0) {
             c->receiveStatus = ReceiveStatusText::NewPacket;
         } else {
-            c->receiveStatus = failed ? ReceiveStatusText::ReceiveError : ReceiveStatusText::ZeroLength;
+            c->receiveStatus =
+                failed ? ReceiveStatusText::ReceiveError : ReceiveStatusText::ZeroLength;
         }
         ::shutdown(c->socket, SHUT_RDWR);
         CloseSocket(c->socket);
         // Posted under the lock: once the window has abandoned the exchange (time-out or
         // destruction), nothing more is posted to it.
         if (!c->Interrupted) {
-            QMetaObject::invokeMethod(c->callback.window, [c] { Deliver(c); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                c->callback.window, [c] { Deliver(c); }, Qt::QueuedConnection);
         }
     }
     c.reset();
     std::lock_guard<std::mutex> guard(g_threadsLock);
-    if (--g_threadsRunning == 0) g_threadsDone.notify_all();
+    if (--g_threadsRunning == 0)
+        g_threadsDone.notify_all();
 }
 
 void ForgetClosed() {
@@ -169,7 +181,8 @@ struct CurrentConnectionScope {
 QString SendCommand(const QString& address, const QString& port, Continuation callback,
                     const uint8_t* data, int length, ReceiveBuffer& receiveBuffer,
                     ConnectionRef* started) {
-    if (started) started->reset();
+    if (started)
+        started->reset();
     const int portNumber = TextToInt(port);  // raises before anything is opened
 
     ConnectionRef c;
@@ -182,7 +195,8 @@ QString SendCommand(const QString& address, const QString& port, Continuation ca
     c->receiveStatus.clear();
 
     const QString error = Connect(*c, address, static_cast<uint16_t>(portNumber));
-    if (!error.isEmpty()) return error;
+    if (!error.isEmpty())
+        return error;
 
     if (!SendAll(c->socket, data, length)) {
         CloseSocket(c->socket);
@@ -201,7 +215,8 @@ QString SendCommand(const QString& address, const QString& port, Continuation ca
     } catch (const std::system_error&) {
         {
             std::lock_guard<std::mutex> guard(g_threadsLock);
-            if (--g_threadsRunning == 0) g_threadsDone.notify_all();
+            if (--g_threadsRunning == 0)
+                g_threadsDone.notify_all();
         }
         CloseSocket(c->socket);
         LogEvent(NetError::Thread);
@@ -209,17 +224,21 @@ QString SendCommand(const QString& address, const QString& port, Continuation ca
     }
     ForgetClosed();
     g_open.push_back(c);
-    if (started) *started = c;
+    if (started)
+        *started = c;
     return {};
 }
 
 void AbandonExchange(const ConnectionRef& c) {
-    if (!c) return;
+    if (!c)
+        return;
     std::lock_guard<std::mutex> guard(c->lock);
-    if (c->delivered) return;
+    if (c->delivered)
+        return;
     c->Interrupted = true;
     // Wakes the blocked recv; only the receive thread closes the socket.
-    if (c->socket >= 0) ::shutdown(c->socket, SHUT_RDWR);
+    if (c->socket >= 0)
+        ::shutdown(c->socket, SHUT_RDWR);
 }
 
 void AbandonExchanges(QObject* window) {

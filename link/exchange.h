@@ -40,16 +40,16 @@ inline const QString Interrupted = QStringLiteral("Поток прерван");
 struct TcpConnection {
     sockaddr_in localAddress{};
     sockaddr_in remoteAddress{};
-    int receivedLength = 0;           // bytes of the answer, 0 when closed at once, -1 on error
+    int receivedLength = 0;  // bytes of the answer, 0 when closed at once, -1 on error
     ReceiveBuffer* receiveBuffer = nullptr;  // the window's; written only on the GUI thread
     int socket = -1;
-    bool Interrupted = false;         // abandoned: no delivery, the thread ends on its own
+    bool Interrupted = false;  // abandoned: no delivery, the thread ends on its own
     Continuation callback;
     QString receiveStatus;
     uint8_t awaitedType = 0;
 
     std::mutex lock;
-    FrameBuffer received{};           // the exchange's own bytes, copied over on delivery
+    FrameBuffer received{};  // the exchange's own bytes, copied over on delivery
     bool delivered = false;
 };
 using ConnectionRef = std::shared_ptr<TcpConnection>;

@@ -6,7 +6,8 @@ std::array<PendingRequest, kPendingSlotCount> PendingRequests{};
 
 bool AddPendingRequest(const Continuation& handler, QObject* window, ConnectionRef connection) {
     for (PendingRequest& slot : PendingRequests) {
-        if (slot.taken()) continue;
+        if (slot.taken())
+            continue;
         slot.handler = handler;
         slot.window = window;
         slot.connection = std::move(connection);
@@ -26,7 +27,8 @@ void Free(PendingRequest& slot) {
 
 bool RemovePendingRequest(QObject* window, int flow) {
     for (PendingRequest& slot : PendingRequests) {
-        if (!slot.taken() || slot.window != window || slot.handler.flow != flow) continue;
+        if (!slot.taken() || slot.window != window || slot.handler.flow != flow)
+            continue;
         AbandonExchange(slot.connection);
         Free(slot);
         return true;
@@ -47,7 +49,8 @@ int ReleasePendingRequests(QObject* window) {
 
 void TimerTimeout() {
     for (PendingRequest& slot : PendingRequests) {
-        if (!slot.handler.handler) continue;
+        if (!slot.handler.handler)
+            continue;
         if (!slot.window) {  // its window is gone: nobody is left to tell
             Free(slot);
             continue;
@@ -65,13 +68,15 @@ void TimerTimeout() {
 
 int PendingRequestCount() {
     int n = 0;
-    for (const PendingRequest& slot : PendingRequests) n += slot.taken() ? 1 : 0;
+    for (const PendingRequest& slot : PendingRequests)
+        n += slot.taken() ? 1 : 0;
     return n;
 }
 
 bool HasPendingRequest(QObject* window, int flow) {
     for (const PendingRequest& slot : PendingRequests) {
-        if (slot.taken() && slot.window == window && slot.handler.flow == flow) return true;
+        if (slot.taken() && slot.window == window && slot.handler.flow == flow)
+            return true;
     }
     return false;
 }

@@ -14,7 +14,9 @@ namespace {
 std::function<void()> g_configComposer;
 }
 
-void SetConfigComposer(std::function<void()> composer) { g_configComposer = std::move(composer); }
+void SetConfigComposer(std::function<void()> composer) {
+    g_configComposer = std::move(composer);
+}
 
 int BuildRequest(uint8_t group, int32_t type) {
     RequestBuffer.fill(0);
@@ -22,12 +24,12 @@ int BuildRequest(uint8_t group, int32_t type) {
     RequestBuffer[1] = static_cast<uint8_t>(type);
     switch (type) {
         case CmdWriteConfig:
-            if (g_configComposer) g_configComposer();
+            if (g_configComposer)
+                g_configComposer();
             std::memcpy(&RequestBuffer[kHeaderSize], OutgoingConfig.data(), kConfigBlockSize);
             return kHeaderSize + kConfigBlockSize;
         case CmdWriteSwitching:
-            std::memcpy(&RequestBuffer[kHeaderSize], OutgoingSwitching.data(),
-                        kSwitchingBlockSize);
+            std::memcpy(&RequestBuffer[kHeaderSize], OutgoingSwitching.data(), kSwitchingBlockSize);
             return kHeaderSize + kSwitchingBlockSize;
         default:
             return kHeaderSize;
@@ -58,7 +60,8 @@ uint8_t ParseConfigAnswer(const ReceiveBuffer& buffer, uint8_t type) {
             LogEvent(QStringLiteral("Соединение с удаленным мультиплексором установлено"));
             break;
         case CmdReadConfig:
-            if (Shell* shell = CurrentShell()) shell->showReadConfig();
+            if (Shell* shell = CurrentShell())
+                shell->showReadConfig();
             LockModuleSettings(false);
             SetBusy(false);
             LogEvent(QStringLiteral("Конфигурация считана"));
@@ -92,9 +95,11 @@ void ParseStatisticsAnswer(AnswerTarget& window, const ReceiveBuffer& buffer, ui
 }
 
 void ParseSwitchingAnswer(const ReceiveBuffer& buffer, uint8_t type) {
-    if (type != CmdReadSwitching) return;
+    if (type != CmdReadSwitching)
+        return;
     MuxSnapshot* target = CurrentMux == 0 ? &SnapshotA : CurrentMux == 1 ? &SnapshotB : nullptr;
-    if (target) std::memcpy(target->data(), &buffer[kHeaderSize], kSnapshotSize);
+    if (target)
+        std::memcpy(target->data(), &buffer[kHeaderSize], kSnapshotSize);
 }
 
 }  // namespace

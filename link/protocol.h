@@ -43,7 +43,7 @@ enum class WindowKind { Statistics, Settings, Switching, CurrentLinks };
 
 // What ParseAnswer needs of a window that talks to a module.
 class AnswerTarget {
-public:
+  public:
     virtual ~AnswerTarget() = default;
     virtual WindowKind windowKind() const = 0;
     virtual ReceiveBuffer& receiveBuffer() = 0;

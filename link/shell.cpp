@@ -4,20 +4,28 @@ namespace {
 Shell* g_shell = nullptr;
 }
 
-void SetShell(Shell* shell) { g_shell = shell; }
-Shell* CurrentShell() { return g_shell; }
+void SetShell(Shell* shell) {
+    g_shell = shell;
+}
+Shell* CurrentShell() {
+    return g_shell;
+}
 
 void LogEvent(const QString& text) {
-    if (g_shell) g_shell->logEvent(text);
+    if (g_shell)
+        g_shell->logEvent(text);
 }
 void LockModuleSettings(bool lock) {
-    if (g_shell) g_shell->lockModuleSettings(lock);
+    if (g_shell)
+        g_shell->lockModuleSettings(lock);
 }
 void SetBusy(bool busy) {
-    if (g_shell) g_shell->setBusy(busy);
+    if (g_shell)
+        g_shell->setBusy(busy);
 }
 void ReportError(const QString& text) {
-    if (g_shell) g_shell->reportError(text);
+    if (g_shell)
+        g_shell->reportError(text);
 }
 
 void RunGuarded(const std::function<void()>& handler) {

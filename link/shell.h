@@ -8,7 +8,7 @@
 #include <string>
 
 class Shell {
-public:
+  public:
     virtual ~Shell() = default;
     virtual void logEvent(const QString& text) = 0;
     virtual void lockModuleSettings(bool lock) = 0;
@@ -31,7 +31,7 @@ void ReportError(const QString& text);
 // A text that cannot become a number, address or bit string. Raised by the encoders and
 // shown by the default error report at the handler boundary.
 class ConversionError : public std::runtime_error {
-public:
+  public:
     explicit ConversionError(const QString& text) : std::runtime_error(text.toStdString()) {}
     QString text() const { return QString::fromStdString(what()); }
 };

@@ -32,7 +32,8 @@ void EncodeConfig(const ConfigTexts& texts, ConfigBlock& block) {
         const SessionSettings& s = texts.sessions[i];
         uint8_t* r = &b[SessionRecordOffset(i)];
         r[SessionOffset::Enable] = s.Enabled;
-        if (s.Enabled == 0) continue;
+        if (s.Enabled == 0)
+            continue;
         PutU16(r + SessionOffset::LocalPort, static_cast<uint16_t>(TextToInt(s.LocalPort)));
         PutU16(r + SessionOffset::DestinationPort,
                static_cast<uint16_t>(TextToInt(s.DestinationPort)));
@@ -80,5 +81,6 @@ void AdoptReadConfig(const ConfigBlock& read, ConfigBlock& outgoing) {
     outgoing = read;
     outgoing[ConfigOffset::Spare] = 0;
     outgoing[ConfigOffset::Spare + 1] = 0;
-    for (int i = 0; i < kSessionCount; ++i) outgoing[SessionRecordOffset(i) + SessionOffset::Spare] = 0;
+    for (int i = 0; i < kSessionCount; ++i)
+        outgoing[SessionRecordOffset(i) + SessionOffset::Spare] = 0;
 }

@@ -24,12 +24,14 @@ constexpr uint8_t CrossPathTransit = 8;
 constexpr uint8_t kFirstSessionCode = 2;  // session n travels as n + 1
 constexpr uint8_t kLastSessionCode = 7;
 
-constexpr int PortIndex(int group, int channel) { return group * 10 + channel; }
+constexpr int PortIndex(int group, int channel) {
+    return group * 10 + channel;
+}
 
 // A read answer's payload: ConfigBlock, SwitchingBlock, PortAvailability.
 namespace SnapshotOffset {
 constexpr int Config = 0;
-constexpr int Switching = kConfigBlockSize;                          // 100
+constexpr int Switching = kConfigBlockSize;                           // 100
 constexpr int Availability = kConfigBlockSize + kSwitchingBlockSize;  // 260
 }  // namespace SnapshotOffset
 constexpr int kSnapshotSize = SnapshotOffset::Availability + kPortAvailabilitySize;  // 280
@@ -50,4 +52,6 @@ constexpr int CarriedHeadSize = 4;
 constexpr int CarriedTail = 7;
 }  // namespace PortEntryOffset
 
-constexpr int PortEntryOffsetOf(int port) { return kPortEntrySize * port; }
+constexpr int PortEntryOffsetOf(int port) {
+    return kPortEntrySize * port;
+}

@@ -9,14 +9,15 @@ using Bytes = QList<int>;
 namespace {
 Bytes ToList(const uint8_t* p, int n) {
     Bytes out;
-    for (int i = 0; i < n; ++i) out << p[i];
+    for (int i = 0; i < n; ++i)
+        out << p[i];
     return out;
 }
 }  // namespace
 
 class CodecsTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void isBadIpText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("bad");
@@ -88,10 +89,10 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("example") << "00-1A-2B-3C-4D-5E" << Bytes{0, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}
                                  << "00-1A-2B-3C-4D-5E";
-        QTest::newRow("single digits") << "a-b-c-d-e-f" << Bytes{10, 11, 12, 13, 14, 15}
-                                       << "0A-0B-0C-0D-0E-0F";
-        QTest::newRow("lower case") << "1a-ff-00-7f-80-c3" << Bytes{0x1A, 0xFF, 0, 0x7F, 0x80, 0xC3}
-                                    << "1A-FF-00-7F-80-C3";
+        QTest::newRow("single digits")
+            << "a-b-c-d-e-f" << Bytes{10, 11, 12, 13, 14, 15} << "0A-0B-0C-0D-0E-0F";
+        QTest::newRow("lower case")
+            << "1a-ff-00-7f-80-c3" << Bytes{0x1A, 0xFF, 0, 0x7F, 0x80, 0xC3} << "1A-FF-00-7F-80-C3";
     }
     void macRoundTrip() {
         QFETCH(QString, text);
@@ -179,7 +180,8 @@ private slots:
             return;
         }
         QCOMPARE(int(BitsTextToByte(text)), value);
-        if (!text.isEmpty()) QCOMPARE(ByteToBitsText(static_cast<uint16_t>(value)), text);
+        if (!text.isEmpty())
+            QCOMPARE(ByteToBitsText(static_cast<uint16_t>(value)), text);
     }
 
     void bitsTextIgnoresHighByte() {
@@ -195,20 +197,30 @@ private slots:
         const QString badIp = QStringLiteral("Некорректный формат IP-адреса!");
         const QString noPort = QStringLiteral("Введите номер порта удаленного мультиплексора!");
         const QString badPort = QStringLiteral("Некорректный номер порта!");
-        QTest::newRow("good") << "10.0.0.1" << "65530" << false << QStringList{};
-        QTest::newRow("lowest port") << "10.0.0.1" << "1" << false << QStringList{};
-        QTest::newRow("highest port") << "10.0.0.1" << "65535" << false << QStringList{};
-        QTest::newRow("bad address, empty port") << "10.0.0" << "" << true
-                                                 << QStringList{badIp, noPort};
-        QTest::newRow("bad address only") << "10.0.0.256" << "80" << true << QStringList{badIp};
-        QTest::newRow("empty port only") << "10.0.0.1" << "" << true << QStringList{noPort};
-        QTest::newRow("letters") << "10.0.0.1" << "abc" << true << QStringList{badPort};
-        QTest::newRow("too large") << "10.0.0.1" << "70000" << true << QStringList{badPort};
-        QTest::newRow("65536") << "10.0.0.1" << "65536" << true << QStringList{badPort};
-        QTest::newRow("zero") << "10.0.0.1" << "0" << true << QStringList{badPort};
-        QTest::newRow("negative") << "10.0.0.1" << "-5" << true << QStringList{badPort};
-        QTest::newRow("bad address, bad port") << "x" << "1e3" << true
-                                               << QStringList{badIp, badPort};
+        QTest::newRow("good") << "10.0.0.1"
+                              << "65530" << false << QStringList{};
+        QTest::newRow("lowest port") << "10.0.0.1"
+                                     << "1" << false << QStringList{};
+        QTest::newRow("highest port") << "10.0.0.1"
+                                      << "65535" << false << QStringList{};
+        QTest::newRow("bad address, empty port") << "10.0.0"
+                                                 << "" << true << QStringList{badIp, noPort};
+        QTest::newRow("bad address only") << "10.0.0.256"
+                                          << "80" << true << QStringList{badIp};
+        QTest::newRow("empty port only") << "10.0.0.1"
+                                         << "" << true << QStringList{noPort};
+        QTest::newRow("letters") << "10.0.0.1"
+                                 << "abc" << true << QStringList{badPort};
+        QTest::newRow("too large") << "10.0.0.1"
+                                   << "70000" << true << QStringList{badPort};
+        QTest::newRow("65536") << "10.0.0.1"
+                               << "65536" << true << QStringList{badPort};
+        QTest::newRow("zero") << "10.0.0.1"
+                              << "0" << true << QStringList{badPort};
+        QTest::newRow("negative") << "10.0.0.1"
+                                  << "-5" << true << QStringList{badPort};
+        QTest::newRow("bad address, bad port") << "x"
+                                               << "1e3" << true << QStringList{badIp, badPort};
     }
     void checkMuxAddress() {
         QFETCH(QString, address);

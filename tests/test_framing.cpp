@@ -10,7 +10,7 @@
 namespace {
 
 class FakeWindow : public AnswerTarget {
-public:
+  public:
     explicit FakeWindow(WindowKind kind) : kind_(kind) {}
     WindowKind windowKind() const override { return kind_; }
     ReceiveBuffer& receiveBuffer() override { return buffer; }
@@ -23,7 +23,7 @@ public:
     ReceiveBuffer buffer{};
     std::vector<uint8_t> shownStatistics;
 
-private:
+  private:
     WindowKind kind_;
 };
 
@@ -36,7 +36,7 @@ bool AllZeroFrom(int offset) {
 
 class FramingTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void init() {
         OutgoingConfig.fill(0);
         OutgoingSwitching.fill(0);
@@ -70,7 +70,8 @@ private slots:
         QCOMPARE(int(RequestBuffer[0]), group);
         QCOMPARE(int(RequestBuffer[1]), type & 0xFF);
         const uint8_t fill = length == 102 ? 0xC1 : 0x5A;
-        for (int i = 2; i < length; ++i) QCOMPARE(int(RequestBuffer[i]), int(fill));
+        for (int i = 2; i < length; ++i)
+            QCOMPARE(int(RequestBuffer[i]), int(fill));
         QVERIFY(AllZeroFrom(length));
     }
 
@@ -84,7 +85,10 @@ private slots:
     }
 
     void writeConfigRunsTheComposerFirst() {
-        SetConfigComposer([] { OutgoingConfig[0] = 0x7F; OutgoingConfig[99] = 0x42; });
+        SetConfigComposer([] {
+            OutgoingConfig[0] = 0x7F;
+            OutgoingConfig[99] = 0x42;
+        });
         QCOMPARE(BuildRequest(1, 4), 102);
         QCOMPARE(int(RequestBuffer[2]), 0x7F);
         QCOMPARE(int(RequestBuffer[101]), 0x42);
@@ -100,20 +104,22 @@ private slots:
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QStringList>("log");
         const QString wrong = QStringLiteral("Ошибочный ответ мультиплексора!");
-        QTest::newRow("connected") << 1 << QStringList{"unlock", "idle", "log"}
-                                   << QStringList{QStringLiteral(
-                                          "Соединение с удаленным мультиплексором установлено")};
+        QTest::newRow("connected")
+            << 1 << QStringList{"unlock", "idle", "log"}
+            << QStringList{QStringLiteral("Соединение с удаленным мультиплексором установлено")};
         QTest::newRow("configuration") << 2 << QStringList{"show", "unlock", "idle", "log"}
                                        << QStringList{QStringLiteral("Конфигурация считана")};
-        QTest::newRow("written")
-            << 4 << QStringList{"log", "log", "idle", "lock"}
-            << QStringList{QStringLiteral("Конфигурация установлена"),
-                           QStringLiteral("Необходимо повторное соединение для продолжения "
-                                          "работы с мультиплексором")};
+        QTest::newRow("written") << 4 << QStringList{"log", "log", "idle", "lock"}
+                                 << QStringList{
+                                        QStringLiteral("Конфигурация установлена"),
+                                        QStringLiteral(
+                                            "Необходимо повторное соединение для продолжения "
+                                            "работы с мультиплексором")};
         QTest::newRow("unsupported")
             << 255 << QStringList{"log", "log"}
-            << QStringList{QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!"),
-                           wrong};
+            << QStringList{
+                   QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!"),
+                   wrong};
         QTest::newRow("unknown type") << 8 << QStringList{"log"} << QStringList{wrong};
         QTest::newRow("type zero") << 0 << QStringList{"log"} << QStringList{wrong};
     }
@@ -124,13 +130,15 @@ private slots:
         RecordingShell shell;
         FakeWindow window(WindowKind::Settings);
         window.answer({1, static_cast<uint8_t>(type)});
-        for (int i = 0; i < 100; ++i) window.buffer[2 + i] = static_cast<uint8_t>(i + 1);
+        for (int i = 0; i < 100; ++i)
+            window.buffer[2 + i] = static_cast<uint8_t>(i + 1);
         LastReadConfig.fill(0);
         QCOMPARE(int(ParseAnswer(window)), type);
         QCOMPARE(shell.calls, calls);
         QCOMPARE(shell.log, log);
         // Every group-1 answer lands in LastReadConfig, whatever its type.
-        for (int i = 0; i < 100; ++i) QCOMPARE(int(LastReadConfig[i]), i + 1);
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(int(LastReadConfig[i]), i + 1);
     }
 
     void configAnswerInStatisticsWindowIsStillGroupOne() {
@@ -166,7 +174,8 @@ private slots:
             QCOMPARE(int(window.shownStatistics.front()), 0xAB);
             QCOMPARE(int(window.shownStatistics.back()), 0xCD);
         }
-        if (type == 16) QCOMPARE(shell.log, QStringList{QStringLiteral("Статистика сброшена")});
+        if (type == 16)
+            QCOMPARE(shell.log, QStringList{QStringLiteral("Статистика сброшена")});
     }
 
     void switchingAnswerGoesToSnapshotOfCurrentMux_data() {
@@ -187,7 +196,8 @@ private slots:
         RecordingShell shell;
         FakeWindow window(WindowKind::Switching);
         window.answer({3, static_cast<uint8_t>(type)});
-        for (int i = 0; i < 280; ++i) window.buffer[2 + i] = static_cast<uint8_t>(i % 251 + 1);
+        for (int i = 0; i < 280; ++i)
+            window.buffer[2 + i] = static_cast<uint8_t>(i % 251 + 1);
         SnapshotA.fill(0);
         SnapshotB.fill(0);
         CurrentMux = mux;
@@ -195,8 +205,10 @@ private slots:
         CurrentMux = 0;
         QCOMPARE(SnapshotA[0] == 1, toA);
         QCOMPARE(SnapshotB[0] == 1, toB);
-        if (toA) QVERIFY(std::equal(SnapshotA.begin(), SnapshotA.end(), window.buffer.begin() + 2));
-        if (toB) QVERIFY(std::equal(SnapshotB.begin(), SnapshotB.end(), window.buffer.begin() + 2));
+        if (toA)
+            QVERIFY(std::equal(SnapshotA.begin(), SnapshotA.end(), window.buffer.begin() + 2));
+        if (toB)
+            QVERIFY(std::equal(SnapshotB.begin(), SnapshotB.end(), window.buffer.begin() + 2));
         QVERIFY(shell.calls.isEmpty());
     }
 

@@ -6,7 +6,9 @@ namespace {
 std::function<void(const QString&)> g_sink;
 }
 
-void SetErrorReportSink(std::function<void(const QString&)> sink) { g_sink = std::move(sink); }
+void SetErrorReportSink(std::function<void(const QString&)> sink) {
+    g_sink = std::move(sink);
+}
 
 void ShowErrorReport(const QString& text) {
     if (g_sink) {

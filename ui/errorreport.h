@@ -13,7 +13,7 @@ void SetErrorReportSink(std::function<void(const QString&)> sink);
 
 // Catches what a handler lets escape into the event loop, so no exception ever crosses it.
 class KestrelApplication : public QApplication {
-public:
+  public:
     KestrelApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };

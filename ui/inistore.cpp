@@ -17,14 +17,16 @@ QString IniStore::DefaultPath() {
 QList<IniStore::Entry> IniStore::load() const {
     QList<Entry> entries;
     QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return entries;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return entries;
     QTextStream in(&file);
     in.setEncoding(QStringConverter::Utf8);
     QString section;
     bool inSection = false;
     while (!in.atEnd()) {
         const QString line = in.readLine().trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
+            line.startsWith(QLatin1Char('#')))
             continue;
         if (line.startsWith(QLatin1Char('['))) {
             inSection = line.endsWith(QLatin1Char(']')) && line.size() > 2;
@@ -32,7 +34,8 @@ QList<IniStore::Entry> IniStore::load() const {
             continue;
         }
         const int eq = line.indexOf(QLatin1Char('='));
-        if (!inSection || eq <= 0) continue;
+        if (!inSection || eq <= 0)
+            continue;
         const QString key = line.left(eq).trimmed();
         const QString value = line.mid(eq + 1);
         bool replaced = false;
@@ -43,7 +46,8 @@ QList<IniStore::Entry> IniStore::load() const {
                 replaced = true;
             }
         }
-        if (!replaced) entries.append({section, key, value});
+        if (!replaced)
+            entries.append({section, key, value});
     }
     return entries;
 }
@@ -72,19 +76,22 @@ bool IniStore::WriteString(const QString& section, const QString& key, const QSt
         // Keep a new key with the rest of its section.
         int insertAt = static_cast<int>(entries.size());
         for (int i = 0; i < entries.size(); ++i) {
-            if (entries[i].section.compare(section, Qt::CaseInsensitive) == 0) insertAt = i + 1;
+            if (entries[i].section.compare(section, Qt::CaseInsensitive) == 0)
+                insertAt = i + 1;
         }
         entries.insert(insertAt, {section, key, value});
     }
     QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return false;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
     QTextStream out(&file);
     out.setEncoding(QStringConverter::Utf8);
     QString current;
     bool first = true;
     for (const Entry& e : entries) {
         if (first || e.section.compare(current, Qt::CaseInsensitive) != 0) {
-            if (!first) out << '\n';
+            if (!first)
+                out << '\n';
             out << '[' << e.section << "]\n";
             current = e.section;
             first = false;

@@ -5,7 +5,7 @@
 #include <QStringList>
 
 class IniStore {
-public:
+  public:
     explicit IniStore(QString path);
 
     QString ReadString(const QString& section, const QString& key, const QString& fallback) const;
@@ -16,7 +16,7 @@ public:
     // The store named after the running executable with ".ini", in the executable's folder.
     static QString DefaultPath();
 
-private:
+  private:
     struct Entry {
         QString section, key, value;
     };

@@ -51,5 +51,6 @@ QString OptionList::value(const QString& key) const {
 }
 
 void OptionList::setValue(const QString& key, const QString& value) {
-    if (QPushButton* b = valueButton(key)) b->setText(value);
+    if (QPushButton* b = valueButton(key))
+        b->setText(value);
 }

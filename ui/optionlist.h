@@ -9,7 +9,7 @@ class QGridLayout;
 
 class OptionList : public QWidget {
     Q_OBJECT
-public:
+  public:
     OptionList(const QString& name, const QString& labelHeading, const QString& valueHeading,
                QWidget* parent);
 
@@ -21,11 +21,11 @@ public:
     void setValue(const QString& key, const QString& value);
     QPushButton* valueButton(const QString& key) const;
 
-signals:
+  signals:
     // The operator clicked a value; the handler may replace it with setValue.
     void paramClick(const QString& key, const QString& value);
 
-private:
+  private:
     QGridLayout* grid_;
     int rows_ = 1;
 };

@@ -4,7 +4,7 @@
 
 class SpeedButton : public QToolButton {
     Q_OBJECT
-public:
+  public:
     SpeedButton(const QString& name, const QString& caption, bool staysDown, QWidget* parent);
     bool down() const { return isChecked(); }
 };

@@ -7,7 +7,7 @@
 namespace {
 
 class CellDelegate : public QStyledItemDelegate {
-public:
+  public:
     explicit CellDelegate(StringGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -24,12 +24,13 @@ public:
             painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
         } else {
             const bool selected = option.state & QStyle::State_Selected;
-            painter->fillRect(option.rect, selected ? pal.color(QPalette::Highlight)
-                                                    : pal.color(QPalette::Base));
+            painter->fillRect(
+                option.rect, selected ? pal.color(QPalette::Highlight) : pal.color(QPalette::Base));
         }
         const StringGrid::CellLook look = grid_->cellLook(column, row);
         QFont font = option.font;
-        if (look.bold) font.setBold(true);
+        if (look.bold)
+            font.setBold(true);
         painter->setFont(font);
         QColor color = look.color.isValid() ? look.color : pal.color(QPalette::WindowText);
         if (!fixed && (option.state & QStyle::State_Selected) && !look.color.isValid())
@@ -43,7 +44,7 @@ public:
         painter->restore();
     }
 
-private:
+  private:
     StringGrid* grid_;
 };
 
@@ -62,11 +63,13 @@ StringGrid::StringGrid(const QString& name, int columns, int rows, QWidget* pare
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
             auto* item = new QTableWidgetItem();
-            if (r == 0 || c == 0) item->setFlags(Qt::ItemIsEnabled);
+            if (r == 0 || c == 0)
+                item->setFlags(Qt::ItemIsEnabled);
             setItem(r, c, item);
         }
     }
-    if (rows > 1 && columns > 1) setCurrentCell(1, 1);
+    if (rows > 1 && columns > 1)
+        setCurrentCell(1, 1);
 }
 
 QString StringGrid::cellText(int column, int row) const {
@@ -75,16 +78,20 @@ QString StringGrid::cellText(int column, int row) const {
 }
 
 void StringGrid::setCellText(int column, int row, const QString& text) {
-    if (QTableWidgetItem* it = item(row, column)) it->setText(text);
+    if (QTableWidgetItem* it = item(row, column))
+        it->setText(text);
 }
 
 void StringGrid::setColumnWidths(const QList<int>& widths) {
-    for (int c = 0; c < widths.size() && c < columnCount(); ++c) setColumnWidth(c, widths[c]);
+    for (int c = 0; c < widths.size() && c < columnCount(); ++c)
+        setColumnWidth(c, widths[c]);
 }
 
 void StringGrid::setUniformSizes(int columnWidth, int rowHeight) {
-    for (int c = 0; c < columnCount(); ++c) setColumnWidth(c, columnWidth);
-    for (int r = 0; r < rowCount(); ++r) setRowHeight(r, rowHeight);
+    for (int c = 0; c < columnCount(); ++c)
+        setColumnWidth(c, columnWidth);
+    for (int r = 0; r < rowCount(); ++r)
+        setRowHeight(r, rowHeight);
 }
 
 void StringGrid::setCellLook(std::function<CellLook(int, int, const QString&)> look) {

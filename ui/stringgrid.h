@@ -7,7 +7,7 @@
 
 class StringGrid : public QTableWidget {
     Q_OBJECT
-public:
+  public:
     StringGrid(const QString& name, int columns, int rows, QWidget* parent);
 
     QString cellText(int column, int row) const;
@@ -25,6 +25,6 @@ public:
 
     static constexpr int kTextInset = 2;  // text drawn this far right of and below the corner
 
-private:
+  private:
     std::function<CellLook(int, int, const QString&)> look_;
 };

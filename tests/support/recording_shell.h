@@ -5,12 +5,16 @@
 #include "link/shell.h"
 
 class RecordingShell : public Shell {
-public:
+  public:
     RecordingShell() { SetShell(this); }
     ~RecordingShell() override {
-        if (CurrentShell() == this) SetShell(nullptr);
+        if (CurrentShell() == this)
+            SetShell(nullptr);
     }
-    void logEvent(const QString& text) override { log << text; calls << "log"; }
+    void logEvent(const QString& text) override {
+        log << text;
+        calls << "log";
+    }
     void lockModuleSettings(bool lock) override { calls << (lock ? "lock" : "unlock"); }
     void setBusy(bool busy) override { calls << (busy ? "busy" : "idle"); }
     void showReadConfig() override { calls << "show"; }
