@@ -1,0 +1,368 @@
+// One command end to end against the simulator on loopback: connect, send, the receive thread,
+// the hand-over to the GUI thread, time-outs, and windows that go away while they wait.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QtTest>
+
+#include "link/exchange.h"
+#include "link/pending.h"
+#include "sim/simulator.h"
+#include "support/app_fixture.h"
+#include "support/probe_window.h"
+
+namespace {
+
+int OpenFdCount() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d))
+            ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// A port on 127.0.0.1 where nobody listens.
+QString ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return QString::number(ntohs(a.sin_port));
+}
+
+std::vector<uint8_t> Request(uint8_t group, uint8_t type) {
+    return {group, type};
+}
+
+}  // namespace
+
+class ExchangeTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Simulator> sim;
+    QString port(int module = 0) const { return QString::number(sim->port(module)); }
+    SimModule& moduleA() { return sim->module(0); }
+
+  private slots:
+    void init() {
+        SimulatorOptions options;
+        options.quiet = true;
+        options.manualClock = true;
+        sim = std::make_unique<Simulator>(
+            std::vector<Endpoint>{Endpoint{{127, 0, 0, 1}, 0}, Endpoint{{127, 0, 0, 2}, 0}},
+            options);
+        std::string error;
+        QVERIFY2(sim->start(&error), error.c_str());
+        ConnectTimeoutMs = 3000;
+    }
+    void cleanup() {
+        sim->stop();
+        QVERIFY(WaitForReceiveThreads(5000));
+        ConnectTimeoutMs = 3000;
+    }
+
+    void wholeAnswerReachesTheHandlerOnce_data() {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("split");
+        for (bool split : {false, true}) {
+            const char* how = split ? "split" : "whole";
+            QTest::addRow("connect, %s", how) << 1 << 1 << 2 << split;
+            QTest::addRow("read config, %s", how) << 1 << 2 << 102 << split;
+            QTest::addRow("read statistics, %s", how) << 2 << 8 << 470 << split;
+            QTest::addRow("clear statistics, %s", how) << 2 << 16 << 2 << split;
+            QTest::addRow("read switching, %s", how) << 3 << 32 << 282 << split;
+        }
+    }
+    void wholeAnswerReachesTheHandlerOnce() {
+        QFETCH(int, group);
+        QFETCH(int, type);
+        QFETCH(int, length);
+        QFETCH(bool, split);
+        AppFixture app;
+        const auto g = static_cast<uint8_t>(group);
+        const auto t = static_cast<uint8_t>(type);
+        if (split)
+            sim->setMisbehaviour(t, Misbehaviour{MisbehaviourKind::Split, 150});
+        const std::vector<uint8_t> expected = moduleA().answer(Request(g, t));
+        QCOMPARE(int(expected.size()), length);
+
+        ProbeWindow w("127.0.0.1", port(), WindowKind::Switching);
+        w.receiveBuffer().fill(0xEE);  // a previous answer must not shine through
+        w.press(g, t);
+        QVERIFY(w.errors.isEmpty());
+        QVERIFY(w.waiting(t));
+        QCOMPARE(PendingRequestCount(), 1);
+        QTRY_COMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(w.entries[0].sender, Sender::Answer);
+        QCOMPARE(w.entries[0].parsed, type);
+        QVERIFY(std::equal(expected.begin(), expected.end(), w.buffer().begin()));
+        QVERIFY(std::all_of(w.buffer().begin() + length, w.buffer().end(),
+                            [](uint8_t b) { return b == 0; }));
+        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(OpenExchangeCount(), 0);
+        QCOMPARE(moduleA().requests().back(), Request(g, t));
+        QTest::qWait(split ? 300 : 50);
+        QCOMPARE(w.entries.size(), size_t(1));
+    }
+
+    void refusedConnectionLeavesNothingBehind() {
+        AppFixture app;
+        const int fds = OpenFdCount();
+        ProbeWindow w("127.0.0.1", ClosedPort());
+        w.press(2, 8);
+        QCOMPARE(w.errors, QStringList{NetError::Connect3});
+        QVERIFY(!w.waiting(8));
+        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(OpenExchangeCount(), 0);
+        QVERIFY(!CurrentConnection);
+        QCOMPARE(OpenFdCount(), fds);
+        QTest::qWait(100);
+        QVERIFY(w.entries.empty());
+    }
+
+    void portTextThatDoesNotConvertOpensNothing_data() {
+        QTest::addColumn<QString>("port");
+        QTest::newRow("letters") << "abc";
+        QTest::newRow("too large") << "70000";
+        QTest::newRow("empty") << "";
+    }
+    void portTextThatDoesNotConvertOpensNothing() {
+        QFETCH(QString, port);
+        AppFixture app;
+        ProbeWindow w("127.0.0.1", port);
+        const int fds = OpenFdCount();
+        QVERIFY_THROWS_EXCEPTION(
+            ConversionError, SendCommand("127.0.0.1", port, w.continuation(8), RequestBuffer.data(),
+                                         2, w.receiveBuffer()));
+        QVERIFY(!CurrentConnection);
+        QCOMPARE(OpenFdCount(), fds);
+        QCOMPARE(OpenExchangeCount(), 0);
+    }
+
+    void noAnswerTimesOutBetweenSixAndNineSeconds() {
+        AppFixture app;  // the real 3000 ms timer
+        sim->setMisbehaviour(CmdReadStatistics, Misbehaviour{MisbehaviourKind::Silent, 0});
+        ProbeWindow w("127.0.0.1", port());
+        w.press(2, 8);
+        QTRY_COMPARE_WITH_TIMEOUT(w.entries.size(), size_t(1), 12000);
+        const ProbeWindow::Entry& e = w.entries[0];
+        QCOMPARE(e.sender, Sender::Timeout);
+        const qint64 after = e.atMs - w.sentAtMs[8];
+        QVERIFY2(after >= 6000 && after <= 9500, qPrintable(QString::number(after)));
+        QCOMPARE(PendingRequestCount(), 0);
+        // The time-out gave the exchange up: its connection is closed at once.
+        QTRY_COMPARE(sim->openConnections(), 0);
+        QCOMPARE(OpenExchangeCount(), 0);
+    }
+
+    void closeWithoutAnswerIsAWrongAnswer() {
+        AppFixture app;
+        ProbeWindow w("127.0.0.1", port(), WindowKind::Settings);
+        w.press(1, 2);
+        QTRY_COMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(w.entries[0].parsed, 2);
+        sim->setMisbehaviour(CmdReadConfig, Misbehaviour{MisbehaviourKind::Close, 0});
+        w.press(1, 2);
+        QTRY_COMPARE(w.entries.size(), size_t(2));
+        QCOMPARE(w.entries[1].sender, Sender::Answer);
+        QCOMPARE(w.entries[1].parsed, 0);  // not the previous answer parsed again
+        QCOMPARE(w.entries[1].bytes, QByteArray(16, 0));
+    }
+
+    void unsupportedAnswer() {
+        AppFixture app;
+        sim->setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Unsupported, 0});
+        ProbeWindow w("127.0.0.1", port(), WindowKind::Settings);
+        w.press(1, 1);
+        QTRY_COMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(w.entries[0].parsed, 255);
+        QCOMPARE(
+            app.messages(),
+            (QStringList{QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!"),
+                         QStringLiteral("Ошибочный ответ мультиплексора!")}));
+    }
+
+    void twoWindowsWaitingAtOnce() {
+        AppFixture app;
+        app.form->Timer->setInterval(100);
+        sim->module(0).setMisbehaviour(CmdReadStatistics,
+                                       Misbehaviour{MisbehaviourKind::Silent, 0});
+        ProbeWindow silent("127.0.0.1", port(0));
+        ProbeWindow answered("127.0.0.2", port(1));
+        silent.press(2, 8);
+        answered.press(2, 8);
+        QCOMPARE(PendingRequestCount(), 2);
+        QTRY_COMPARE(answered.entries.size(), size_t(1));
+        QCOMPARE(answered.entries[0].sender, Sender::Answer);
+        QVERIFY(HasPendingRequest(&silent, 8));
+        QVERIFY(!HasPendingRequest(&answered, 8));
+        QTRY_COMPARE(silent.entries.size(), size_t(1));
+        QCOMPARE(silent.entries[0].sender, Sender::Timeout);
+        QCOMPARE(answered.entries.size(), size_t(1));
+    }
+
+    void laterCommandAnsweredFirstKeepsBothTimeouts() {
+        AppFixture app;
+        app.form->Timer->setInterval(100);
+        sim->setMisbehaviour(CmdReadStatistics, Misbehaviour{MisbehaviourKind::Silent, 0});
+        ProbeWindow w("127.0.0.1", port());
+        w.press(2, 8);   // first slot, never answered
+        w.press(2, 16);  // second slot, answered at once
+        QTRY_COMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(w.entries[0].flow, 16);
+        QVERIFY(HasPendingRequest(&w, 8));
+        QTRY_COMPARE(w.entries.size(), size_t(2));
+        QCOMPARE(w.entries[1].flow, 8);
+        QCOMPARE(w.entries[1].sender, Sender::Timeout);
+        QTest::qWait(400);
+        QCOMPARE(w.entries.size(), size_t(2));  // each time-out once
+    }
+
+    void laterCommandAnsweredFirstBothAnswered() {
+        AppFixture app;
+        sim->setMisbehaviour(CmdReadStatistics, Misbehaviour{MisbehaviourKind::Delay, 300});
+        ProbeWindow w("127.0.0.1", port());
+        w.press(2, 8);
+        w.press(2, 16);
+        QTRY_COMPARE(w.entries.size(), size_t(2));
+        QCOMPARE(w.entries[0].flow, 16);
+        QCOMPARE(w.entries[0].parsed, 16);
+        QCOMPARE(w.entries[1].flow, 8);
+        QCOMPARE(w.entries[1].parsed, 8);
+        QCOMPARE(PendingRequestCount(), 0);
+    }
+
+    void closingAWaitingWindowStopsEverything_data() {
+        QTest::addColumn<int>("delayMs");  // 0: never answers
+        QTest::newRow("silent module") << 0;
+        QTest::newRow("answer on its way") << 60;
+    }
+    void closingAWaitingWindowStopsEverything() {
+        QFETCH(int, delayMs);
+        AppFixture app;
+        app.form->Timer->setInterval(50);
+        sim->setMisbehaviour(CmdReadStatistics, delayMs
+                                                    ? Misbehaviour{MisbehaviourKind::Delay, delayMs}
+                                                    : Misbehaviour{MisbehaviourKind::Silent, 0});
+        auto* w = new ProbeWindow("127.0.0.1", port());
+        w->press(2, 8);
+        QTest::qWait(30);
+        const int before = ProbeWindow::handled;
+        delete w;
+        QCOMPARE(PendingRequestCount(), 0);
+        QVERIFY(WaitForReceiveThreads(2000));
+        QTest::qWait(delayMs + 400);  // past the answer and many ticks
+        QCOMPARE(ProbeWindow::handled, before);
+        QTRY_COMPARE(sim->openConnections(), 0);
+    }
+
+    void lateAnswerAfterTimeoutIsDropped() {
+        AppFixture app;
+        app.form->Timer->setInterval(100);
+        sim->setMisbehaviour(CmdReadStatistics, Misbehaviour{MisbehaviourKind::Delay, 1200});
+        ProbeWindow w("127.0.0.1", port());
+        w.press(2, 8);
+        QTRY_COMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(w.entries[0].sender, Sender::Timeout);
+        QTest::qWait(1500);
+        QCOMPARE(w.entries.size(), size_t(1));
+        QVERIFY(!w.waiting(8));
+        QCOMPARE(moduleA().requestCount(), size_t(1));  // no new command was started
+        QCOMPARE(w.ignored, 0);
+    }
+
+    void pressWhileWaitingIsNotTheAnswer() {
+        AppFixture app;
+        sim->setMisbehaviour(CmdReadStatistics, Misbehaviour{MisbehaviourKind::Delay, 200});
+        ProbeWindow w("127.0.0.1", port());
+        w.press(2, 8);
+        w.press(2, 8);
+        w.press(2, 8, Sender::Window);
+        QCOMPARE(w.ignored, 2);
+        QVERIFY(w.entries.empty());
+        QTRY_COMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(w.entries[0].parsed, 8);
+        QCOMPARE(moduleA().requestCount(), size_t(1));
+    }
+
+    void receiveStatus_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("abandon");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("answer") << int(MisbehaviourKind::Normal) << false
+                                << ReceiveStatusText::NewPacket;
+        QTest::newRow("closed at once")
+            << int(MisbehaviourKind::Close) << false << ReceiveStatusText::ZeroLength;
+        QTest::newRow("abandoned")
+            << int(MisbehaviourKind::Silent) << true << ReceiveStatusText::Interrupted;
+    }
+    void receiveStatus() {
+        QFETCH(int, kind);
+        QFETCH(bool, abandon);
+        QFETCH(QString, status);
+        AppFixture app;
+        sim->setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind(kind), 0});
+        ProbeWindow w("127.0.0.1", port());
+        ConnectionRef c;
+        BuildRequest(1, 1);
+        QCOMPARE(SendCommand("127.0.0.1", port(), w.continuation(1), RequestBuffer.data(), 2,
+                             w.receiveBuffer(), &c),
+                 QString());
+        QVERIFY(c);
+        if (abandon) {
+            QTest::qWait(50);
+            AbandonExchange(c);
+        }
+        QVERIFY(WaitForReceiveThreads(2000));
+        QCOMPARE(c->receiveStatus, status);
+        QTest::qWait(20);
+        QCOMPARE(w.entries.size(), size_t(0));  // not waiting: the probe ignores it
+        QCOMPARE(w.ignored, abandon ? 0 : 1);
+    }
+
+    void connectToAModuleThatNeverAcceptsIsBounded() {
+        // A listener with a full backlog that never accepts leaves further connects hanging.
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        QCOMPARE(::listen(listener, 0), 0);
+        socklen_t len = sizeof a;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        std::vector<int> fillers;
+        for (int i = 0; i < 4; ++i) {
+            const int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            fillers.push_back(f);
+        }
+        QTest::qWait(100);
+        AppFixture app;
+        ProbeWindow w("127.0.0.1", QString::number(ntohs(a.sin_port)));
+        QElapsedTimer t;
+        t.start();
+        w.press(1, 1);
+        const qint64 took = t.elapsed();
+        QCOMPARE(w.errors, QStringList{NetError::Connect3});
+        QVERIFY2(took >= 2500 && took <= 4000, qPrintable(QString::number(took)));
+        QVERIFY(!CurrentConnection);
+        QCOMPARE(PendingRequestCount(), 0);
+        for (int f : fillers)
+            ::close(f);
+        ::close(listener);
+    }
+};
+
+QTEST_MAIN(ExchangeTest)
+#include "test_exchange.moc"
