@@ -1,0 +1,102 @@
+#include "sim/commands.h"
+
+#include <charconv>
+
+#include "link/protocol.h"
+#include "model/configblock.h"
+#include "model/switchblock.h"
+
+namespace {
+
+struct NamedCommand {
+    uint8_t group;
+    uint8_t type;
+    const char* name;
+};
+
+constexpr NamedCommand kCommands[] = {
+    {GroupConfig, CmdConnect, "connect"},
+    {GroupConfig, CmdReadConfig, "read-config"},
+    {GroupConfig, CmdWriteConfig, "write-config"},
+    {GroupStatistics, CmdReadStatistics, "read-statistics"},
+    {GroupStatistics, CmdClearStatistics, "clear-statistics"},
+    {GroupSwitching, CmdReadSwitching, "read-switching"},
+    {GroupSwitching, CmdWriteSwitching, "write-switching"},
+};
+
+// A decimal number within [0, limit]; nothing before or after it.
+std::optional<int> ParseNumber(std::string_view text, int limit) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || value < 0 || value > limit) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+bool IsKnownCommand(uint8_t group, uint8_t type) {
+    for (const NamedCommand& command : kCommands) {
+        if (command.group == group && command.type == type)
+            return true;
+    }
+    return false;
+}
+
+int RequestLength(uint8_t type) {
+    switch (type) {
+        case CmdWriteConfig:
+            return kHeaderSize + kConfigBlockSize;
+        case CmdWriteSwitching:
+            return kHeaderSize + kSwitchingBlockSize;
+        default:
+            return kHeaderSize;
+    }
+}
+
+const char* CommandName(uint8_t type) {
+    for (const NamedCommand& command : kCommands) {
+        if (command.type == type)
+            return command.name;
+    }
+    return nullptr;
+}
+
+std::optional<uint8_t> ParseCommandType(std::string_view text) {
+    for (const NamedCommand& command : kCommands) {
+        if (text == command.name)
+            return command.type;
+    }
+    if (auto number = ParseNumber(text, 255))
+        return static_cast<uint8_t>(*number);
+    return std::nullopt;
+}
+
+std::optional<Misbehaviour> ParseMisbehaviour(std::string_view text) {
+    const size_t colon = text.find(':');
+    const std::string_view name = text.substr(0, colon);
+    std::optional<int> ms;
+    if (colon != std::string_view::npos) {
+        // An hour of pause is already far beyond any time-out of the utility.
+        ms = ParseNumber(text.substr(colon + 1), 3600 * 1000);
+        if (!ms)
+            return std::nullopt;
+    }
+    const bool hasMs = ms.has_value();
+    if (name == "normal" && !hasMs)
+        return Misbehaviour{MisbehaviourKind::Normal, 0};
+    if (name == "silent" && !hasMs)
+        return Misbehaviour{MisbehaviourKind::Silent, 0};
+    if (name == "unsupported" && !hasMs)
+        return Misbehaviour{MisbehaviourKind::Unsupported, 0};
+    if (name == "close" && !hasMs)
+        return Misbehaviour{MisbehaviourKind::Close, 0};
+    if (name == "split") {
+        return Misbehaviour{MisbehaviourKind::Split, ms.value_or(kDefaultSplitPauseMs)};
+    }
+    if (name == "delay" && hasMs)
+        return Misbehaviour{MisbehaviourKind::Delay, *ms};
+    return std::nullopt;
+}
