@@ -1,0 +1,90 @@
+#include "forms/currentlinks.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+
+#include "forms/main.h"
+#include "forms/switch.h"
+#include "link/pending.h"
+#include "link/shell.h"
+
+namespace {
+
+constexpr int kClientWidth = 392;
+constexpr int kClientHeight = 193;
+constexpr int kSessions = 6;
+constexpr int kRowHeight = 25;
+constexpr int kControlHeight = 26;
+
+}  // namespace
+
+TCurLinksForm::TCurLinksForm(QWidget* parent) : ModuleWindow(parent) {
+    setObjectName(QStringLiteral("CurLinksForm"));
+    setWindowTitle(QStringLiteral("Текущие связи"));
+    setFixedSize(kClientWidth, kClientHeight);
+
+    StringGridCurLinks =
+        new StringGrid(QStringLiteral("StringGridCurLinks"), 3, kSessions + 1, this);
+    QFont font = StringGridCurLinks->font();
+    font.setPointSize(8);  // "Выбор" must fit its narrow column
+    StringGridCurLinks->setFont(font);
+    StringGridCurLinks->setColumnWidths({70, 119, 39});
+    for (int r = 0; r <= kSessions; ++r)
+        StringGridCurLinks->setRowHeight(r, kRowHeight);
+    StringGridCurLinks->setCellText(1, 0, QStringLiteral("        Destination IP"));
+    StringGridCurLinks->setCellText(2, 0, QStringLiteral("Выбор"));
+    for (int s = 1; s <= kSessions; ++s)
+        StringGridCurLinks->setCellText(0, s, QStringLiteral("        S%1").arg(s));
+    const int frame = 2 * StringGridCurLinks->frameWidth();
+    const int gridWidth = 70 + 119 + 39 + frame;
+    const int gridHeight = (kSessions + 1) * kRowHeight + frame;
+    const int gridTop = (kClientHeight - gridHeight) / 2;
+    StringGridCurLinks->setGeometry(8, gridTop, gridWidth, gridHeight);
+
+    // The address column beside the table: label over field, the button level with the
+    // table's last row.
+    const int left = 8 + gridWidth + 12;
+    const int width = kClientWidth - 8 - left;
+    auto* ipLabel = new QLabel(QStringLiteral("IP-адрес:"), this);
+    ipLabel->setGeometry(left, gridTop, width, 18);
+    EditIp = new QLineEdit(this);
+    EditIp->setObjectName(QStringLiteral("EditIp"));
+    EditIp->setAlignment(Qt::AlignCenter);
+    EditIp->setGeometry(left, gridTop + 18, width, kControlHeight);
+    ipLabel->setBuddy(EditIp);
+
+    auto* portLabel = new QLabel(QStringLiteral("Номер порта:"), this);
+    portLabel->setGeometry(left, gridTop + 54, width, 18);
+    EditPort = new QLineEdit(this);
+    EditPort->setObjectName(QStringLiteral("EditPort"));
+    EditPort->setAlignment(Qt::AlignCenter);
+    EditPort->setGeometry(left, gridTop + 72, width, kControlHeight);
+    portLabel->setBuddy(EditPort);
+
+    ButtonConnect = new QPushButton(QStringLiteral("Соединиться"), this);
+    ButtonConnect->setObjectName(QStringLiteral("ButtonConnect"));
+    ButtonConnect->setGeometry(left, gridTop + gridHeight - kControlHeight, width, kControlHeight);
+}
+
+TCurLinksForm::~TCurLinksForm() {
+    if (CurLinksForm == this)
+        CurLinksForm = nullptr;
+}
+
+void TCurLinksForm::FormClose() {
+    // Without chosen sessions the selective reset is over: the switching window's target
+    // choice is offered again.
+    if (SwitchForm) {
+        SwitchForm->ComboBoxSwResetFor->setEnabled(true);
+        SwitchForm->ComboBoxSwResetType->setCurrentIndex(-1);
+    }
+    ReleasePendingRequests(this);
+    deleteLater();
+    if (CurLinksForm == this)
+        CurLinksForm = nullptr;
+}
+
+void TCurLinksForm::closeEvent(QCloseEvent* event) {
+    RunGuarded([this] { FormClose(); });
+    event->accept();
+}

@@ -1,0 +1,306 @@
+#include "forms/switch.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <stdexcept>
+
+#include "forms/main.h"
+#include "link/pending.h"
+#include "link/shell.h"
+#include "model/switchblock.h"
+
+namespace {
+
+constexpr int kClientWidth = 722;
+constexpr int kClientHeight = 530;
+constexpr int kMargin = 8;
+constexpr int kGap = 8;
+
+constexpr int kTmoSize = 13;
+constexpr int kTfSize = 9;
+constexpr int kHeadingColumnWidth = 66;
+constexpr int kPortColumnWidth = 53;
+constexpr int kPortRowHeight = 18;
+
+constexpr int kControlHeight = 26;
+
+const QString kCorner = QStringLiteral("    A \\ B");
+const QString kDefaultPort = QStringLiteral("65530");
+const QString kSection = QStringLiteral("SwitchSettings");
+
+QStringList PortHeadings(const QString& kind, int ports) {
+    QStringList headings;
+    for (int i = 1; i <= ports; ++i)
+        headings << kind + QString::number(i);
+    for (int i = 1; i <= ports; ++i)
+        headings << QStringLiteral("Тр.") + kind + QString::number(i);
+    return headings;
+}
+
+StringGrid::CellLook MarkLook(int, int, const QString& text) {
+    if (text == LinkMark)
+        return {QColor(0, 0, 128), true};
+    if (text == BlockMark)
+        return {QColor(192, 192, 192), true};
+    return {};
+}
+
+// Rows stand for the ports of A and columns for those of B, so both heading lines carry the
+// same port names.
+StringGrid* MakePortGrid(const QString& name, int size, const QStringList& headings,
+                         QWidget* parent) {
+    auto* grid = new StringGrid(name, size, size, parent);
+    QFont font = grid->font();
+    font.setPointSize(8);  // a transit port's name must fit a matrix column
+    grid->setFont(font);
+    grid->setColumnWidth(0, kHeadingColumnWidth);
+    for (int i = 1; i < size; ++i)
+        grid->setColumnWidth(i, kPortColumnWidth);
+    for (int i = 0; i < size; ++i)
+        grid->setRowHeight(i, kPortRowHeight);
+    grid->setCellText(0, 0, kCorner);
+    for (int i = 1; i < size; ++i) {
+        grid->setCellText(i, 0, headings[i - 1]);
+        grid->setCellText(0, i, headings[i - 1]);
+    }
+    grid->setCellLook(MarkLook);
+    const int frame = 2 * grid->frameWidth();
+    grid->resize(kHeadingColumnWidth + (size - 1) * kPortColumnWidth + frame,
+                 size * kPortRowHeight + frame);
+    return grid;
+}
+
+QLabel* MakeLabel(const QString& text, const QRect& geometry, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(geometry);
+    return label;
+}
+
+QPushButton* MakeButton(const QString& name, const QString& caption, const QRect& geometry,
+                        QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    return button;
+}
+
+QComboBox* MakeAddressBox(const QString& name, const QRect& geometry, QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(name);
+    box->setEditable(true);
+    // The window itself decides when a typed address joins the list, and no completion may
+    // change what the operator typed.
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setCompleter(nullptr);
+    box->setGeometry(geometry);
+    return box;
+}
+
+QLineEdit* MakePortEdit(const QString& name, const QRect& geometry, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setAlignment(Qt::AlignCenter);
+    edit->setGeometry(geometry);
+    return edit;
+}
+
+QComboBox* MakeChoiceBox(const QString& name, const QStringList& items, const QRect& geometry,
+                         QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(name);
+    box->addItems(items);
+    box->setCurrentIndex(-1);
+    box->setGeometry(geometry);
+    return box;
+}
+
+int ReadNumber(const IniStore& store, const QString& key, const QString& fallback) {
+    const QString text = store.ReadString(kSection, key, fallback);
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok)
+        throw ConversionError(QStringLiteral("Неверное число \"%1\"").arg(text));
+    return value;
+}
+
+// A text typed over a chosen address is a new address, not an edit of the chosen one: the
+// choice is dropped and the typed text kept.
+void DropChoiceOnTyping(QComboBox* box) {
+    QObject::connect(box->lineEdit(), &QLineEdit::textEdited, box, [box] {
+        if (box->currentIndex() < 0)
+            return;
+        QLineEdit* edit = box->lineEdit();
+        const QString text = edit->text();
+        const int cursor = edit->cursorPosition();
+        {
+            const QSignalBlocker block(box);
+            box->setCurrentIndex(-1);
+        }
+        edit->setText(text);
+        edit->setCursorPosition(cursor);
+    });
+}
+
+void LoadSide(const IniStore& store, const QString& side, QComboBox* box, QLineEdit* port,
+              QStringList& ports) {
+    const int count = ReadNumber(store, QStringLiteral("Count") + side, QStringLiteral("0"));
+    const int index = ReadNumber(store, QStringLiteral("ItemIndex") + side, QStringLiteral("0"));
+    {
+        // The box would choose its first item by itself; the stored choice is applied below.
+        const QSignalBlocker block(box);
+        for (int n = 0; n < count; ++n) {
+            box->addItem(
+                store.ReadString(kSection, QStringLiteral("Ip%1%2").arg(side).arg(n), QString()));
+            ports.append(store.ReadString(kSection, QStringLiteral("Port%1%2").arg(side).arg(n),
+                                          kDefaultPort));
+        }
+        box->setCurrentIndex(-1);
+    }
+    if (count == 0 || index == -1) {
+        port->setText(kDefaultPort);
+        return;
+    }
+    if (index < 0 || index >= box->count() || index >= ports.size()) {
+        throw std::out_of_range(
+            QStringLiteral("Индекс списка вне границ (%1)").arg(index).toStdString());
+    }
+    box->setCurrentIndex(index);
+    port->setText(ports[index]);
+}
+
+void SaveSide(IniStore& store, const QString& side, const QComboBox* box,
+              const QStringList& ports) {
+    for (int n = 0; n < box->count(); ++n) {
+        store.WriteString(kSection, QStringLiteral("Ip%1%2").arg(side).arg(n), box->itemText(n));
+        store.WriteString(kSection, QStringLiteral("Port%1%2").arg(side).arg(n), ports.value(n));
+    }
+    store.WriteString(kSection, QStringLiteral("Count") + side, QString::number(box->count()));
+    store.WriteString(kSection, QStringLiteral("ItemIndex") + side,
+                      QString::number(box->currentIndex()));
+}
+
+}  // namespace
+
+TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
+    setObjectName(QStringLiteral("SwitchForm"));
+    setWindowTitle(QStringLiteral("Коммутация"));
+    setFixedSize(kClientWidth, kClientHeight);
+
+    SnapshotA.fill(0);
+    SnapshotB.fill(0);
+    CurrentMux = 0;
+    PartnerSessionA = 0;
+    PartnerSessionB = 0;
+
+    // The TMO matrix across the top; below it the TF matrix with the pair group under it, and
+    // the reset group in the column beside both.
+    StringGridSwitchTMO = MakePortGrid(QStringLiteral("StringGridSwitchTMO"), kTmoSize,
+                                       PortHeadings(QStringLiteral("ТМО"), 6), this);
+    StringGridSwitchTMO->move(kMargin, kMargin);
+    StringGridSwitchTF = MakePortGrid(QStringLiteral("StringGridSwitchTF"), kTfSize,
+                                      PortHeadings(QStringLiteral("ТФ"), 4), this);
+    const int tfTop = StringGridSwitchTMO->geometry().bottom() + 1 + kGap;
+    StringGridSwitchTF->move(kMargin, tfTop);
+
+    const int pairTop = StringGridSwitchTF->geometry().bottom() + 1 + kGap;
+    const int leftWidth = StringGridSwitchTF->width();
+    GroupBoxPair = new QGroupBox(QStringLiteral("Выбор пары"), this);
+    GroupBoxPair->setObjectName(QStringLiteral("GroupBoxPair"));
+    GroupBoxPair->setGeometry(kMargin, pairTop, leftWidth, kClientHeight - kMargin - pairTop);
+
+    constexpr int kRowA = 24;
+    constexpr int kRowB = 58;
+    const int buttonLeft = leftWidth - 10 - 110;
+    MakeLabel(QStringLiteral("IP А"), QRect(10, kRowA, 34, kControlHeight), GroupBoxPair);
+    ComboBoxSwIpA = MakeAddressBox(QStringLiteral("ComboBoxSwIpA"),
+                                   QRect(46, kRowA, 160, kControlHeight), GroupBoxPair);
+    MakeLabel(QStringLiteral("Порт A"), QRect(220, kRowA, 50, kControlHeight), GroupBoxPair);
+    EditSwPortA = MakePortEdit(QStringLiteral("EditSwPortA"), QRect(272, kRowA, 64, kControlHeight),
+                               GroupBoxPair);
+    MakeLabel(QStringLiteral("IP B"), QRect(10, kRowB, 34, kControlHeight), GroupBoxPair);
+    ComboBoxSwIpB = MakeAddressBox(QStringLiteral("ComboBoxSwIpB"),
+                                   QRect(46, kRowB, 160, kControlHeight), GroupBoxPair);
+    MakeLabel(QStringLiteral("Порт B"), QRect(220, kRowB, 50, kControlHeight), GroupBoxPair);
+    EditSwPortB = MakePortEdit(QStringLiteral("EditSwPortB"), QRect(272, kRowB, 64, kControlHeight),
+                               GroupBoxPair);
+    SwConnectButton = MakeButton(QStringLiteral("SwConnectButton"), QStringLiteral("Соединиться"),
+                                 QRect(buttonLeft, kRowA, 110, kControlHeight), GroupBoxPair);
+    SwSetButton = MakeButton(QStringLiteral("SwSetButton"), QStringLiteral("Установить"),
+                             QRect(buttonLeft, kRowB, 110, kControlHeight), GroupBoxPair);
+    SwSetButton->setEnabled(false);  // nothing has been read that could be written back
+
+    const int resetLeft = kMargin + leftWidth + kGap;
+    const int resetWidth = kClientWidth - kMargin - resetLeft;
+    GroupBoxSwitchReset = new QGroupBox(QStringLiteral("Сброс настроек"), this);
+    GroupBoxSwitchReset->setObjectName(QStringLiteral("GroupBoxSwitchReset"));
+    GroupBoxSwitchReset->setGeometry(resetLeft, tfTop, resetWidth, kClientHeight - kMargin - tfTop);
+    const int inner = resetWidth - 20;
+    MakeLabel(QStringLiteral("Тип сброса:"), QRect(10, 24, inner, 18), GroupBoxSwitchReset);
+    ComboBoxSwResetType =
+        MakeChoiceBox(QStringLiteral("ComboBoxSwResetType"),
+                      {QStringLiteral("Все настройки"), QStringLiteral("Селективный")},
+                      QRect(10, 42, inner, kControlHeight), GroupBoxSwitchReset);
+    MakeLabel(QStringLiteral("Сброс для:"), QRect(10, 78, inner, 18), GroupBoxSwitchReset);
+    ComboBoxSwResetFor =
+        MakeChoiceBox(QStringLiteral("ComboBoxSwResetFor"),
+                      {QStringLiteral("Мультиплексора  А"), QStringLiteral("Мультиплексора  В"),
+                       QStringLiteral("Мультиплексоров А и В")},
+                      QRect(10, 96, inner, kControlHeight), GroupBoxSwitchReset);
+    // On the line of "Установить", so that the three command buttons read as one row.
+    const int resetButtonTop = pairTop + kRowB - tfTop;
+    SwResetButton = MakeButton(QStringLiteral("SwResetButton"), QStringLiteral("Сброс"),
+                               QRect(resetWidth - 10 - 110, resetButtonTop, 110, kControlHeight),
+                               GroupBoxSwitchReset);
+
+    DropChoiceOnTyping(ComboBoxSwIpA);
+    DropChoiceOnTyping(ComboBoxSwIpB);
+    connect(ComboBoxSwIpA, &QComboBox::currentIndexChanged, this,
+            [this] { RunGuarded([this] { ComboBoxSwIpAChange(); }); });
+    connect(ComboBoxSwIpB, &QComboBox::currentIndexChanged, this,
+            [this] { RunGuarded([this] { ComboBoxSwIpBChange(); }); });
+}
+
+TSwitchForm::~TSwitchForm() {
+    // The main window replaces and finally deletes its switching window without a close; the
+    // store is written only by a close.
+    if (SwitchForm == this)
+        SwitchForm = nullptr;
+}
+
+void TSwitchForm::LoadSettings(const IniStore& store) {
+    LoadSide(store, QStringLiteral("A"), ComboBoxSwIpA, EditSwPortA, PortListA);
+    LoadSide(store, QStringLiteral("B"), ComboBoxSwIpB, EditSwPortB, PortListB);
+}
+
+void TSwitchForm::ComboBoxSwIpAChange() {
+    const int index = ComboBoxSwIpA->currentIndex();
+    if (index >= 0 && index < PortListA.size())
+        EditSwPortA->setText(PortListA[index]);
+}
+
+void TSwitchForm::ComboBoxSwIpBChange() {
+    const int index = ComboBoxSwIpB->currentIndex();
+    if (index >= 0 && index < PortListB.size())
+        EditSwPortB->setText(PortListB[index]);
+}
+
+void TSwitchForm::FormSwitchClose() {
+    if (MainForm) {
+        IniStore& store = MainForm->RegIniFile();
+        SaveSide(store, QStringLiteral("A"), ComboBoxSwIpA, PortListA);
+        SaveSide(store, QStringLiteral("B"), ComboBoxSwIpB, PortListB);
+    }
+    ReleasePendingRequests(this);
+    deleteLater();
+    if (SwitchForm == this)
+        SwitchForm = nullptr;
+    // setChecked does not click, so the main window's handler is not entered again.
+    if (MainForm && MainForm->ButtonSwitching->isChecked())
+        MainForm->ButtonSwitching->setChecked(false);
+}
+
+void TSwitchForm::closeEvent(QCloseEvent* event) {
+    RunGuarded([this] { FormSwitchClose(); });
+    event->accept();
+}
