@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "forms/main.h"
+#include "ui/errorreport.h"
 
 int main(int argc, char** argv) {
     KestrelApplication app(argc, argv);
