@@ -62,6 +62,10 @@ QString Connect(TcpConnection& c, const QString& address, uint16_t port) {
     c.socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (c.socket < 0)
         return NetError::Connect1;
+    // The local port is left to connect(), which may reuse ports still in TIME_WAIT towards
+    // other peers; a bind to port 0 would search the whole range on every command.
+    const int noPort = 1;
+    ::setsockopt(c.socket, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &noPort, sizeof noPort);
     if (::bind(c.socket, reinterpret_cast<sockaddr*>(&c.localAddress), sizeof c.localAddress) !=
         0) {
         CloseSocket(c.socket);

@@ -14,6 +14,7 @@
 #include <QStyleOptionGroupBox>
 #include <QTextStream>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 #include <optional>
 
@@ -76,6 +77,18 @@ QWidget* OpenWindow(AppFixture& app, const QString& name) {
         if (!app.form->ButtonSwitching->isChecked())
             app.form->ButtonSwitching->click();
         return SwitchForm;
+    }
+    if (name == QStringLiteral("MainForm")) {
+        app.form->show();
+        return app.form.get();
+    }
+    if (name.startsWith(QStringLiteral("SettingsForm"))) {
+        // "SettingsFormN" shows page N, with the module fields unlocked as after a read.
+        if (!app.form->SettingsButton->isChecked())
+            app.form->SettingsButton->click();
+        ::LockModuleSettings(false);
+        SettingsForm->PageControl1->setCurrentIndex(name.mid(12).toInt());
+        return SettingsForm;
     }
     if (name == QStringLiteral("CurLinksForm")) {
         // The switching window's selective reset opens it as a window of its own.
@@ -771,6 +784,10 @@ class WindowsLayoutTest : public QObject {
         QTest::newRow("statistics") << "StatForm0";
         QTest::newRow("switching") << "SwitchForm";
         QTest::newRow("current links") << "CurLinksForm";
+        QTest::newRow("main") << "MainForm";
+        QTest::newRow("settings, Kestrel") << "SettingsForm0";
+        QTest::newRow("settings, sessions") << "SettingsForm1";
+        QTest::newRow("settings, other") << "SettingsForm2";
     }
     void captionsFit() {
         QFETCH(QString, window);
@@ -803,6 +820,10 @@ class WindowsLayoutTest : public QObject {
                 QVERIFY2(fm.horizontalAdvance(b->text()) + 4 <= contents.width(),
                          whatText.constData());
                 QVERIFY2(b->height() >= b->sizeHint().height(), whatText.constData());
+                ++checked;
+            } else if (auto* t = qobject_cast<QToolButton*>(c)) {
+                QVERIFY2(fm.horizontalAdvance(t->text()) + 6 <= t->width(), whatText.constData());
+                QVERIFY2(t->height() >= fm.height() + 4, whatText.constData());
                 ++checked;
             } else if (auto* r = qobject_cast<QRadioButton*>(c)) {
                 QVERIFY2(r->width() >= r->sizeHint().width(), whatText.constData());
