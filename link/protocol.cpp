@@ -27,9 +27,23 @@ int BuildRequest(uint8_t group, int32_t type) {
             if (g_configComposer)
                 g_configComposer();
             std::memcpy(&RequestBuffer[kHeaderSize], OutgoingConfig.data(), kConfigBlockSize);
-            return kHeaderSize + kConfigBlockSize;
+            break;
         case CmdWriteSwitching:
             std::memcpy(&RequestBuffer[kHeaderSize], OutgoingSwitching.data(), kSwitchingBlockSize);
+            break;
+        default:
+            // Only the two write commands carry a payload; any other value, also one whose low
+            // byte happens to be 4 or 64, is a header alone.
+            return kHeaderSize;
+    }
+    return RequestLength(static_cast<uint8_t>(type));
+}
+
+int RequestLength(uint8_t type) {
+    switch (type) {
+        case CmdWriteConfig:
+            return kHeaderSize + kConfigBlockSize;
+        case CmdWriteSwitching:
             return kHeaderSize + kSwitchingBlockSize;
         default:
             return kHeaderSize;

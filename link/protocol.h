@@ -33,6 +33,9 @@ extern FrameBuffer RequestBuffer;
 // chosen by the type alone. May raise ConversionError when the configuration cannot be encoded.
 int BuildRequest(uint8_t group, int32_t type);
 
+// Whole length of a request, header included; the payload goes by the type alone.
+int RequestLength(uint8_t type);
+
 // Whole length of the answer to a command, header included (2 for commands without payload).
 int AnswerLength(uint8_t type);
 

@@ -1,18 +1,8 @@
 #include "sim/cmdline.h"
 
-#include <charconv>
+#include "sim/commands.h"
 
 namespace {
-
-std::optional<int> ParseCount(std::string_view text, int limit) {
-    int value = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end || value < 0 || value > limit) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 constexpr int kMaxRate = 1000;
 constexpr int kMaxReadTimeoutMs = 3600 * 1000;
@@ -27,7 +17,7 @@ std::optional<MisbehaveRule> ParseMisbehaveRule(std::string_view text) {
     std::string_view target = text.substr(0, equals);
     const size_t colon = target.find(':');
     if (colon != std::string_view::npos) {
-        const auto module = ParseCount(target.substr(0, colon), 65535);
+        const auto module = ParseNumber(target.substr(0, colon), 65535);
         if (!module || *module == 0)
             return std::nullopt;
         rule.module = *module;
@@ -86,13 +76,13 @@ std::optional<SimCommandLine> ParseCommandLine(const std::vector<std::string>& a
             (option == "--state" ? line.stateFile : line.saveFile) = *path;
         } else if (option == "--rate") {
             const auto text = value();
-            const auto rate = text ? ParseCount(*text, kMaxRate) : std::nullopt;
+            const auto rate = text ? ParseNumber(*text, kMaxRate) : std::nullopt;
             if (!rate)
                 return fail("--rate needs a whole number 0.." + std::to_string(kMaxRate));
             line.rate = *rate;
         } else if (option == "--read-timeout") {
             const auto text = value();
-            const auto ms = text ? ParseCount(*text, kMaxReadTimeoutMs) : std::nullopt;
+            const auto ms = text ? ParseNumber(*text, kMaxReadTimeoutMs) : std::nullopt;
             if (!ms || *ms == 0)
                 return fail("--read-timeout needs a number of milliseconds");
             line.readTimeoutMs = *ms;

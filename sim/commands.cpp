@@ -24,7 +24,8 @@ constexpr NamedCommand kCommands[] = {
     {GroupSwitching, CmdWriteSwitching, "write-switching"},
 };
 
-// A decimal number within [0, limit]; nothing before or after it.
+}  // namespace
+
 std::optional<int> ParseNumber(std::string_view text, int limit) {
     int value = 0;
     const char* end = text.data() + text.size();
@@ -35,25 +36,12 @@ std::optional<int> ParseNumber(std::string_view text, int limit) {
     return value;
 }
 
-}  // namespace
-
 bool IsKnownCommand(uint8_t group, uint8_t type) {
     for (const NamedCommand& command : kCommands) {
         if (command.group == group && command.type == type)
             return true;
     }
     return false;
-}
-
-int RequestLength(uint8_t type) {
-    switch (type) {
-        case CmdWriteConfig:
-            return kHeaderSize + kConfigBlockSize;
-        case CmdWriteSwitching:
-            return kHeaderSize + kSwitchingBlockSize;
-        default:
-            return kHeaderSize;
-    }
 }
 
 const char* CommandName(uint8_t type) {

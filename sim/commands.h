@@ -8,9 +8,8 @@
 // True for the seven (group, type) pairs that a module answers in kind.
 bool IsKnownCommand(uint8_t group, uint8_t type);
 
-// Whole length of a request, header included. Like the utility, the module goes by the type
-// alone, so a type-4 request carries a configuration block under any group.
-int RequestLength(uint8_t type);
+// A decimal number within [0, limit]; nothing before or after it.
+std::optional<int> ParseNumber(std::string_view text, int limit);
 
 // "read-config" and friends for the seven commands, nullptr for any other type.
 const char* CommandName(uint8_t type);
