@@ -50,11 +50,31 @@ class SettingsTest : public QObject {
     TSettingsForm* s = nullptr;
 
     SimModule& module() { return sim->module(0); }
+
+    // Controls are found the way tools find them: by their objectName.
+    template <class T>
+    T* C(const char* name) {
+        T* control = SettingsForm->findChild<T*>(QString::fromLatin1(name));
+        if (!control)
+            qFatal("no control %s", name);
+        return control;
+    }
+    template <class T>
+    T* Main(const char* name) {
+        T* control = app->form->findChild<T*>(QString::fromLatin1(name));
+        if (!control)
+            qFatal("no control %s", name);
+        return control;
+    }
+    // Check box of session index + 1.
+    QCheckBox* Sock(int index) {
+        return C<QCheckBox>(QStringLiteral("CheckBoxSock%1").arg(index + 1).toLatin1().constData());
+    }
     std::vector<std::vector<uint8_t>> requests() { return module().requests(); }
 
     void connectAndRead() {
         const auto reads = app->messages().count(kRead);
-        s->ButtonMuxConnection->click();
+        C<QPushButton>("ButtonMuxConnection")->click();
         QTRY_COMPARE(app->messages().count(kRead), reads + 1);
         QCOMPARE(s->ConnectState, 0);
     }
@@ -70,9 +90,9 @@ class SettingsTest : public QObject {
         QVERIFY(sim->start());
         app = std::make_unique<AppFixture>();
         s = SettingsForm;
-        s->EditMuxIp->setText("127.0.0.1");
-        s->EditMuxPort->setText(QString::number(sim->port(0)));
-        app->form->SettingsButton->click();
+        C<QLineEdit>("EditMuxIp")->setText("127.0.0.1");
+        C<QLineEdit>("EditMuxPort")->setText(QString::number(sim->port(0)));
+        Main<SpeedButton>("SettingsButton")->click();
     }
     void cleanup() {
         app.reset();
@@ -82,60 +102,60 @@ class SettingsTest : public QObject {
 
     void connectAndReadFillsTheWindow() {
         module().setMisbehaviour(CmdReadConfig, Misbehaviour{MisbehaviourKind::Delay, 300});
-        s->ButtonMuxConnection->click();
+        C<QPushButton>("ButtonMuxConnection")->click();
         // Request sent: fields cleared and locked, connection group and both buttons disabled.
         QCOMPARE(s->ConnectState, 1);
-        QVERIFY(!s->GroupBoxConnection->isEnabled());
-        QVERIFY(!s->ButtonMuxConnection->isEnabled());
-        QVERIFY(!s->ButtonSetCurOptions->isEnabled());
-        QVERIFY(!s->GroupBoxModuleSettings->isEnabled());
+        QVERIFY(!C<QGroupBox>("GroupBoxConnection")->isEnabled());
+        QVERIFY(!C<QPushButton>("ButtonMuxConnection")->isEnabled());
+        QVERIFY(!C<QPushButton>("ButtonSetCurOptions")->isEnabled());
+        QVERIFY(!C<QGroupBox>("GroupBoxModuleSettings")->isEnabled());
         // Connect answered, read sent: fields enabled but empty, buttons enabled.
         QTRY_COMPARE(s->ConnectState, 2);
         QCOMPARE(app->messages(), QStringList{kConnected});
-        QVERIFY(s->GroupBoxModuleSettings->isEnabled());
-        QVERIFY(s->EditLocalIp->text().isEmpty());
-        QVERIFY(s->ButtonMuxConnection->isEnabled());
-        QVERIFY(s->ButtonSetCurOptions->isEnabled());
+        QVERIFY(C<QGroupBox>("GroupBoxModuleSettings")->isEnabled());
+        QVERIFY(C<QLineEdit>("EditLocalIp")->text().isEmpty());
+        QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
+        QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         // Configuration answered: filled and enabled.
         QTRY_COMPARE(s->ConnectState, 0);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead}));
         QCOMPARE(requests(), (std::vector<std::vector<uint8_t>>{{1, 1}, {1, 2}}));
-        QCOMPARE(s->EditLocalIp->text(), QString("127.0.0.1"));
-        QCOMPARE(s->EditLocalMac->text(), QString("02-4B-53-49-4D-01"));
-        QCOMPARE(s->EditSubnetwork->text(), QString("255.255.255.0"));
-        QCOMPARE(s->EditGateway->text(), QString("127.0.0.254"));
-        QCOMPARE(s->EditControlPort->text(),
+        QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), QString("127.0.0.1"));
+        QCOMPARE(C<QLineEdit>("EditLocalMac")->text(), QString("02-4B-53-49-4D-01"));
+        QCOMPARE(C<QLineEdit>("EditSubnetwork")->text(), QString("255.255.255.0"));
+        QCOMPARE(C<QLineEdit>("EditGateway")->text(), QString("127.0.0.254"));
+        QCOMPARE(C<QLineEdit>("EditControlPort")->text(),
                  QString::number(GetU16(&module().config()[ConfigOffset::ControlPort])));
-        QVERIFY(s->CheckBoxSock[0]->isChecked());
-        QVERIFY(!s->CheckBoxSock[1]->isChecked());
-        QVERIFY(s->CheckBoxSock[2]->isChecked());
-        QCOMPARE(Items(s->ComboBoxSockets), (QStringList{"1", "3"}));
+        QVERIFY(Sock(0)->isChecked());
+        QVERIFY(!Sock(1)->isChecked());
+        QVERIFY(Sock(2)->isChecked());
+        QCOMPARE(Items(C<QComboBox>("ComboBoxSockets")), (QStringList{"1", "3"}));
         QCOMPARE(app->form->Sessions[0].DestinationIp, QString("127.0.0.2"));
         QCOMPARE(app->form->Sessions[0].Tos, QString("10111000"));
-        QCOMPARE(s->KsPinStateListBox->value("p1 pp"), QString("Высокий"));
-        QCOMPARE(s->KsPinStateListBox->value("p2 pp"), QString("Низкий"));
-        QCOMPARE(s->KsPinStateListBox->value("flow control"), QString("Включен"));
-        QVERIFY(!s->KsPinStateListBox->isHidden());
-        QVERIFY(s->GroupBoxConnection->isEnabled());
+        QCOMPARE(C<OptionList>("KsPinStateListBox")->value("p1 pp"), QString("Высокий"));
+        QCOMPARE(C<OptionList>("KsPinStateListBox")->value("p2 pp"), QString("Низкий"));
+        QCOMPARE(C<OptionList>("KsPinStateListBox")->value("flow control"), QString("Включен"));
+        QVERIFY(!C<OptionList>("KsPinStateListBox")->isHidden());
+        QVERIFY(C<QGroupBox>("GroupBoxConnection")->isEnabled());
         QCOMPARE(PendingRequestCount(), 0);
     }
 
     void readWhileOnTheSessionsPageShowsTheFirstSession() {
-        s->PageControl1->setCurrentIndex(1);
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);
         connectAndRead();
-        QCOMPARE(s->ComboBoxSockets->currentText(), QString("1"));
-        QCOMPARE(s->EditDestinationIp->text(), QString("127.0.0.2"));
-        QCOMPARE(s->EditTOS->text(), QString("10111000"));
-        QCOMPARE(s->ComboBoxTOS->currentIndex(), 3);
-        QVERIFY(s->GroupBoxSettingsOptions->isEnabled());
+        QCOMPARE(C<QComboBox>("ComboBoxSockets")->currentText(), QString("1"));
+        QCOMPARE(C<QLineEdit>("EditDestinationIp")->text(), QString("127.0.0.2"));
+        QCOMPARE(C<QLineEdit>("EditTOS")->text(), QString("10111000"));
+        QCOMPARE(C<QComboBox>("ComboBoxTOS")->currentIndex(), 3);
+        QVERIFY(C<QGroupBox>("GroupBoxSettingsOptions")->isEnabled());
     }
 
     void applyWritesTheWindowAndLocksAgain() {
         connectAndRead();
-        s->ButtonSetCurOptions->click();
+        C<QPushButton>("ButtonSetCurOptions")->click();
         QCOMPARE(s->ApplyState, 4);
-        QVERIFY(!s->ButtonMuxConnection->isEnabled());
-        QVERIFY(!s->ButtonSetCurOptions->isEnabled());
+        QVERIFY(!C<QPushButton>("ButtonMuxConnection")->isEnabled());
+        QVERIFY(!C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QTRY_COMPARE(s->ApplyState, 0);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead, kWritten, kReconnect}));
         const std::vector<uint8_t> write = requests().back();
@@ -144,15 +164,15 @@ class SettingsTest : public QObject {
         // The module now holds exactly the block that was sent.
         const ConfigBlock held = module().config();
         QVERIFY(std::equal(held.begin(), held.end(), write.begin() + 2));
-        QVERIFY(s->EditLocalIp->text().isEmpty());
-        QVERIFY(!s->GroupBoxModuleSettings->isEnabled());
-        QVERIFY(s->KsPinStateListBox->isHidden());
-        QVERIFY(s->ButtonMuxConnection->isEnabled());
+        QVERIFY(C<QLineEdit>("EditLocalIp")->text().isEmpty());
+        QVERIFY(!C<QGroupBox>("GroupBoxModuleSettings")->isEnabled());
+        QVERIFY(C<OptionList>("KsPinStateListBox")->isHidden());
+        QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
     }
 
     void unsupportedConnect() {
         module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Unsupported, 0});
-        s->ButtonMuxConnection->click();
+        C<QPushButton>("ButtonMuxConnection")->click();
         QTRY_COMPARE(app->messages().size(), 3);
         QCOMPARE(
             app->messages(),
@@ -161,8 +181,8 @@ class SettingsTest : public QObject {
                          QStringLiteral("Ошибочный ответ мультиплексора на команду "
                                         "установления соединения")}));
         QCOMPARE(s->ConnectState, 0);
-        QVERIFY(s->ButtonMuxConnection->isEnabled());
-        QVERIFY(s->ButtonSetCurOptions->isEnabled());
+        QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
+        QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QCOMPARE(requests().size(), size_t(1));
     }
 
@@ -186,20 +206,21 @@ class SettingsTest : public QObject {
         if (apply)
             connectAndRead();
         module().setMisbehaviour(uint8_t(type), Misbehaviour{MisbehaviourKind::Silent, 0});
-        (apply ? s->ButtonSetCurOptions : s->ButtonMuxConnection)->click();
+        (apply ? C<QPushButton>("ButtonSetCurOptions") : C<QPushButton>("ButtonMuxConnection"))
+            ->click();
         QTRY_VERIFY(app->messages().contains(line));
         QCOMPARE(app->messages().last(), line);
         QCOMPARE(s->ConnectState, 0);
         QCOMPARE(s->ApplyState, 0);
-        QVERIFY(s->ButtonMuxConnection->isEnabled());
-        QVERIFY(s->ButtonSetCurOptions->isEnabled());
+        QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
+        QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QCOMPARE(PendingRequestCount(), 0);
     }
 
     void lateAnswerStartsNothing() {
         app->form->Timer->setInterval(100);
         module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Delay, 1000});
-        s->ButtonMuxConnection->click();
+        C<QPushButton>("ButtonMuxConnection")->click();
         QTRY_COMPARE(app->messages().size(), 1);
         QTest::qWait(1300);
         QCOMPARE(requests().size(), size_t(1));
@@ -209,14 +230,14 @@ class SettingsTest : public QObject {
 
     void pressWhileConfigurationIsAwaitedIsIgnored() {
         module().setMisbehaviour(CmdReadConfig, Misbehaviour{MisbehaviourKind::Delay, 300});
-        s->ButtonMuxConnection->click();
+        C<QPushButton>("ButtonMuxConnection")->click();
         QTRY_COMPARE(s->ConnectState, 2);
-        s->ButtonMuxConnection->click();
+        C<QPushButton>("ButtonMuxConnection")->click();
         QCOMPARE(s->ConnectState, 2);
         QTRY_COMPARE(s->ConnectState, 0);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead}));
         QCOMPARE(requests().size(), size_t(2));
-        QCOMPARE(s->EditLocalIp->text(), QString("127.0.0.1"));
+        QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), QString("127.0.0.1"));
     }
 
     void addressChecksSendNothing_data() {
@@ -237,11 +258,13 @@ class SettingsTest : public QObject {
         QFETCH(QStringList, log);
         connectAndRead();
         const size_t before = requests().size();
-        s->EditMuxIp->setText(address);
-        s->EditMuxPort->setText(port);
-        s->ButtonMuxConnection->click();
+        C<QLineEdit>("EditMuxIp")->setText(address);
+        C<QLineEdit>("EditMuxPort")->setText(port);
+        C<QPushButton>("ButtonMuxConnection")->click();
         QCOMPARE(app->messages().mid(2), log);
-        QVERIFY(s->EditLocalIp->text().isEmpty());  // the connect entry clears the fields first
+        QVERIFY(C<QLineEdit>("EditLocalIp")
+                    ->text()
+                    .isEmpty());  // the connect entry clears the fields first
         QCOMPARE(s->ConnectState, 0);
         QTest::qWait(50);
         QCOMPARE(requests().size(), before);
@@ -250,17 +273,17 @@ class SettingsTest : public QObject {
     void writeThatCannotBeBuiltSendsNothing() {
         connectAndRead();
         const size_t before = requests().size();
-        s->EditLocalMac->setText("02:4B:53:49:4D:01");
-        s->ButtonSetCurOptions->click();
+        C<QLineEdit>("EditLocalMac")->setText("02:4B:53:49:4D:01");
+        C<QPushButton>("ButtonSetCurOptions")->click();
         QCOMPARE(app->errors.size(), 1);
         QVERIFY(app->errors[0].contains("02:4B:53:49:4D:01"));
         QCOMPARE(s->ApplyState, 0);
-        QVERIFY(s->ButtonSetCurOptions->isEnabled());
+        QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QTest::qWait(50);
         QCOMPARE(requests().size(), before);
         // Mended, the same write goes out.
-        s->EditLocalMac->setText("02-4B-53-49-4D-01");
-        s->ButtonSetCurOptions->click();
+        C<QLineEdit>("EditLocalMac")->setText("02-4B-53-49-4D-01");
+        C<QPushButton>("ButtonSetCurOptions")->click();
         QTRY_COMPARE(requests().size(), before + 1);
     }
 
@@ -279,16 +302,16 @@ class SettingsTest : public QObject {
         module().apply(state);
 
         connectAndRead();
-        s->EditControlPort->setText("4321");
-        s->PageControl1->setCurrentIndex(1);
-        QCOMPARE(s->ComboBoxSockets->currentText(), QString("1"));
-        Type(s->EditDestinationIp, "10.20.30.40");
-        s->PageControl1->setCurrentIndex(2);
-        s->KsPinStateListBox->valueButton("pv 12")->click();
-        s->ButtonSetCurOptions->click();
+        C<QLineEdit>("EditControlPort")->setText("4321");
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        QCOMPARE(C<QComboBox>("ComboBoxSockets")->currentText(), QString("1"));
+        Type(C<QLineEdit>("EditDestinationIp"), "10.20.30.40");
+        C<QTabWidget>("PageControl1")->setCurrentIndex(2);
+        C<OptionList>("KsPinStateListBox")->valueButton("pv 12")->click();
+        C<QPushButton>("ButtonSetCurOptions")->click();
         QTRY_COMPARE(s->ApplyState, 0);
 
-        s->PageControl1->setCurrentIndex(0);
+        C<QTabWidget>("PageControl1")->setCurrentIndex(0);
         connectAndRead();
         ConfigBlock expected = start;
         PutU16(&expected[ConfigOffset::ControlPort], 4321);
@@ -300,18 +323,18 @@ class SettingsTest : public QObject {
         const ConfigBlock held = module().config();
         for (int i = 0; i < kConfigBlockSize; ++i)
             QVERIFY2(held[i] == expected[i], qPrintable(QString("byte %1").arg(i)));
-        QCOMPARE(s->EditControlPort->text(), QString("4321"));
+        QCOMPARE(C<QLineEdit>("EditControlPort")->text(), QString("4321"));
         QCOMPARE(app->form->Sessions[0].DestinationIp, QString("10.20.30.40"));
-        QCOMPARE(s->KsPinStateListBox->value("pv 12"), QString("Включено"));
-        QVERIFY(!s->CheckBoxSock[3]->isChecked());
+        QCOMPARE(C<OptionList>("KsPinStateListBox")->value("pv 12"), QString("Включено"));
+        QVERIFY(!Sock(3)->isChecked());
     }
 
     void closingHidesAndCancelsTheTimeout() {
         app->form->Timer->setInterval(100);
         module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Delay, 700});
-        s->ButtonMuxConnection->click();
+        C<QPushButton>("ButtonMuxConnection")->click();
         s->close();
-        QVERIFY(!app->form->SettingsButton->isChecked());
+        QVERIFY(!Main<SpeedButton>("SettingsButton")->isChecked());
         QCOMPARE(PendingRequestCount(), 0);
         // No time-out while hidden; the answer still ends the connect and starts the read.
         QTRY_VERIFY_WITH_TIMEOUT(app->messages().contains(kRead), 3000);
@@ -321,19 +344,19 @@ class SettingsTest : public QObject {
     void reopeningWhileWaitingBoundsTheWaitAgain() {
         app->form->Timer->setInterval(100);
         module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Silent, 0});
-        s->ButtonMuxConnection->click();
+        C<QPushButton>("ButtonMuxConnection")->click();
         s->close();
         QTest::qWait(500);
         QVERIFY(app->messages().isEmpty());
-        app->form->SettingsButton->click();
+        Main<SpeedButton>("SettingsButton")->click();
         QTRY_COMPARE(app->messages(),
                      QStringList{"Не могу установить соединение с удаленным мультиплексором!"});
-        QVERIFY(s->ButtonMuxConnection->isEnabled());
+        QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
     }
 
     void editMuxIpShowsOnTheSessionsPage() {
-        Type(s->EditMuxIp, "10.0.0.9");
-        QCOMPARE(s->LabelLocalIp->text(), QString("10.0.0.9"));
+        Type(C<QLineEdit>("EditMuxIp"), "10.0.0.9");
+        QCOMPARE(C<QLabel>("LabelLocalIp")->text(), QString("10.0.0.9"));
     }
 
     // ----- editing, with the module fields unlocked as after a read -----
@@ -346,20 +369,20 @@ class SettingsTest : public QObject {
         sessions[1].DestinationPort = "3002";
         sessions[1].Tos = "10110000";
         for (int n : {5, 2, 6})
-            s->CheckBoxSock[n - 1]->click();
-        QCOMPARE(Items(s->ComboBoxSockets), (QStringList{"2", "5", "6"}));
-        QCOMPARE(s->ComboBoxSockets->currentIndex(), -1);
+            Sock(n - 1)->click();
+        QCOMPARE(Items(C<QComboBox>("ComboBoxSockets")), (QStringList{"2", "5", "6"}));
+        QCOMPARE(C<QComboBox>("ComboBoxSockets")->currentIndex(), -1);
         for (int n : {2, 5, 6})
             QCOMPARE(int(sessions[n - 1].Enabled), 1);
-        s->PageControl1->setCurrentIndex(1);
-        QCOMPARE(s->ComboBoxSockets->currentText(), QString("2"));
-        QCOMPARE(s->EditDestinationIp->text(), QString("10.0.0.2"));
-        QCOMPARE(s->EditLocalPort->text(), QString("2002"));
-        QCOMPARE(s->EditDestinationPort->text(), QString("3002"));
-        QCOMPARE(s->EditTOS->text(), QString("10110000"));
-        QCOMPARE(s->ComboBoxTOS->currentIndex(), 2);
-        QVERIFY(s->GroupBoxSettingsOptions->isEnabled());
-        QVERIFY(s->GroupBoxTos->isEnabled());
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        QCOMPARE(C<QComboBox>("ComboBoxSockets")->currentText(), QString("2"));
+        QCOMPARE(C<QLineEdit>("EditDestinationIp")->text(), QString("10.0.0.2"));
+        QCOMPARE(C<QLineEdit>("EditLocalPort")->text(), QString("2002"));
+        QCOMPARE(C<QLineEdit>("EditDestinationPort")->text(), QString("3002"));
+        QCOMPARE(C<QLineEdit>("EditTOS")->text(), QString("10110000"));
+        QCOMPARE(C<QComboBox>("ComboBoxTOS")->currentIndex(), 2);
+        QVERIFY(C<QGroupBox>("GroupBoxSettingsOptions")->isEnabled());
+        QVERIFY(C<QGroupBox>("GroupBoxTos")->isEnabled());
     }
 
     void untickAndTickAgain_data() {
@@ -372,40 +395,42 @@ class SettingsTest : public QObject {
         QFETCH(int, session);
         QFETCH(bool, keeps);
         ::LockModuleSettings(false);
-        s->PageControl1->setCurrentIndex(1);
-        s->CheckBoxSock[session - 1]->click();
-        s->PageControl1->setCurrentIndex(0);
-        s->PageControl1->setCurrentIndex(1);
-        Type(s->EditDestinationIp, "10.6.6.6");
-        Type(s->EditLocalPort, "1006");
-        Type(s->EditDestinationPort, "2006");
-        Choose(s->ComboBoxTOS, 3);
-        s->CheckBoxSock[session - 1]->click();
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        Sock(session - 1)->click();
+        C<QTabWidget>("PageControl1")->setCurrentIndex(0);
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        Type(C<QLineEdit>("EditDestinationIp"), "10.6.6.6");
+        Type(C<QLineEdit>("EditLocalPort"), "1006");
+        Type(C<QLineEdit>("EditDestinationPort"), "2006");
+        Choose(C<QComboBox>("ComboBoxTOS"), 3);
+        Sock(session - 1)->click();
         QCOMPARE(int(app->form->Sessions[session - 1].Enabled), 0);
-        QVERIFY(Items(s->ComboBoxSockets).isEmpty());
-        s->CheckBoxSock[session - 1]->click();
-        s->PageControl1->setCurrentIndex(0);
-        s->PageControl1->setCurrentIndex(1);
-        QCOMPARE(s->EditDestinationIp->text(), keeps ? QString("10.6.6.6") : QString());
-        QCOMPARE(s->EditLocalPort->text(), keeps ? QString("1006") : QString());
-        QCOMPARE(s->EditDestinationPort->text(), keeps ? QString("2006") : QString());
-        QCOMPARE(s->EditTOS->text(), keeps ? QString("10111000") : QString());
+        QVERIFY(Items(C<QComboBox>("ComboBoxSockets")).isEmpty());
+        Sock(session - 1)->click();
+        C<QTabWidget>("PageControl1")->setCurrentIndex(0);
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        QCOMPARE(C<QLineEdit>("EditDestinationIp")->text(),
+                 keeps ? QString("10.6.6.6") : QString());
+        QCOMPARE(C<QLineEdit>("EditLocalPort")->text(), keeps ? QString("1006") : QString());
+        QCOMPARE(C<QLineEdit>("EditDestinationPort")->text(), keeps ? QString("2006") : QString());
+        QCOMPARE(C<QLineEdit>("EditTOS")->text(), keeps ? QString("10111000") : QString());
     }
 
     void allTicksEveryBoxOnce() {
         ::LockModuleSettings(false);
-        s->CheckBoxSock[0]->click();
-        s->CheckBoxSock[3]->click();
-        s->CheckBoxSockAll->click();
-        QCOMPARE(Items(s->ComboBoxSockets), (QStringList{"1", "2", "3", "4", "5", "6"}));
+        Sock(0)->click();
+        Sock(3)->click();
+        C<QCheckBox>("CheckBoxSockAll")->click();
+        QCOMPARE(Items(C<QComboBox>("ComboBoxSockets")),
+                 (QStringList{"1", "2", "3", "4", "5", "6"}));
         for (const SessionSettings& r : app->form->Sessions)
             QCOMPARE(int(r.Enabled), 1);
-        s->CheckBoxSock[1]->click();  // a single box does not touch "Все"
-        QVERIFY(s->CheckBoxSockAll->isChecked());
-        s->CheckBoxSockAll->click();
-        QVERIFY(Items(s->ComboBoxSockets).isEmpty());
-        for (QCheckBox* box : s->CheckBoxSock)
-            QVERIFY(!box->isChecked());
+        Sock(1)->click();  // a single box does not touch "Все"
+        QVERIFY(C<QCheckBox>("CheckBoxSockAll")->isChecked());
+        C<QCheckBox>("CheckBoxSockAll")->click();
+        QVERIFY(Items(C<QComboBox>("ComboBoxSockets")).isEmpty());
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(!Sock(i)->isChecked());
         for (const SessionSettings& r : app->form->Sessions)
             QCOMPARE(int(r.Enabled), 0);
     }
@@ -421,20 +446,20 @@ class SettingsTest : public QObject {
         QFETCH(int, choice);
         QFETCH(QString, bits);
         ::LockModuleSettings(false);
-        s->CheckBoxSock[1]->click();
-        s->PageControl1->setCurrentIndex(1);
-        Choose(s->ComboBoxTOS, choice);
-        QCOMPARE(s->EditTOS->text(), bits);
+        Sock(1)->click();
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        Choose(C<QComboBox>("ComboBoxTOS"), choice);
+        QCOMPARE(C<QLineEdit>("EditTOS")->text(), bits);
         QCOMPARE(app->form->Sessions[1].Tos, bits);
         // Typed the other way round, the preset is found again.
-        Choose(s->ComboBoxTOS, 0);
-        QVERIFY(s->EditTOS->text().isEmpty());
+        Choose(C<QComboBox>("ComboBoxTOS"), 0);
+        QVERIFY(C<QLineEdit>("EditTOS")->text().isEmpty());
         QVERIFY(app->form->Sessions[1].Tos.isEmpty());
-        Type(s->EditTOS, bits);
-        QCOMPARE(s->ComboBoxTOS->currentIndex(), choice);
+        Type(C<QLineEdit>("EditTOS"), bits);
+        QCOMPARE(C<QComboBox>("ComboBoxTOS")->currentIndex(), choice);
         QCOMPARE(app->form->Sessions[1].Tos, bits);
-        Type(s->EditTOS, "00000001");
-        QCOMPARE(s->ComboBoxTOS->currentIndex(), 0);
+        Type(C<QLineEdit>("EditTOS"), "00000001");
+        QCOMPARE(C<QComboBox>("ComboBoxTOS")->currentIndex(), 0);
     }
 
     void optionClicksToggleAndSendNothing_data() {
@@ -462,7 +487,7 @@ class SettingsTest : public QObject {
         QFETCH(QString, first);
         QFETCH(QString, second);
         ::LockModuleSettings(false);
-        QPushButton* value = s->KsPinStateListBox->findChild<QPushButton*>(key);
+        QPushButton* value = C<OptionList>("KsPinStateListBox")->findChild<QPushButton*>(key);
         QVERIFY(value);
         QCOMPARE(value->text(), first);
         value->click();
@@ -477,13 +502,13 @@ class SettingsTest : public QObject {
 
     void noSessionDisablesTheSessionsPage() {
         ::LockModuleSettings(false);
-        s->EditDestinationIp->setText("1.1.1.1");
-        s->EditTOS->setText("11110000");
-        s->PageControl1->setCurrentIndex(1);
-        QVERIFY(!s->GroupBoxSettingsOptions->isEnabled());
-        QVERIFY(!s->GroupBoxTos->isEnabled());
-        QVERIFY(s->EditDestinationIp->text().isEmpty());
-        QCOMPARE(s->EditTOS->text(), QString("11110000"));
+        C<QLineEdit>("EditDestinationIp")->setText("1.1.1.1");
+        C<QLineEdit>("EditTOS")->setText("11110000");
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        QVERIFY(!C<QGroupBox>("GroupBoxSettingsOptions")->isEnabled());
+        QVERIFY(!C<QGroupBox>("GroupBoxTos")->isEnabled());
+        QVERIFY(C<QLineEdit>("EditDestinationIp")->text().isEmpty());
+        QCOMPARE(C<QLineEdit>("EditTOS")->text(), QString("11110000"));
     }
 
     void typedSessionNumberSelects_data() {
@@ -498,20 +523,52 @@ class SettingsTest : public QObject {
         QFETCH(int, selected);
         ::LockModuleSettings(false);
         app->form->Sessions[3].DestinationIp = "10.4.4.4";
-        s->CheckBoxSock[1]->click();
-        s->CheckBoxSock[3]->click();
-        s->PageControl1->setCurrentIndex(1);  // selects "2"
+        Sock(1)->click();
+        Sock(3)->click();
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);  // selects "2"
         const SessionTable before = app->form->Sessions;
-        s->ComboBoxSockets->lineEdit()->selectAll();
-        QTest::keyClicks(s->ComboBoxSockets->lineEdit(), typed);
+        C<QComboBox>("ComboBoxSockets")->lineEdit()->selectAll();
+        QTest::keyClicks(C<QComboBox>("ComboBoxSockets")->lineEdit(), typed);
         QCOMPARE(s->selectedSession(), selected);
-        Type(s->EditDestinationPort, "999");
+        Type(C<QLineEdit>("EditDestinationPort"), "999");
         for (int i = 0; i < 6; ++i) {
             const QString expected = i + 1 == selected ? QString("999") : before[i].DestinationPort;
             QCOMPARE(app->form->Sessions[i].DestinationPort, expected);
         }
         if (selected)
-            QCOMPARE(s->EditDestinationIp->text(), QString("10.4.4.4"));
+            QCOMPARE(C<QLineEdit>("EditDestinationIp")->text(), QString("10.4.4.4"));
+    }
+
+    void readBlockIsShownAsTheModuleMeansIt() {
+        ConfigBlock block = module().config();
+        PutU16(&block[ConfigOffset::ControlPort], 65535);
+        uint8_t* s2 = &block[SessionRecordOffset(1)];
+        s2[SessionOffset::Enable] = 1;
+        PutU16(s2 + SessionOffset::Tos, 0x01B8);
+        block[SessionRecordOffset(3) + SessionOffset::Enable] = 2;
+        PutU32(&block[ConfigOffset::OptionFlags], 0x80000000u | 0x1u | 0x2u | 0x800u | 0x40000u);
+        ModuleState state;
+        state.config = block;
+        module().apply(state);
+        connectAndRead();
+        QCOMPARE(C<QLineEdit>("EditControlPort")->text(), QString("65535"));
+        QVERIFY(Sock(1)->isChecked());
+        QCOMPARE(app->form->Sessions[1].Tos, QString("10111000"));
+        QVERIFY(!Sock(3)->isChecked());
+        QCOMPARE(int(app->form->Sessions[3].Enabled), 0);
+        const QStringList shown{"Высокий", "Высокий", "Низкий", "Включено", "Включен"};
+        const QStringList keys{"p1 pp", "p2 pp", "p3 pp", "pv 12", "flow control"};
+        for (int k = 0; k < 5; ++k)
+            QCOMPARE(C<OptionList>("KsPinStateListBox")->value(keys[k]), shown[k]);
+        // Written back unchanged: the same option word, TOS without its high byte, and the
+        // session whose enable byte was 2 written as not selected.
+        C<QPushButton>("ButtonSetCurOptions")->click();
+        QTRY_COMPARE(s->ApplyState, 0);
+        const ConfigBlock held = module().config();
+        QCOMPARE(GetU32(&held[ConfigOffset::OptionFlags]), 0x80040803u);
+        QCOMPARE(GetU16(&held[SessionRecordOffset(1) + SessionOffset::Tos]), uint16_t(0x00B8));
+        QCOMPARE(int(held[SessionRecordOffset(3) + SessionOffset::Enable]), 0);
+        QCOMPARE(GetU16(&held[ConfigOffset::ControlPort]), uint16_t(65535));
     }
 };
 
