@@ -7,6 +7,13 @@
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "support/app_fixture.h"
+#include "ui/optionlist.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QTabWidget>
+#include <QToolButton>
 
 class MainFormTest : public QObject {
     Q_OBJECT
@@ -169,6 +176,150 @@ class MainFormTest : public QObject {
         QCOMPARE(app.errors, QStringList{QStringLiteral("Неверное число \"x\"")});
         LogEvent(QStringLiteral("дальше"));
         QCOMPARE(app.messages(), QStringList{QStringLiteral("дальше")});
+    }
+
+    void mainControls_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<bool>("staysDown");
+        QTest::newRow("settings") << "SettingsButton"
+                                  << "Настройки" << QRect(8, 6, 89, 22) << true;
+        QTest::newRow("statistics") << "ButtonStat"
+                                    << "Статистика" << QRect(104, 6, 89, 22) << false;
+        QTest::newRow("switching") << "ButtonSwitching"
+                                   << "Коммутация" << QRect(200, 6, 89, 22) << true;
+    }
+    void mainControls() {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QRect, geometry);
+        QFETCH(bool, staysDown);
+        AppFixture app;
+        auto* b = app.form->findChild<QToolButton*>(name);
+        QVERIFY(b);
+        QCOMPARE(b->text(), caption);
+        QCOMPARE(b->geometry(), geometry);
+        QCOMPARE(b->isCheckable(), staysDown);
+        auto* memo = app.form->findChild<QPlainTextEdit*>("Memo");
+        QVERIFY(memo);
+        QCOMPARE(memo->geometry(), QRect(8, 32, 401, 465));
+    }
+
+    void settingsControls_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QString>("caption");
+        const QList<std::tuple<const char*, const char*, QString>> rows{
+            {"ButtonSetCurOptions", "QPushButton", "Установить текущую конфигурацию"},
+            {"ButtonMuxConnection", "QPushButton", "Соединиться"},
+            {"GroupBoxConnection", "QGroupBox", "Подключение к удаленному мультиплексору:"},
+            {"GroupBoxModuleSettings", "QGroupBox", "Настройки модуля"},
+            {"GroupBoxSocketSelect", "QGroupBox", "Выбор сессий"},
+            {"GroupBoxSettingsOptions", "QGroupBox", "Настройки соединения"},
+            {"GroupBoxTos", "QGroupBox", "Значение TOS"},
+            {"CheckBoxSock1", "QCheckBox", "1"},
+            {"CheckBoxSock2", "QCheckBox", "2"},
+            {"CheckBoxSock3", "QCheckBox", "3"},
+            {"CheckBoxSock4", "QCheckBox", "4"},
+            {"CheckBoxSock5", "QCheckBox", "5"},
+            {"CheckBoxSock6", "QCheckBox", "6"},
+            {"CheckBoxSockAll", "QCheckBox", "Все"},
+            {"EditMuxIp", "QLineEdit", ""},
+            {"EditMuxPort", "QLineEdit", "65530"},
+            {"EditLocalIp", "QLineEdit", ""},
+            {"EditLocalMac", "QLineEdit", ""},
+            {"EditSubnetwork", "QLineEdit", ""},
+            {"EditGateway", "QLineEdit", ""},
+            {"EditControlPort", "QLineEdit", ""},
+            {"EditDestinationIp", "QLineEdit", ""},
+            {"EditDestinationPort", "QLineEdit", ""},
+            {"EditLocalPort", "QLineEdit", ""},
+            {"EditTOS", "QLineEdit", ""},
+            {"LabelLocalIp", "QLabel", ""},
+            {"ComboBoxSockets", "QComboBox", ""},
+            {"ComboBoxTOS", "QComboBox", ""},
+            {"PageControl1", "QTabWidget", ""},
+            {"KsPinStateListBox", "OptionList", ""},
+        };
+        for (const auto& [name, cls, caption] : rows)
+            QTest::newRow(name) << name << cls << caption;
+    }
+    void settingsControls() {
+        QFETCH(QString, name);
+        QFETCH(QString, className);
+        QFETCH(QString, caption);
+        AppFixture app;
+        QWidget* w = SettingsForm->findChild<QWidget*>(name);
+        QVERIFY(w);
+        QVERIFY(w->inherits(className.toLatin1().constData()));
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            QCOMPARE(b->text(), caption);
+        if (auto* g = qobject_cast<QGroupBox*>(w))
+            QCOMPARE(g->title(), caption);
+        if (auto* e = qobject_cast<QLineEdit*>(w))
+            QCOMPARE(e->text(), caption);
+    }
+
+    void settingsLabelsPagesAndItems() {
+        AppFixture app;
+        QStringList labels;
+        for (QLabel* l : SettingsForm->findChildren<QLabel*>())
+            labels << l->text();
+        for (const char* text : {"IP-адрес мультиплексора:",
+                                 "Номер порта(TCP):",
+                                 "Локальный IP:",
+                                 "Локальный MAC:",
+                                 "Маска подсети:",
+                                 "Основной шлюз:",
+                                 "Порт управления:",
+                                 "Текущий IP:",
+                                 "IP-адрес назначения:",
+                                 "Порт назначения(UDP):",
+                                 "Сессия:",
+                                 "Локальный порт(UDP):",
+                                 "Тип обслуживания:",
+                                 "Ручной ввод(8 бит):",
+                                 "Параметр:",
+                                 "Значение:",
+                                 "Приоритет первого порта",
+                                 "Приоритет второго порта",
+                                 "Приоритет третьего порта",
+                                 "Связь \"Порт1-Порт2\"",
+                                 "Flow control"})
+            QVERIFY2(labels.contains(QString::fromUtf8(text)), text);
+        QTabWidget* pages = SettingsForm->PageControl1;
+        QCOMPARE(pages->count(), 3);
+        const QStringList names{"Vantor", "Sockets", "TabSheetSwitch"};
+        const QStringList captions{"Kestrel", "Сессии", "Прочее"};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(pages->widget(i)->objectName(), names[i]);
+            QCOMPARE(pages->tabText(i), captions[i]);
+        }
+        QComboBox* tos = SettingsForm->ComboBoxTOS;
+        QStringList items;
+        for (int i = 0; i < tos->count(); ++i)
+            items << tos->itemText(i);
+        QCOMPARE(items, (QStringList{"Задано пользователем", "Нормальное", "Реального времени",
+                                     "Срочная переадресация"}));
+        QVERIFY(SettingsForm->ComboBoxSockets->isEditable());
+        OptionList* options = SettingsForm->KsPinStateListBox;
+        const QStringList keys{"p1 pp", "p2 pp", "p3 pp", "pv 12", "flow control"};
+        const QStringList start{"Низкий", "Низкий", "Низкий", "Выключено", "Выключен"};
+        for (int k = 0; k < 5; ++k)
+            QCOMPARE(options->value(keys[k]), start[k]);
+        // The link of each value is a button named by its key, laid out in the rows' order.
+        ::LockModuleSettings(false);
+        pages->setCurrentIndex(2);
+        SettingsForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(SettingsForm));
+        int lastY = -1;
+        for (const QString& key : keys) {
+            QPushButton* value = options->findChild<QPushButton*>(key);
+            QVERIFY(value);
+            QVERIFY(value->y() > lastY);
+            lastY = value->y();
+        }
     }
 };
 
