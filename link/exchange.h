@@ -60,8 +60,6 @@ extern TcpConnection* CurrentConnection;
 namespace NetError {
 inline const QString CreateModule =
     QStringLiteral("Ошибка при работе с сетью: Ошибка создания сетевого модуля программы");
-inline const QString Library =
-    QStringLiteral("Ошибка при работе с сетью: Не удалось загрузить библиотеку WinSock2");
 inline const QString Connect1 = QStringLiteral("Ошибка при работе с сетью: Ошибка соединения 1");
 inline const QString Connect2 = QStringLiteral("Ошибка при работе с сетью: Ошибка соединения 2");
 inline const QString Connect3 = QStringLiteral("Ошибка при работе с сетью: Ошибка соединения 3");
