@@ -28,9 +28,9 @@ QGroupBox* NewGroup(const QString& name, const QString& title, QWidget* parent) 
     return group;
 }
 
+// The main window creates this window and owns the session records.
 SessionTable& Sessions() {
-    static SessionTable detached;  // only while no main window exists
-    return MainForm ? MainForm->Sessions : detached;
+    return MainForm->Sessions;
 }
 
 }  // namespace
@@ -55,14 +55,11 @@ TSettingsForm::TSettingsForm(QWidget* parent) : ModuleWindow(parent) {
 
     setFixedSize(sizeHint().expandedTo(QSize(440, 0)));
 
-    const IniStore* store = MainForm ? &MainForm->RegIniFile() : nullptr;
-    EditMuxIp->setText(store ? store->ReadString(QStringLiteral("ConnectionSettings"),
-                                                 QStringLiteral("MuxIp"), QString())
-                             : QString());
-    EditMuxPort->setText(store
-                             ? store->ReadString(QStringLiteral("ConnectionSettings"),
-                                                 QStringLiteral("MuxPort"), QStringLiteral("65530"))
-                             : QStringLiteral("65530"));
+    const IniStore& store = MainForm->RegIniFile();
+    EditMuxIp->setText(
+        store.ReadString(QStringLiteral("ConnectionSettings"), QStringLiteral("MuxIp"), QString()));
+    EditMuxPort->setText(store.ReadString(QStringLiteral("ConnectionSettings"),
+                                          QStringLiteral("MuxPort"), QStringLiteral("65530")));
     LabelLocalIp->setText(EditMuxIp->text());
     ConnectState = 0;
     connectHandlers();

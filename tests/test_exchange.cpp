@@ -13,6 +13,7 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/probe_window.h"
+#include "support/sim_pair.h"
 
 namespace {
 
@@ -54,18 +55,14 @@ class ExchangeTest : public QObject {
 
   private slots:
     void init() {
-        SimulatorOptions options;
-        options.quiet = true;
-        options.manualClock = true;
-        sim = std::make_unique<Simulator>(
-            std::vector<Endpoint>{Endpoint{{127, 0, 0, 1}, 0}, Endpoint{{127, 0, 0, 2}, 0}},
-            options);
         std::string error;
-        QVERIFY2(sim->start(&error), error.c_str());
+        sim = StartSimulatedPair(&error);
+        QVERIFY2(sim, error.c_str());
         ConnectTimeoutMs = 3000;
     }
     void cleanup() {
-        sim->stop();
+        if (sim)
+            sim->stop();
         QVERIFY(WaitForReceiveThreads(5000));
         ConnectTimeoutMs = 3000;
     }

@@ -7,6 +7,7 @@
 #include "model/bytes.h"
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
+#include "support/sim_pair.h"
 
 namespace {
 
@@ -81,13 +82,9 @@ class SettingsTest : public QObject {
 
   private slots:
     void init() {
-        SimulatorOptions options;
-        options.quiet = true;
-        options.manualClock = true;
-        sim = std::make_unique<Simulator>(
-            std::vector<Endpoint>{Endpoint{{127, 0, 0, 1}, 0}, Endpoint{{127, 0, 0, 2}, 0}},
-            options);
-        QVERIFY(sim->start());
+        std::string error;
+        sim = StartSimulatedPair(&error);
+        QVERIFY2(sim, error.c_str());
         app = std::make_unique<AppFixture>();
         s = SettingsForm;
         C<QLineEdit>("EditMuxIp")->setText("127.0.0.1");
@@ -96,7 +93,8 @@ class SettingsTest : public QObject {
     }
     void cleanup() {
         app.reset();
-        sim->stop();
+        if (sim)
+            sim->stop();
         QVERIFY(WaitForReceiveThreads(5000));
     }
 
