@@ -16,16 +16,25 @@ bool IsDecimal(const QString& text) {
     return true;
 }
 
-// Plain decimal digits with a value up to `limit`, or -1.
+// Plain decimal digits with a value up to `limit`, or -1. Leading zeros do not count: an
+// operator who pads "65530" to "0065530" means the same port.
 int DecimalUpTo(const QString& text, int limit) {
-    // More than six digits cannot be below any limit used here and would overflow.
-    if (!IsDecimal(text) || text.size() > 6)
+    if (!IsDecimal(text))
         return -1;
-    const int value = text.toInt();
+    qsizetype first = 0;
+    while (first + 1 < text.size() && text[first] == QLatin1Char('0'))
+        ++first;
+    const QStringView digits = QStringView(text).mid(first);
+    // Five significant digits cover every limit used here; more would only overflow.
+    if (digits.size() > 5)
+        return -1;
+    const int value = digits.toInt();
     return value <= limit ? value : -1;
 }
 
-bool ParseIp(const QString& text, uint8_t* out) {
+}  // namespace
+
+bool ParseIpv4(const QString& text, uint8_t* out) {
     const QStringList parts = text.split(QLatin1Char('.'));
     if (parts.size() != 4)
         return false;
@@ -41,10 +50,8 @@ bool ParseIp(const QString& text, uint8_t* out) {
     return true;
 }
 
-}  // namespace
-
 void IpTextToBytes(const QString& text, uint8_t* out) {
-    if (!ParseIp(text, out)) {
+    if (!ParseIpv4(text, out)) {
         throw ConversionError(
             QStringLiteral("Неверный IP-адрес \"%1\": нужны четыре числа от 0 до 255 через точку")
                 .arg(text));
@@ -126,7 +133,7 @@ QString ByteToBitsText(uint16_t value) {
 }
 
 bool IsBadIpText(const QString& text) {
-    return !ParseIp(text, nullptr);
+    return !ParseIpv4(text, nullptr);
 }
 
 int ParsePortText(const QString& text) {

@@ -4,6 +4,11 @@
 #include <QString>
 #include <cstdint>
 
+// The one reading of an address text: four decimal parts 0..255 joined by ".", leading zeros
+// allowed and never octal. Writes the four octets to `out` (if given) only when the text is
+// good. The check, the encoders and the dialler all go through it.
+bool ParseIpv4(const QString& text, uint8_t* out);
+
 // Four decimal octets 0..255 joined by "."; raises ConversionError for anything else.
 void IpTextToBytes(const QString& text, uint8_t* out);
 QString IpBytesToText(const uint8_t* bytes);

@@ -54,7 +54,12 @@ int PollFor(int fd, short events, int timeoutMs) {
 QString Connect(TcpConnection& c, const QString& address, uint16_t port) {
     c.remoteAddress.sin_family = AF_INET;
     c.remoteAddress.sin_port = htons(port);
-    c.remoteAddress.sin_addr.s_addr = inet_addr(address.toLatin1().constData());
+    // The address the check accepted, read the same way: the platform's own parser would take
+    // a zero-padded part such as "010" for octal and dial another module.
+    uint8_t octets[4];
+    const bool addressGood = ParseIpv4(address, octets);
+    if (addressGood)
+        std::memcpy(&c.remoteAddress.sin_addr.s_addr, octets, sizeof octets);
     c.localAddress.sin_family = AF_INET;
     c.localAddress.sin_addr.s_addr = htonl(INADDR_ANY);
     c.localAddress.sin_port = htons(0);
@@ -70,6 +75,10 @@ QString Connect(TcpConnection& c, const QString& address, uint16_t port) {
         0) {
         CloseSocket(c.socket);
         return NetError::Connect2;
+    }
+    if (!addressGood) {
+        CloseSocket(c.socket);
+        return NetError::Connect3;
     }
     // The connect runs on the GUI thread: bound it, so that an unreachable module cannot
     // freeze the window for the minutes the kernel would wait.

@@ -25,6 +25,8 @@ class CodecsTest : public QObject {
         QTest::newRow("all zero") << "0.0.0.0" << false;
         QTest::newRow("all 255") << "255.255.255.255" << false;
         QTest::newRow("leading zeros") << "010.001.000.009" << false;
+        QTest::newRow("many leading zeros") << "0000192.168.00001.0000010" << false;
+        QTest::newRow("padded 256") << "0000256.0.0.1" << true;
         QTest::newRow("two dots") << "192.168.0" << true;
         QTest::newRow("four dots") << "1.2.3.4.5" << true;
         QTest::newRow("256") << "256.0.0.1" << true;
@@ -61,6 +63,8 @@ class CodecsTest : public QObject {
         QTest::addColumn<Bytes>("bytes");
         QTest::newRow("example") << "192.168.0.24" << Bytes{0xC0, 0xA8, 0x00, 0x18};
         QTest::newRow("edges") << "0.255.1.254" << Bytes{0, 255, 1, 254};
+        // Decimal, never octal: what the check accepted is what is written and dialled.
+        QTest::newRow("zero-padded") << "192.168.001.010" << Bytes{192, 168, 1, 10};
     }
     void ipRoundTrip() {
         QFETCH(QString, text);
@@ -69,7 +73,8 @@ class CodecsTest : public QObject {
         IpTextToBytes(text, out);
         QCOMPARE(ToList(out, 4), bytes);
         QCOMPARE(int(out[4]), 0xEE);  // exactly four octets written
-        QCOMPARE(IpBytesToText(out), text);
+        QCOMPARE(IpBytesToText(out),
+                 QString("%1.%2.%3.%4").arg(bytes[0]).arg(bytes[1]).arg(bytes[2]).arg(bytes[3]));
     }
 
     void ipErrorNamesTheText() {
@@ -130,6 +135,10 @@ class CodecsTest : public QObject {
         QTest::newRow("default port") << "65530" << 65530;
         QTest::newRow("largest") << "65535" << 65535;
         QTest::newRow("leading zeros") << "00080" << 80;
+        QTest::newRow("port padded to seven") << "0065530" << 65530;
+        QTest::newRow("port padded to twenty") << "00000000000000065535" << 65535;
+        QTest::newRow("padded 65536") << "000000065536" << -1;
+        QTest::newRow("all zeros") << "0000000000" << 0;
         QTest::newRow("65536") << "65536" << -1;
         QTest::newRow("70000") << "70000" << -1;
         QTest::newRow("negative") << "-1" << -1;
@@ -203,6 +212,8 @@ class CodecsTest : public QObject {
                                      << "1" << false << QStringList{};
         QTest::newRow("highest port") << "10.0.0.1"
                                       << "65535" << false << QStringList{};
+        QTest::newRow("padded port and address") << "010.000.000.001"
+                                                 << "0065530" << false << QStringList{};
         QTest::newRow("bad address, empty port") << "10.0.0"
                                                  << "" << true << QStringList{badIp, noPort};
         QTest::newRow("bad address only") << "10.0.0.256"
