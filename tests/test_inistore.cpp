@@ -1,6 +1,7 @@
 // The INI settings store: defaults, write-at-once, and tolerance of damaged files.
 #include <QtTest>
 
+#include "support/recording_shell.h"
 #include "ui/inistore.h"
 
 namespace {
@@ -9,6 +10,26 @@ void WriteFile(const QString& path, const QByteArray& content) {
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(content);
 }
+QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// A file an operator has edited by hand: comments, blanks, a damaged header with a key under
+// it, a line the program cannot read, and no end of line after the last line.
+const QByteArray kEdited =
+    "; kestrel settings, edited by hand\r\n"
+    "\r\n"
+    "[ ConnectionSettings ]\r\n"
+    "MuxIp = 127.0.0.1\r\n"
+    "# the port of the lab module\r\n"
+    "MuxPort\t=\t4464\r\n"
+    "\r\n"
+    "[Statistic\r\n"
+    "MuxIp0=10.9.9.9\r\n"
+    "what is this line\r\n"
+    "[SwitchSettings]\r\n"
+    "CountA=1";
 }  // namespace
 
 class IniStoreTest : public QObject {
@@ -59,6 +80,52 @@ class IniStoreTest : public QObject {
         QCOMPARE(IniStore(dir.filePath("k.ini")).ReadString("S", "K", "default"), value);
     }
 
+    void blanksAroundNamesAndValuesMeanNothing() {
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("k.ini"), kEdited);
+        IniStore store(dir.filePath("k.ini"));
+        QCOMPARE(store.ReadString("ConnectionSettings", "MuxIp", "d"), QString("127.0.0.1"));
+        QCOMPARE(store.ReadString("connectionsettings", "muxport", "d"), QString("4464"));
+        // A key under a damaged header belongs to no section.
+        QCOMPARE(store.ReadString("Statistic", "MuxIp0", "d"), QString("d"));
+    }
+
+    void writeChangesOnlyItsLine_data() {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("expected");
+        QByteArray changed = kEdited;
+        changed.replace("MuxIp = 127.0.0.1", "MuxIp = 10.1.2.3");
+        QTest::newRow("key in place") << "ConnectionSettings"
+                                      << "MuxIp" << changed;
+        changed = kEdited;
+        changed.replace("MuxPort\t=\t4464", "MuxPort\t=\t10.1.2.3");
+        QTest::newRow("key of another case") << "connectionsettings"
+                                             << "MUXPORT" << changed;
+        changed = kEdited;
+        changed.replace("MuxPort\t=\t4464\r\n", "MuxPort\t=\t4464\r\nNew=10.1.2.3\r\n");
+        QTest::newRow("new key at the end of its section") << "ConnectionSettings"
+                                                           << "New" << changed;
+        QTest::newRow("new key in the last section, no end of line")
+            << "SwitchSettings"
+            << "CountB" << kEdited + "\r\nCountB=10.1.2.3\r\n";
+        QTest::newRow("the damaged section is added anew")
+            << "Statistic"
+            << "MuxIp0" << kEdited + "\r\n[Statistic]\r\nMuxIp0=10.1.2.3\r\n";
+    }
+    void writeChangesOnlyItsLine() {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QByteArray, expected);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("k.ini");
+        WriteFile(path, kEdited);
+        IniStore store(path);
+        QVERIFY(store.WriteString(section, key, "10.1.2.3"));
+        QCOMPARE(ReadFile(path), expected);
+        QCOMPARE(IniStore(path).ReadString(section, key, "d"), QString("10.1.2.3"));
+    }
+
     void malformedLinesAreSkipped() {
         QTemporaryDir dir;
         const QString path = dir.filePath("k.ini");
@@ -82,10 +149,25 @@ class IniStoreTest : public QObject {
         QCOMPARE(IniStore(path).ReadString("ConnectionSettings", "MuxIp", "x"), QString("3.3.3.3"));
     }
 
-    void unwritableFileIsReportedNotFatal() {
-        IniStore store("/proc/no/such/dir/k.ini");
+    void unwritableFileIsReportedOnceAndKeptIntact() {
+        QTemporaryDir dir;
+        // A folder in the way of the rename fails for root too.
+        const QString blocked = dir.filePath("blocked.ini");
+        QVERIFY(QDir(dir.path()).mkdir("blocked.ini"));
+        RecordingShell shell;
+        IniStore store(blocked);
         QVERIFY(!store.WriteString("S", "K", "V"));
-        QCOMPARE(store.ReadString("S", "K", "d"), QString("d"));
+        QVERIFY(!store.WriteString("S", "K2", "V"));
+        QCOMPARE(shell.errors.size(), 1);
+        QVERIFY2(shell.errors[0].contains(blocked), qPrintable(shell.errors[0]));
+        QVERIFY(QFileInfo(blocked).isDir());
+        // Told again after the file could be written once more and then failed anew.
+        QVERIFY(QDir(dir.path()).rmdir("blocked.ini"));
+        QVERIFY(store.WriteString("S", "K", "V"));
+        QVERIFY(QFile::remove(blocked));
+        QVERIFY(QDir(dir.path()).mkdir("blocked.ini"));
+        QVERIFY(!store.WriteString("S", "K", "W"));
+        QCOMPARE(shell.errors.size(), 2);
     }
 };
 

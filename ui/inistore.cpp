@@ -1,10 +1,12 @@
 #include "ui/inistore.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTextStream>
+
+#include "link/shell.h"
 
 IniStore::IniStore(QString path) : path_(std::move(path)) {}
 
@@ -13,91 +15,127 @@ QString IniStore::DefaultPath() {
     return exe.absolutePath() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".ini");
 }
 
-// Reads every well-formed "key=value" under a "[section]"; anything else is skipped.
-QList<IniStore::Entry> IniStore::load() const {
-    QList<Entry> entries;
+namespace {
+
+bool Same(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QByteArray EndOf(const QByteArray& raw) {
+    if (raw.endsWith("\r\n"))
+        return QByteArrayLiteral("\r\n");
+    return raw.endsWith('\n') ? QByteArrayLiteral("\n") : QByteArray();
+}
+
+}  // namespace
+
+// Blanks around section names, keys and values mean nothing. A "key=value" counts only under a
+// well-formed "[section]"; everything else is kept on disk but not read.
+QList<IniStore::Line> IniStore::load() const {
+    QList<Line> lines;
     QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return entries;
-    QTextStream in(&file);
-    in.setEncoding(QStringConverter::Utf8);
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    const QByteArray all = file.readAll();
     QString section;
     bool inSection = false;
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
-            line.startsWith(QLatin1Char('#')))
-            continue;
-        if (line.startsWith(QLatin1Char('['))) {
-            inSection = line.endsWith(QLatin1Char(']')) && line.size() > 2;
-            section = inSection ? line.mid(1, line.size() - 2).trimmed() : QString();
-            continue;
-        }
-        const int eq = line.indexOf(QLatin1Char('='));
-        if (!inSection || eq <= 0)
-            continue;
-        const QString key = line.left(eq).trimmed();
-        const QString value = line.mid(eq + 1);
-        bool replaced = false;
-        for (Entry& e : entries) {
-            if (e.section.compare(section, Qt::CaseInsensitive) == 0 &&
-                e.key.compare(key, Qt::CaseInsensitive) == 0) {
-                e.value = value;
-                replaced = true;
+    for (qsizetype at = 0; at < all.size();) {
+        qsizetype end = all.indexOf('\n', at);
+        end = end < 0 ? all.size() : end + 1;
+        Line line;
+        line.raw = all.mid(at, end - at);
+        at = end;
+        QString text = QString::fromUtf8(line.raw.chopped(EndOf(line.raw).size()));
+        if (lines.isEmpty() && text.startsWith(QChar(0xFEFF)))
+            text.remove(0, 1);
+        text = text.trimmed();
+        if (text.startsWith(QLatin1Char('['))) {
+            inSection = text.endsWith(QLatin1Char(']')) && text.size() > 2;
+            section = inSection ? text.mid(1, text.size() - 2).trimmed() : QString();
+            line.header = inSection;
+            line.section = section;
+        } else if (inSection && !text.startsWith(QLatin1Char(';')) &&
+                   !text.startsWith(QLatin1Char('#'))) {
+            const qsizetype eq = text.indexOf(QLatin1Char('='));
+            if (eq > 0) {
+                line.section = section;
+                line.key = text.left(eq).trimmed();
+                line.value = text.mid(eq + 1).trimmed();
             }
         }
-        if (!replaced)
-            entries.append({section, key, value});
+        lines.append(line);
     }
-    return entries;
+    return lines;
 }
 
 QString IniStore::ReadString(const QString& section, const QString& key,
                              const QString& fallback) const {
-    for (const Entry& e : load()) {
-        if (e.section.compare(section, Qt::CaseInsensitive) == 0 &&
-            e.key.compare(key, Qt::CaseInsensitive) == 0)
-            return e.value;
+    QString found = fallback;
+    for (const Line& line : load()) {
+        if (!line.key.isEmpty() && Same(line.section, section) && Same(line.key, key))
+            found = line.value;
     }
-    return fallback;
+    return found;
 }
 
 bool IniStore::WriteString(const QString& section, const QString& key, const QString& value) {
-    QList<Entry> entries = load();
-    bool found = false;
-    for (Entry& e : entries) {
-        if (e.section.compare(section, Qt::CaseInsensitive) == 0 &&
-            e.key.compare(key, Qt::CaseInsensitive) == 0) {
-            e.value = value;
-            found = true;
+    QList<Line> lines = load();
+    QByteArray eol = QByteArrayLiteral("\n");
+    for (const Line& line : lines) {
+        if (line.raw.endsWith("\r\n")) {
+            eol = QByteArrayLiteral("\r\n");
+            break;
         }
     }
-    if (!found) {
-        // Keep a new key with the rest of its section.
-        int insertAt = static_cast<int>(entries.size());
-        for (int i = 0; i < entries.size(); ++i) {
-            if (entries[i].section.compare(section, Qt::CaseInsensitive) == 0)
-                insertAt = i + 1;
-        }
-        entries.insert(insertAt, {section, key, value});
+    // The last line of a key is the one a read takes, so that is the one to change.
+    qsizetype keyLine = -1;
+    qsizetype sectionEnd = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        if (!Same(line.section, section) || line.section.isEmpty())
+            continue;
+        if (line.header || !line.key.isEmpty())
+            sectionEnd = i;
+        if (!line.key.isEmpty() && Same(line.key, key))
+            keyLine = i;
     }
+    const QByteArray newValue = value.toUtf8();
+    if (keyLine >= 0) {
+        QByteArray& raw = lines[keyLine].raw;
+        qsizetype valueAt = raw.indexOf('=') + 1;
+        while (valueAt < raw.size() && (raw[valueAt] == ' ' || raw[valueAt] == '\t'))
+            ++valueAt;
+        raw = raw.left(valueAt) + newValue + EndOf(raw);
+    } else {
+        Line added;
+        if (sectionEnd < 0) {
+            if (!lines.isEmpty() && EndOf(lines.last().raw).isEmpty())
+                lines.last().raw += eol;
+            Line header;
+            header.raw = '[' + section.toUtf8() + ']' + eol;
+            lines.append(header);
+            sectionEnd = lines.size() - 1;
+        } else if (EndOf(lines[sectionEnd].raw).isEmpty()) {
+            lines[sectionEnd].raw += eol;
+        }
+        added.raw = key.toUtf8() + '=' + newValue + eol;
+        lines.insert(sectionEnd + 1, added);
+    }
+
+    QByteArray all;
+    for (const Line& line : lines)
+        all += line.raw;
     QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    QTextStream out(&file);
-    out.setEncoding(QStringConverter::Utf8);
-    QString current;
-    bool first = true;
-    for (const Entry& e : entries) {
-        if (first || e.section.compare(current, Qt::CaseInsensitive) != 0) {
-            if (!first)
-                out << '\n';
-            out << '[' << e.section << "]\n";
-            current = e.section;
-            first = false;
+    bool written = file.open(QIODevice::WriteOnly) && file.write(all) == all.size();
+    written = written && file.commit();
+    if (!written) {
+        if (!failureReported_) {
+            ReportError(QStringLiteral("Не удалось записать файл настроек %1: %2")
+                            .arg(QDir::toNativeSeparators(path_), file.errorString()));
         }
-        out << e.key << '=' << e.value << '\n';
+        failureReported_ = true;
+        return false;
     }
-    out.flush();
-    return file.commit();
+    failureReported_ = false;
+    return true;
 }
