@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 
 #include "forms/currentlinks.h"
 #include "forms/settings.h"
@@ -82,12 +83,18 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::logEvent(const QString& text) {
-    QTextCursor cursor(Memo->document());
+    // The program's lines are not the operator's edits: an undo must never take them back, and
+    // a log that runs for weeks must not keep a history of every line. Switching undo off and
+    // on again drops the history, so the operator can undo only what was typed since.
+    QTextDocument* log = Memo->document();
+    log->setUndoRedoEnabled(false);
+    QTextCursor cursor(log);
     cursor.movePosition(QTextCursor::End);
     cursor.insertBlock();
     cursor.insertText(text);
     cursor.insertBlock();
     cursor.insertText(QString(kAsteriskLineLength, QLatin1Char('*')));
+    log->setUndoRedoEnabled(true);
     Memo->verticalScrollBar()->setValue(Memo->verticalScrollBar()->maximum());
 }
 

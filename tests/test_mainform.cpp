@@ -80,6 +80,37 @@ class MainFormTest : public QObject {
         QCOMPARE(app.memoLines(), expected);
     }
 
+    void undoTakesBackOnlyTheOperatorsTyping() {
+        AppFixture app;
+        LogEvent(QStringLiteral("первая"));
+        app.form->Memo->moveCursor(QTextCursor::End);
+        QTest::keyClicks(app.form->Memo, "abc");
+        LogEvent(QStringLiteral("вторая"));
+        app.form->Memo->moveCursor(QTextCursor::End);
+        QTest::keyClicks(app.form->Memo, "de");
+        const QString stars(98, QLatin1Char('*'));
+        QStringList expected{QString(), QStringLiteral("первая"), stars + "abc",
+                             QStringLiteral("вторая"), stars + "de"};
+        QCOMPARE(app.memoLines(), expected);
+        for (int i = 0; i < 20; ++i)
+            app.form->Memo->undo();
+        expected.last() = stars;
+        QCOMPARE(app.memoLines(), expected);
+        // The log keeps no history of its own lines, however long it runs.
+        for (int i = 0; i < 200; ++i)
+            LogEvent(QStringLiteral("строка"));
+        QCOMPARE(app.form->Memo->document()->availableUndoSteps(), 0);
+    }
+
+    void settingsFileThatCannotBeWrittenIsReportedOnce() {
+        AppFixture app;
+        QVERIFY(QDir().mkpath(app.iniPath()));  // a folder where the file should go
+        app.form->close();
+        QCOMPARE(app.errors.size(), 1);
+        QVERIFY2(app.errors[0].contains(app.iniPath()), qPrintable(app.errors[0]));
+        QVERIFY(QFileInfo(app.iniPath()).isDir());
+    }
+
     void settingsButtonShowsAndHides() {
         AppFixture app;
         SpeedButton* b = app.form->SettingsButton;
