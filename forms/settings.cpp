@@ -515,18 +515,33 @@ void TSettingsForm::ComboBoxSocketsChange() {
     const QString typed = ComboBoxSockets->currentText();
     const int index = ComboBoxSockets->findText(typed);
     if (index < 0) {
+        // Nothing typed here may land in the session shown before: with no session selected
+        // the fields are empty and closed, as on the page with no session at all.
         ComboBoxSockets->setCurrentIndex(-1);
         ComboBoxSockets->setEditText(typed);
+        setSessionFieldsEnabled(false);
+        EditDestinationIp->clear();
+        EditLocalPort->clear();
+        EditDestinationPort->clear();
+        EditTOS->clear();
         return;
     }
     if (ComboBoxSockets->currentIndex() != index)
         ComboBoxSockets->setCurrentIndex(index);
+    setSessionFieldsEnabled(true);
     const SessionSettings record = *selectedRecord();
     EditDestinationIp->setText(record.DestinationIp);
     EditLocalPort->setText(record.LocalPort);
     EditDestinationPort->setText(record.DestinationPort);
     EditTOS->setText(record.Tos);
     EditTOSChange();
+}
+
+void TSettingsForm::setSessionFieldsEnabled(bool enabled) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(EditDestinationIp), static_cast<QWidget*>(EditLocalPort),
+          static_cast<QWidget*>(EditDestinationPort), static_cast<QWidget*>(GroupBoxTos)})
+        w->setEnabled(enabled);
 }
 
 void TSettingsForm::EditDestinationIpChange() {
@@ -610,22 +625,8 @@ void TSettingsForm::EditMuxIpChange() {
 void TSettingsForm::FormClose() {
     if (MainForm && MainForm->SettingsButton->isChecked())
         MainForm->SettingsButton->setChecked(false);
-    // No time-out is reported for a request of a hidden window; its answer is still taken.
-    ReleasePendingRequests(this);
-}
-
-void TSettingsForm::showEvent(QShowEvent* event) {
-    // A request whose time-out was given up when the window was hidden gets one again, so that
-    // a module that never answers cannot leave the flow waiting for ever.
-    const auto rearm = [this](int state, Flow flow, void (TSettingsForm::*handler)(Sender)) {
-        const ConnectionRef c = openExchange(flow);
-        if (state != 0 && c && !HasPendingRequest(this, flow)) {
-            AddPendingRequest(bind(flow, handler), this, c);
-        }
-    };
-    rearm(ConnectState, FlowConnect, &TSettingsForm::ButtonMuxConnectionClick);
-    rearm(ApplyState, FlowApply, &TSettingsForm::ButtonSetCurOptionsClick);
-    ModuleWindow::showEvent(event);
+    // A flow that waits keeps its time-out: hidden or not, it ends with its answer or its
+    // time-out line, so the busy state it set cannot outlive it and its connection is closed.
 }
 
 void TSettingsForm::closeEvent(QCloseEvent* event) {

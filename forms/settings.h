@@ -92,7 +92,6 @@ class TSettingsForm : public ModuleWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
   private:
     void buildVantorPage();
@@ -103,6 +102,8 @@ class TSettingsForm : public ModuleWindow {
     void addSessionEntry(int session);
     void removeSessionEntries(int session);
     SessionSettings* selectedRecord();
+    // The fields of the selected session, which ComboBoxSockets itself is not among.
+    void setSessionFieldsEnabled(bool enabled);
 };
 
 // The TOS presets of ComboBoxTOS after "Задано пользователем".

@@ -32,6 +32,9 @@ void EncodeConfig(const ConfigTexts& texts, ConfigBlock& block) {
         const SessionSettings& s = texts.sessions[i];
         uint8_t* r = &b[SessionRecordOffset(i)];
         r[SessionOffset::Enable] = s.Enabled;
+        // The high byte means nothing to the module and goes out as 0 in every record, also in
+        // one adopted from a read whose module left something there.
+        r[SessionOffset::Tos + 1] = 0;
         if (s.Enabled == 0)
             continue;
         PutU16(r + SessionOffset::LocalPort, static_cast<uint16_t>(TextToInt(s.LocalPort)));

@@ -3,6 +3,8 @@
 
 #include "forms/main.h"
 #include "forms/settings.h"
+#include "forms/stat.h"
+#include "forms/switch.h"
 #include "link/pending.h"
 #include "model/bytes.h"
 #include "sim/simulator.h"
@@ -327,29 +329,65 @@ class SettingsTest : public QObject {
         QVERIFY(!Sock(3)->isChecked());
     }
 
-    void closingHidesAndCancelsTheTimeout() {
-        app->form->Timer->setInterval(100);
+    void closingWhileWaitingKeepsTheAnswer() {
         module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Delay, 700});
         C<QPushButton>("ButtonMuxConnection")->click();
         s->close();
         QVERIFY(!Main<SpeedButton>("SettingsButton")->isChecked());
-        QCOMPARE(PendingRequestCount(), 0);
-        // No time-out while hidden; the answer still ends the connect and starts the read.
+        QVERIFY(!s->isVisible());
+        // Hidden, the window still takes its answer and goes on to the read.
         QTRY_VERIFY_WITH_TIMEOUT(app->messages().contains(kRead), 3000);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead}));
+        QCOMPARE(PendingRequestCount(), 0);
     }
 
-    void reopeningWhileWaitingBoundsTheWaitAgain() {
-        app->form->Timer->setInterval(100);
+    void hiddenWindowWithASilentModuleStillTimesOut() {
+        // The real timer: an operator who closes the window must not wait longer than anyone.
+        Main<SpeedButton>("ButtonStat")->click();
+        Main<SpeedButton>("ButtonSwitching")->click();
+        QVERIFY(StatWindows[0] && SwitchForm);
         module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Silent, 0});
         C<QPushButton>("ButtonMuxConnection")->click();
+        QVERIFY(!StatWindows[0]->RequestButton->isEnabled());
+        QVERIFY(!SwitchForm->SwConnectButton->isEnabled());
+        QTRY_COMPARE(sim->openConnections(), 1);
         s->close();
-        QTest::qWait(500);
-        QVERIFY(app->messages().isEmpty());
-        Main<SpeedButton>("SettingsButton")->click();
-        QTRY_COMPARE(app->messages(),
-                     QStringList{"Не могу установить соединение с удаленным мультиплексором!"});
+        QTRY_VERIFY_WITH_TIMEOUT(!app->messages().isEmpty(), 9500);
+        QCOMPARE(app->messages(),
+                 QStringList{"Не могу установить соединение с удаленным мультиплексором!"});
+        QCOMPARE(s->ConnectState, 0);
+        QVERIFY(StatWindows[0]->RequestButton->isEnabled());
+        QVERIFY(SwitchForm->SwConnectButton->isEnabled());
+        QVERIFY(SwitchForm->SwResetButton->isEnabled());
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
+        QCOMPARE(PendingRequestCount(), 0);
+        QTRY_COMPARE(sim->openConnections(), 0);
+    }
+
+    void zeroPaddedAddressAndPortReachTheModuleTyped_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("padPort");
+        // Read as octal, "010" would be 127.0.0.8, where nobody listens.
+        QTest::newRow("padded address") << "127.000.000.010" << false;
+        QTest::newRow("port padded to seven digits") << "127.0.0.10" << true;
+    }
+    void zeroPaddedAddressAndPortReachTheModuleTyped() {
+        QFETCH(QString, address);
+        QFETCH(bool, padPort);
+        SimulatorOptions options;
+        options.quiet = true;
+        options.manualClock = true;
+        Simulator ten({Endpoint{{127, 0, 0, 10}, 0}}, options);
+        std::string error;
+        QVERIFY2(ten.start(&error), error.c_str());
+        C<QLineEdit>("EditMuxIp")->setText(address);
+        C<QLineEdit>("EditMuxPort")
+            ->setText(padPort ? QString("00%1").arg(ten.port(0), 5, 10, QChar('0'))
+                              : QString::number(ten.port(0)));
+        connectAndRead();
+        QCOMPARE(ten.module(0).requests(), (std::vector<std::vector<uint8_t>>{{1, 1}, {1, 2}}));
+        QVERIFY(requests().empty());
+        ten.stop();
     }
 
     void editMuxIpShowsOnTheSessionsPage() {
@@ -512,29 +550,40 @@ class SettingsTest : public QObject {
     void typedSessionNumberSelects_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("selected");
-        QTest::newRow("listed") << "4" << 4;
-        QTest::newRow("not listed") << "3" << 0;
+        QTest::newRow("listed") << "3" << 3;
+        QTest::newRow("not listed") << "2" << 0;
         QTest::newRow("not a session") << "x" << 0;
     }
     void typedSessionNumberSelects() {
         QFETCH(QString, typed);
         QFETCH(int, selected);
-        ::LockModuleSettings(false);
-        app->form->Sessions[3].DestinationIp = "10.4.4.4";
-        Sock(1)->click();
-        Sock(3)->click();
-        C<QTabWidget>("PageControl1")->setCurrentIndex(1);  // selects "2"
+        connectAndRead();  // the module has sessions 1 and 3 selected
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);  // selects "1"
+        QCOMPARE(C<QLineEdit>("EditDestinationIp")->text(), app->form->Sessions[0].DestinationIp);
         const SessionTable before = app->form->Sessions;
         C<QComboBox>("ComboBoxSockets")->lineEdit()->selectAll();
         QTest::keyClicks(C<QComboBox>("ComboBoxSockets")->lineEdit(), typed);
         QCOMPARE(s->selectedSession(), selected);
+        // With no listed session selected nothing shows and nothing can be typed.
+        for (const char* name : {"EditDestinationIp", "EditDestinationPort", "EditLocalPort"}) {
+            QLineEdit* edit = C<QLineEdit>(name);
+            QCOMPARE(edit->isEnabled(), selected != 0);
+            QCOMPARE(edit->text().isEmpty(), selected == 0);
+        }
+        QCOMPARE(C<QGroupBox>("GroupBoxTos")->isEnabled(), selected != 0);
+        QCOMPARE(C<QLineEdit>("EditTOS")->text().isEmpty(), selected == 0);
         Type(C<QLineEdit>("EditDestinationPort"), "999");
         for (int i = 0; i < 6; ++i) {
             const QString expected = i + 1 == selected ? QString("999") : before[i].DestinationPort;
             QCOMPARE(app->form->Sessions[i].DestinationPort, expected);
         }
         if (selected)
-            QCOMPARE(C<QLineEdit>("EditDestinationIp")->text(), QString("10.4.4.4"));
+            QCOMPARE(C<QLineEdit>("EditDestinationIp")->text(), before[2].DestinationIp);
+        // Choosing a listed session again opens the fields.
+        C<QTabWidget>("PageControl1")->setCurrentIndex(0);
+        C<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        QVERIFY(C<QLineEdit>("EditDestinationIp")->isEnabled());
+        QVERIFY(C<QGroupBox>("GroupBoxTos")->isEnabled());
     }
 
     void readBlockIsShownAsTheModuleMeansIt() {
@@ -544,6 +593,7 @@ class SettingsTest : public QObject {
         s2[SessionOffset::Enable] = 1;
         PutU16(s2 + SessionOffset::Tos, 0x01B8);
         block[SessionRecordOffset(3) + SessionOffset::Enable] = 2;
+        PutU16(&block[SessionRecordOffset(3) + SessionOffset::Tos], 0x0155);
         PutU32(&block[ConfigOffset::OptionFlags], 0x80000000u | 0x1u | 0x2u | 0x800u | 0x40000u);
         ModuleState state;
         state.config = block;
@@ -566,6 +616,8 @@ class SettingsTest : public QObject {
         QCOMPARE(GetU32(&held[ConfigOffset::OptionFlags]), 0x80040803u);
         QCOMPARE(GetU16(&held[SessionRecordOffset(1) + SessionOffset::Tos]), uint16_t(0x00B8));
         QCOMPARE(int(held[SessionRecordOffset(3) + SessionOffset::Enable]), 0);
+        for (int i = 0; i < kSessionCount; ++i)
+            QCOMPARE(int(held[SessionRecordOffset(i) + SessionOffset::Tos + 1]), 0);
         QCOMPARE(GetU16(&held[ConfigOffset::ControlPort]), uint16_t(65535));
     }
 };
