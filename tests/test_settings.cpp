@@ -5,6 +5,7 @@
 #include "forms/settings.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
+#include "link/codecs.h"
 #include "link/pending.h"
 #include "model/bytes.h"
 #include "sim/simulator.h"
@@ -170,20 +171,64 @@ class SettingsTest : public QObject {
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
     }
 
-    void unsupportedConnect() {
-        module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Unsupported, 0});
-        C<QPushButton>("ButtonMuxConnection")->click();
-        QTRY_COMPARE(app->messages().size(), 3);
-        QCOMPARE(
-            app->messages(),
-            (QStringList{QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!"),
-                         QStringLiteral("Ошибочный ответ мультиплексора!"),
-                         QStringLiteral("Ошибочный ответ мультиплексора на команду "
-                                        "установления соединения")}));
+    void wrongAnswers_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QStringList>("log");
+        const QString unsupported =
+            QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!");
+        const QString wrong = QStringLiteral("Ошибочный ответ мультиплексора!");
+        QTest::newRow("connect")
+            << int(CmdConnect)
+            << QStringList{unsupported, wrong,
+                           "Ошибочный ответ мультиплексора на команду установления соединения"};
+        QTest::newRow("read") << int(CmdReadConfig)
+                              << QStringList{kConnected, unsupported, wrong,
+                                             "Ошибочный ответ мультиплексора на команду чтения "
+                                             "текущих настроек!"};
+        QTest::newRow("write") << int(CmdWriteConfig)
+                               << QStringList{kConnected, kRead, unsupported, wrong,
+                                              "Ошибочный ответ мультиплексора на команду "
+                                              "сохранения настроек!"};
+    }
+    void wrongAnswers() {
+        QFETCH(int, type);
+        QFETCH(QStringList, log);
+        const bool write = type == CmdWriteConfig;
+        if (write)
+            connectAndRead();
+        module().setMisbehaviour(uint8_t(type), Misbehaviour{MisbehaviourKind::Unsupported, 0});
+        C<QPushButton>(write ? "ButtonSetCurOptions" : "ButtonMuxConnection")->click();
+        QTRY_COMPARE(app->messages().size(), log.size());
+        QTest::qWait(50);
+        QCOMPARE(app->messages(), log);
         QCOMPARE(s->ConnectState, 0);
+        QCOMPARE(s->ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
-        QCOMPARE(requests().size(), size_t(1));
+        QVERIFY(C<QGroupBox>("GroupBoxConnection")->isEnabled());
+        QCOMPARE(PendingRequestCount(), 0);
+        // A refused write leaves what the operator was editing.
+        QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), write ? QString("127.0.0.1") : QString());
+    }
+
+    void sendErrors_data() {
+        QTest::addColumn<bool>("apply");
+        QTest::newRow("connect") << false;
+        QTest::newRow("apply") << true;
+    }
+    void sendErrors() {
+        QFETCH(bool, apply);
+        connectAndRead();
+        sim->stop();  // nobody listens there any more
+        C<QPushButton>(apply ? "ButtonSetCurOptions" : "ButtonMuxConnection")->click();
+        QCOMPARE(app->messages(), (QStringList{kConnected, kRead,
+                                               "Ошибка при работе с сетью: Ошибка соединения 3"}));
+        QCOMPARE(s->ConnectState, 0);
+        QCOMPARE(s->ApplyState, 0);
+        QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
+        QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
+        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(OpenExchangeCount(), 0);
     }
 
     void timeouts_data() {
@@ -241,18 +286,25 @@ class SettingsTest : public QObject {
     }
 
     void addressChecksSendNothing_data() {
+        QTest::addColumn<bool>("apply");
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QStringList>("log");
-        QTest::newRow("empty port")
-            << "127.0.0.1"
-            << "" << QStringList{"Введите номер порта удаленного мультиплексора!"};
-        QTest::newRow("bad address") << "127.0.0"
-                                     << "65530" << QStringList{"Некорректный формат IP-адреса!"};
-        QTest::newRow("port 70000") << "127.0.0.1"
-                                    << "70000" << QStringList{"Некорректный номер порта!"};
+        for (bool apply : {false, true}) {
+            const char* button = apply ? "apply" : "connect";
+            QTest::addRow("%s, empty port", button)
+                << apply << "127.0.0.1"
+                << "" << QStringList{"Введите номер порта удаленного мультиплексора!"};
+            QTest::addRow("%s, bad address", button)
+                << apply << "127.0.0"
+                << "65530" << QStringList{"Некорректный формат IP-адреса!"};
+            QTest::addRow("%s, port 70000", button)
+                << apply << "127.0.0.1"
+                << "70000" << QStringList{"Некорректный номер порта!"};
+        }
     }
     void addressChecksSendNothing() {
+        QFETCH(bool, apply);
         QFETCH(QString, address);
         QFETCH(QString, port);
         QFETCH(QStringList, log);
@@ -260,12 +312,18 @@ class SettingsTest : public QObject {
         const size_t before = requests().size();
         C<QLineEdit>("EditMuxIp")->setText(address);
         C<QLineEdit>("EditMuxPort")->setText(port);
-        C<QPushButton>("ButtonMuxConnection")->click();
+        C<QPushButton>(apply ? "ButtonSetCurOptions" : "ButtonMuxConnection")->click();
         QCOMPARE(app->messages().mid(2), log);
-        QVERIFY(C<QLineEdit>("EditLocalIp")
-                    ->text()
-                    .isEmpty());  // the connect entry clears the fields first
         QCOMPARE(s->ConnectState, 0);
+        QCOMPARE(s->ApplyState, 0);
+        // A connect attempt clears and locks the module fields first, sessions included; an
+        // apply leaves them for the operator to mend the address.
+        QCOMPARE(C<QLineEdit>("EditLocalIp")->text().isEmpty(), !apply);
+        QCOMPARE(Sock(0)->isChecked(), apply);
+        QCOMPARE(int(app->form->Sessions[0].Enabled), apply ? 1 : 0);
+        QCOMPARE(Items(C<QComboBox>("ComboBoxSockets")).isEmpty(), !apply);
+        QCOMPARE(C<QGroupBox>("GroupBoxModuleSettings")->isEnabled(), apply);
+        QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QTest::qWait(50);
         QCOMPARE(requests().size(), before);
     }
@@ -604,6 +662,14 @@ class SettingsTest : public QObject {
         QCOMPARE(app->form->Sessions[1].Tos, QString("10111000"));
         QVERIFY(!Sock(3)->isChecked());
         QCOMPARE(int(app->form->Sessions[3].Enabled), 0);
+        // A session that is not selected still shows what the module holds for it.
+        const uint8_t* s4 = &block[SessionRecordOffset(3)];
+        QCOMPARE(app->form->Sessions[3].LocalPort,
+                 QString::number(GetU16(s4 + SessionOffset::LocalPort)));
+        QCOMPARE(app->form->Sessions[3].DestinationPort,
+                 QString::number(GetU16(s4 + SessionOffset::DestinationPort)));
+        QCOMPARE(app->form->Sessions[3].DestinationIp,
+                 IpBytesToText(s4 + SessionOffset::DestinationIp));
         const QStringList shown{"Высокий", "Высокий", "Низкий", "Включено", "Включен"};
         const QStringList keys{"p1 pp", "p2 pp", "p3 pp", "pv 12", "flow control"};
         for (int k = 0; k < 5; ++k)
