@@ -5,6 +5,7 @@
 
 #include "forms/main.h"
 #include "forms/switch.h"
+#include "link/codecs.h"
 #include "link/pending.h"
 #include "link/shell.h"
 
@@ -15,6 +16,9 @@ constexpr int kClientHeight = 193;
 constexpr int kSessions = 6;
 constexpr int kRowHeight = 25;
 constexpr int kControlHeight = 26;
+constexpr int kFlowLinks = CmdReadSwitching;
+constexpr int kAddressColumn = 1;
+constexpr int kChoiceColumn = 2;
 
 }  // namespace
 
@@ -64,11 +68,88 @@ TCurLinksForm::TCurLinksForm(QWidget* parent) : ModuleWindow(parent) {
     ButtonConnect = new QPushButton(QStringLiteral("Соединиться"), this);
     ButtonConnect->setObjectName(QStringLiteral("ButtonConnect"));
     ButtonConnect->setGeometry(left, gridTop + gridHeight - kControlHeight, width, kControlHeight);
+
+    connect(ButtonConnect, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { ButtonConnectClick(Sender::Operator); }); });
+    connect(StringGridCurLinks, &QTableWidget::cellDoubleClicked, this,
+            [this](int row, int column) {
+                RunGuarded([&] { StringGridCurLinksDblClick(column, row); });
+            });
 }
 
 TCurLinksForm::~TCurLinksForm() {
     if (CurLinksForm == this)
         CurLinksForm = nullptr;
+}
+
+void TCurLinksForm::setLinkButtonsEnabled(bool enabled) {
+    ButtonConnect->setEnabled(enabled);
+    if (SwitchForm) {
+        SwitchForm->SwConnectButton->setEnabled(enabled);
+        SwitchForm->SwSetButton->setEnabled(enabled);
+        SwitchForm->SwResetButton->setEnabled(enabled);
+    }
+}
+
+void TCurLinksForm::ButtonConnectClick(Sender sender) {
+    // Whatever the snapshots held belongs to another read: after this one they hold only what
+    // its answer brings, or nothing.
+    SnapshotA.fill(0);
+    SnapshotB.fill(0);
+    const QString address = EditIp->text();
+    const QString port = EditPort->text();
+    if (sender == Sender::Timeout) {
+        RemovePendingRequest(this, kFlowLinks);
+        if (PendingLinksType == CmdReadSwitching)
+            LogEvent(
+                QStringLiteral("Нет ответа от мультиплексора A на запрос коммутационных настроек"));
+        setLinkButtonsEnabled(true);
+        PendingLinksType = 0;
+        return;
+    }
+    // A press while the answer is awaited is not the answer: the answer comes by itself.
+    if ((PendingLinksType != 0) != (sender == Sender::Answer))
+        return;
+    if (PendingLinksType == 0) {
+        if (CheckMuxAddress(address, port))
+            return;
+        const int length = BuildRequest(GroupSwitching, CmdReadSwitching);
+        const QString error =
+            send(address, port, bind(kFlowLinks, &TCurLinksForm::ButtonConnectClick), length);
+        if (!error.isEmpty()) {
+            LogEvent(error);
+            PendingLinksType = 0;
+            return;
+        }
+        setLinkButtonsEnabled(false);
+        PendingLinksType = CmdReadSwitching;
+        return;
+    }
+    RemovePendingRequest(this, kFlowLinks);
+    if (ParseAnswer(*this) == CmdReadSwitching) {
+        PendingLinksType = 0;
+        FillLinksTable();
+    } else {
+        LogEvent(
+            QStringLiteral("Ошибочный ответ мультиплексора на запрос коммутационных настроек!"));
+        PendingLinksType = 0;
+    }
+    setLinkButtonsEnabled(true);
+}
+
+void TCurLinksForm::FillLinksTable() {
+    const LinkRows rows = CurrentLinkRows(SnapshotA);
+    for (int n = 0; n < kSessions; ++n) {
+        StringGridCurLinks->setCellText(kAddressColumn, n + 1, rows[n].destination);
+        StringGridCurLinks->setCellText(kChoiceColumn, n + 1, rows[n].choice);
+    }
+}
+
+void TCurLinksForm::StringGridCurLinksDblClick(int column, int row) {
+    if (column < 1 || row < 1)
+        return;  // the headings are not cells the operator can choose
+    StringGridCurLinks->setCellText(column, row,
+                                    ToggledChoice(StringGridCurLinks->cellText(column, row)));
 }
 
 void TCurLinksForm::FormClose() {
@@ -78,7 +159,12 @@ void TCurLinksForm::FormClose() {
         SwitchForm->ComboBoxSwResetFor->setEnabled(true);
         SwitchForm->ComboBoxSwResetType->setCurrentIndex(-1);
     }
+    // A read given up by closing must not leave the switching window's buttons disabled.
+    if (PendingLinksType != 0)
+        setLinkButtonsEnabled(true);
+    PendingLinksType = 0;
     ReleasePendingRequests(this);
+    AbandonExchanges(this);
     deleteLater();
     if (CurLinksForm == this)
         CurLinksForm = nullptr;

@@ -4,12 +4,8 @@
 #include <QPushButton>
 
 #include "forms/modulewindow.h"
+#include "model/currentlinks.h"
 #include "ui/stringgrid.h"
-
-// The texts of the choice column: a session chosen for the selective reset, and one that
-// cannot be chosen.
-inline const QString SelectMark = QStringLiteral("    V");
-inline const QString NoSelectMark = QStringLiteral("    X");
 
 class TCurLinksForm : public ModuleWindow {
     Q_OBJECT
@@ -24,8 +20,21 @@ class TCurLinksForm : public ModuleWindow {
     QLineEdit* EditPort;
     QPushButton* ButtonConnect;
 
+    // The three-entry handler of "Соединиться": the operator's press, the answer, the time-out.
+    void ButtonConnectClick(Sender sender);
+    // Shows SnapshotA; every fill drops the earlier choices.
+    void FillLinksTable();
+    // Chooses or frees the session of a data cell.
+    void StringGridCurLinksDblClick(int column, int row);
     void FormClose();
+
+    // 0 idle, CmdReadSwitching while its answer is awaited.
+    int PendingLinksType = 0;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+
+  private:
+    // "Соединиться" here and the switching window's command buttons, while it exists.
+    void setLinkButtonsEnabled(bool enabled);
 };

@@ -108,10 +108,14 @@ void ParseStatisticsAnswer(AnswerTarget& window, const ReceiveBuffer& buffer, ui
     SetBusy(false);
 }
 
-void ParseSwitchingAnswer(const ReceiveBuffer& buffer, uint8_t type) {
+void ParseSwitchingAnswer(WindowKind kind, const ReceiveBuffer& buffer, uint8_t type) {
     if (type != CmdReadSwitching)
         return;
     MuxSnapshot* target = CurrentMux == 0 ? &SnapshotA : CurrentMux == 1 ? &SnapshotB : nullptr;
+    // The current-links window lists SnapshotA; where the switching window stands with A and B
+    // is none of its business.
+    if (kind == WindowKind::CurrentLinks)
+        target = &SnapshotA;
     if (target)
         std::memcpy(target->data(), &buffer[kHeaderSize], kSnapshotSize);
 }
@@ -130,7 +134,7 @@ uint8_t ParseAnswer(AnswerTarget& window) {
             ParseStatisticsAnswer(window, buffer, type);
             break;
         case GroupSwitching:
-            ParseSwitchingAnswer(buffer, type);
+            ParseSwitchingAnswer(window.windowKind(), buffer, type);
             break;
         default:
             break;

@@ -1,0 +1,261 @@
+// The current-links window: one module's sessions with their links, chosen for a selective
+// reset. The table logic without a window, then the window against a simulated module.
+#include <QtTest>
+
+#include "forms/currentlinks.h"
+#include "forms/main.h"
+#include "forms/switch.h"
+#include "link/pending.h"
+#include "model/bytes.h"
+#include "sim/simulator.h"
+#include "support/app_fixture.h"
+#include "support/sim_pair.h"
+
+namespace {
+
+const QString kNoAnswer =
+    QStringLiteral("Нет ответа от мультиплексора A на запрос коммутационных настроек");
+const QString kWrongAnswer =
+    QStringLiteral("Ошибочный ответ мультиплексора на запрос коммутационных настроек!");
+
+// A module's configuration and switching: session n + 1 enabled with `enable[n]`, destination
+// 10.0.0.(n + 1), and port entries naming the session codes in `linked`.
+struct Module {
+    ConfigBlock config{};
+    SwitchingBlock switching{};
+    Module(std::array<uint8_t, kSessionCount> enable, std::initializer_list<int> linkedCodes) {
+        for (int n = 0; n < kSessionCount; ++n) {
+            uint8_t* r = &config[SessionRecordOffset(n)];
+            r[SessionOffset::Enable] = enable[n];
+            r[SessionOffset::DestinationIp] = 10;
+            r[SessionOffset::DestinationIp + 3] = static_cast<uint8_t>(n + 1);
+        }
+        for (int port = 0; port < kPortCount; ++port)
+            switching[PortEntryOffsetOf(port) + PortEntryOffset::RemoteChannel] = NoChannel;
+        int port = kPortCount;  // from the last port down, so that every position counts
+        for (int code : linkedCodes)
+            switching[PortEntryOffsetOf(--port) + PortEntryOffset::LinkSession] =
+                static_cast<uint8_t>(code);
+    }
+    MuxSnapshot snapshot() const {
+        MuxSnapshot s{};
+        std::copy(config.begin(), config.end(), s.begin() + SnapshotOffset::Config);
+        std::copy(switching.begin(), switching.end(), s.begin() + SnapshotOffset::Switching);
+        return s;
+    }
+};
+
+QStringList Texts(const LinkRows& rows) {
+    QStringList out;
+    for (const LinkRow& r : rows)
+        out << r.destination + "|" + r.choice;
+    return out;
+}
+
+}  // namespace
+
+class CurrentLinksTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<AppFixture> app;
+    TCurLinksForm* w = nullptr;
+
+    SimModule& moduleA() { return sim->module(0); }
+    void serve(const Module& m) {
+        ModuleState state;
+        state.config = m.config;
+        state.switching = m.switching;
+        moduleA().apply(state);
+    }
+    QString cell(int column, int row) { return w->StringGridCurLinks->cellText(column, row); }
+    QStringList table() {
+        QStringList out;
+        for (int row = 1; row <= kSessionCount; ++row)
+            out << cell(1, row) + "|" + cell(2, row);
+        return out;
+    }
+    QPushButton* connectButton() { return w->findChild<QPushButton*>("ButtonConnect"); }
+
+  private slots:
+    void rows_data() {
+        QTest::addColumn<QByteArray>("enable");
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<QStringList>("expected");
+        const QString x = NoSelectMark;
+        QTest::newRow("disabled even when a port names it; enable 2 counts as enabled")
+            << QByteArray("\x00\x01\x02\x01\x00\x01", 6) << QList<int>{2, 3, 4}
+            << QStringList{"DISABLED|" + x, "10.0.0.2|",     "10.0.0.3|",
+                           "NO_LINK|" + x,  "DISABLED|" + x, "NO_LINK|" + x};
+        QTest::newRow("S6 on the first port, S1 on none")
+            << QByteArray("\x01\x01\x01\x01\x01\x01", 6) << QList<int>{7, 0, 1, 8, 170}
+            << QStringList{"NO_LINK|" + x, "NO_LINK|" + x, "NO_LINK|" + x,
+                           "NO_LINK|" + x, "NO_LINK|" + x, "10.0.0.6|"};
+    }
+    void rows() {
+        QFETCH(QByteArray, enable);
+        QFETCH(QList<int>, codes);
+        QFETCH(QStringList, expected);
+        std::array<uint8_t, kSessionCount> e{};
+        std::copy(enable.begin(), enable.end(), e.begin());
+        Module m(e, {});
+        // The codes on every port from the first one on.
+        for (int i = 0; i < codes.size(); ++i)
+            m.switching[PortEntryOffsetOf(i) + PortEntryOffset::LinkSession] =
+                static_cast<uint8_t>(codes[i]);
+        QCOMPARE(Texts(CurrentLinkRows(m.snapshot())), expected);
+    }
+
+    void choiceToggles_data() {
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("empty is chosen") << "" << SelectMark;
+        QTest::newRow("chosen is freed") << SelectMark << "";
+        QTest::newRow("cannot be chosen") << NoSelectMark << NoSelectMark;
+        QTest::newRow("an address") << "10.0.0.1"
+                                    << "10.0.0.1";
+    }
+    void choiceToggles() {
+        QFETCH(QString, cell);
+        QFETCH(QString, after);
+        QCOMPARE(ToggledChoice(cell), after);
+    }
+
+    // ----- the window against a simulated module -----
+
+    void init() {
+        if (!QTest::currentTestFunction() ||
+            QByteArray(QTest::currentTestFunction()).startsWith("window")) {
+            std::string error;
+            sim = StartSimulatedPair(&error);
+            QVERIFY2(sim, error.c_str());
+            app = std::make_unique<AppFixture>();
+            CurLinksForm = w = new TCurLinksForm(nullptr);
+            w->EditIp->setText("127.0.0.1");
+            w->EditPort->setText(QString::number(sim->port(0)));
+            w->show();
+        }
+    }
+    void cleanup() {
+        app.reset();
+        if (sim)
+            sim->stop();
+        sim.reset();
+        QVERIFY(WaitForReceiveThreads(5000));
+        CurrentMux = 0;
+    }
+
+    void windowListsTheLinksAndTheOperatorChooses() {
+        serve(Module({1, 1, 0, 1, 1, 1}, {2, 4, 5, 5, 7}));
+        CurrentMux = 1;  // where the switching window last stood must not matter
+        SnapshotB.fill(0xEE);
+        app->form->ButtonSwitching->click();
+        connectButton()->click();
+        QCOMPARE(w->PendingLinksType, int(CmdReadSwitching));
+        for (QPushButton* b : {connectButton(), SwitchForm->SwConnectButton,
+                               SwitchForm->SwSetButton, SwitchForm->SwResetButton})
+            QVERIFY(!b->isEnabled());
+        QTRY_COMPARE(w->PendingLinksType, 0);
+        QCOMPARE(moduleA().requests(), (std::vector<std::vector<uint8_t>>{{3, 32}}));
+        const QString x = NoSelectMark;
+        QCOMPARE(table(), (QStringList{"10.0.0.1|", "NO_LINK|" + x, "DISABLED|" + x, "10.0.0.4|",
+                                       "NO_LINK|" + x, "10.0.0.6|"}));
+        QVERIFY(std::all_of(SnapshotB.begin(), SnapshotB.end(), [](uint8_t b) { return b == 0; }));
+        for (QPushButton* b : {connectButton(), SwitchForm->SwConnectButton,
+                               SwitchForm->SwSetButton, SwitchForm->SwResetButton})
+            QVERIFY(b->isEnabled());
+        QVERIFY(app->messages().isEmpty());
+
+        // Double clicks: a session with a link is chosen and freed; the others stay.
+        QTableWidget* grid = w->StringGridCurLinks;
+        const auto doubleClick = [grid](int column, int row) {
+            emit grid->cellDoubleClicked(row, column);
+        };
+        doubleClick(2, 1);
+        doubleClick(2, 4);
+        doubleClick(2, 4);
+        doubleClick(2, 6);
+        doubleClick(2, 2);
+        doubleClick(1, 1);
+        doubleClick(0, 0);
+        QCOMPARE(cell(2, 1), SelectMark);
+        QCOMPARE(cell(2, 4), QString());
+        QCOMPARE(cell(2, 6), SelectMark);
+        QCOMPARE(cell(2, 2), NoSelectMark);
+        QCOMPARE(cell(1, 1), QString("10.0.0.1"));
+        QCOMPARE(cell(0, 0), QString());
+        // A new answer drops every choice.
+        connectButton()->click();
+        QTRY_COMPARE(moduleA().requests().size(), size_t(2));
+        QTRY_COMPARE(w->PendingLinksType, 0);
+        QCOMPARE(cell(2, 1), QString());
+        QCOMPARE(cell(2, 6), QString());
+    }
+
+    void windowEndsEveryOtherWay_data() {
+        QTest::addColumn<int>("how");  // a Misbehaviour kind
+        QTest::addColumn<QString>("line");
+        QTest::newRow("silent") << int(MisbehaviourKind::Silent) << kNoAnswer;
+        QTest::newRow("unsupported") << int(MisbehaviourKind::Unsupported) << kWrongAnswer;
+        QTest::newRow("closed") << int(MisbehaviourKind::Close) << kWrongAnswer;
+    }
+    void windowEndsEveryOtherWay() {
+        QFETCH(int, how);
+        QFETCH(QString, line);
+        app->form->Timer->setInterval(100);
+        // A table from an earlier answer stays as it was.
+        connectButton()->click();
+        QTRY_COMPARE(w->PendingLinksType, 0);
+        const QStringList before = table();
+        QVERIFY(!before[0].isEmpty());
+        moduleA().setMisbehaviour(CmdReadSwitching,
+                                  Misbehaviour{static_cast<MisbehaviourKind>(how), 0});
+        SnapshotA.fill(0xEE);
+        connectButton()->click();
+        QTRY_COMPARE(app->messages(), QStringList{line});
+        QTest::qWait(350);  // nothing more: no second line, no late answer
+        QCOMPARE(app->messages(), QStringList{line});
+        QCOMPARE(w->PendingLinksType, 0);
+        QVERIFY(connectButton()->isEnabled());
+        QCOMPARE(table(), before);
+        QVERIFY(std::all_of(SnapshotA.begin(), SnapshotA.end(), [](uint8_t b) { return b == 0; }));
+        QCOMPARE(PendingRequestCount(), 0);
+        QTRY_COMPARE(sim->openConnections(), 0);
+    }
+
+    void windowRefusesABadAddress() {
+        w->EditIp->setText("127.0.0");
+        w->EditPort->setText("");
+        connectButton()->click();
+        QCOMPARE(app->messages(), (QStringList{"Некорректный формат IP-адреса!",
+                                               "Введите номер порта удаленного мультиплексора!"}));
+        QCOMPARE(w->PendingLinksType, 0);
+        QVERIFY(connectButton()->isEnabled());
+        QTest::qWait(50);
+        QVERIFY(moduleA().requests().empty());
+    }
+
+    void windowClosedWhileWaitingHearsNothingMore() {
+        app->form->ButtonSwitching->click();
+        SwitchForm->ComboBoxSwResetFor->setEnabled(false);
+        SwitchForm->ComboBoxSwResetType->setCurrentIndex(1);
+        moduleA().setMisbehaviour(CmdReadSwitching, Misbehaviour{MisbehaviourKind::Delay, 300});
+        connectButton()->click();
+        QPointer<TCurLinksForm> closing = w;
+        w->close();
+        QVERIFY(!CurLinksForm);
+        QTRY_VERIFY(!closing);
+        QVERIFY(SwitchForm->ComboBoxSwResetFor->isEnabled());
+        QCOMPARE(SwitchForm->ComboBoxSwResetType->currentIndex(), -1);
+        for (QPushButton* b :
+             {SwitchForm->SwConnectButton, SwitchForm->SwSetButton, SwitchForm->SwResetButton})
+            QVERIFY(b->isEnabled());
+        QCOMPARE(PendingRequestCount(), 0);
+        QTest::qWait(500);
+        QVERIFY(app->messages().isEmpty());
+        QTRY_COMPARE(sim->openConnections(), 0);
+    }
+};
+
+QTEST_MAIN(CurrentLinksTest)
+#include "test_currentlinks.moc"
