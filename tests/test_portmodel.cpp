@@ -4,6 +4,7 @@
 #include "link/codecs.h"
 #include "model/crosscheck.h"
 #include "model/portmodel.h"
+#include "support/port_marks.h"
 #include "support/recording_shell.h"
 
 Q_DECLARE_METATYPE(Matrix)
@@ -89,40 +90,10 @@ QStringList Marks(const PortMatrix& m, Matrix which) {
     return rows;
 }
 
-// What a matrix should show, built up line by line.
-class Expect {
-  public:
-    explicit Expect(Matrix m) : rows_(LinesOf(m), QString(LinesOf(m), '.')) {}
-    Expect& blockRow(int r) {
-        for (QChar& ch : rows_[r - 1])
-            ch = 'X';
-        return *this;
-    }
-    Expect& blockColumn(int c) {
-        for (QString& row : rows_)
-            row[c - 1] = 'X';
-        return *this;
-    }
-    // A link and the rest of its row and column blocked.
-    Expect& link(int c, int r) {
-        for (int a = 0; a < rows_.size(); ++a) {
-            if (rows_[r - 1][a] == '.')
-                rows_[r - 1][a] = 'X';
-            if (rows_[a][c - 1] == '.')
-                rows_[a][c - 1] = 'X';
-        }
-        rows_[r - 1][c - 1] = 'V';
-        return *this;
-    }
-    Expect& cell(int c, int r, char mark) {
-        rows_[r - 1][c - 1] = mark;
-        return *this;
-    }
-    operator QStringList() const { return rows_; }
-
-  private:
-    QStringList rows_;
-};
+// What a matrix should show.
+ExpectMarks Expect(Matrix m) {
+    return ExpectMarks(LinesOf(m));
+}
 
 }  // namespace
 
@@ -277,7 +248,7 @@ class PortModelTest : public QObject {
         QCOMPARE(check(), 0);
         QVERIFY(shell->log.isEmpty());
         const PortLine at = LineOfPort(group, channel);
-        Expect expected(at.matrix);
+        ExpectMarks expected = Expect(at.matrix);
         if (mux == 0)
             expected.blockRow(at.line);
         else
