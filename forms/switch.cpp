@@ -5,9 +5,12 @@
 #include <QSignalBlocker>
 #include <stdexcept>
 
+#include "forms/currentlinks.h"
 #include "forms/main.h"
+#include "link/codecs.h"
 #include "link/pending.h"
 #include "link/shell.h"
+#include "model/crosscheck.h"
 #include "model/switchblock.h"
 
 namespace {
@@ -259,6 +262,15 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
             [this] { RunGuarded([this] { ComboBoxSwIpAChange(); }); });
     connect(ComboBoxSwIpB, &QComboBox::currentIndexChanged, this,
             [this] { RunGuarded([this] { ComboBoxSwIpBChange(); }); });
+    connect(SwConnectButton, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { SwConnectButtonClick(Sender::Operator); }); });
+    connect(SwSetButton, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { SwSetButtonClick(Sender::Operator); }); });
+    connect(StringGridSwitchTF, &QTableWidget::cellDoubleClicked, this,
+            [this] { RunGuarded([this] { StringGridSwitchTFDblClick(); }); });
+    connect(StringGridSwitchTMO, &QTableWidget::cellDoubleClicked, this,
+            [this] { RunGuarded([this] { StringGridSwitchTMODblClick(); }); });
+    Matrix_.setObserver([this](Matrix m, int column, int row) { showCell(m, column, row); });
 }
 
 TSwitchForm::~TSwitchForm() {
@@ -285,6 +297,245 @@ void TSwitchForm::ComboBoxSwIpBChange() {
         EditSwPortB->setText(PortListB[index]);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Read both multiplexers
+
+void TSwitchForm::SwConnectButtonClick(Sender sender) {
+    if (sender == Sender::Timeout) {
+        RemovePendingRequest(this, FlowConnect);
+        if (SwConnectState == CmdReadSwitching) {
+            if (CurrentMux == 0) {
+                LogEvent(QStringLiteral(
+                    "Нет ответа от мультиплексора A на запрос коммутационных настроек!"));
+            } else if (CurrentMux == 1) {
+                LogEvent(QStringLiteral(
+                    "Нет ответа от мультиплексора B на запрос коммутационных настроек!"));
+                CurrentMux = 0;
+            }
+        }
+        SwConnectState = 0;
+        setCommandControlsEnabled(true);
+        return;
+    }
+    if (sender == Sender::Answer) {
+        // An answer that comes after the read has ended was given up with its time-out.
+        if (SwConnectState != CmdReadSwitching)
+            return;
+        RemovePendingRequest(this, FlowConnect);
+        const uint8_t type = ParseAnswer(*this);
+        SwConnectState = 0;
+        if (type != CmdReadSwitching) {
+            LogEvent(QStringLiteral(
+                "Ошибочный ответ мультиплексора на команду запроса коммутационных настроек"));
+            CurrentMux = 0;
+            setCommandControlsEnabled(true);
+            return;
+        }
+        if (CurrentMux == 0) {
+            CurrentMux = 1;
+            readStep();
+            return;
+        }
+        if (CurrentMux == 1) {
+            if (CheckMuxSwitchSettings(Matrix_, ComboBoxSwIpA->currentText(),
+                                       ComboBoxSwIpB->currentText()) != 0) {
+                LogEvent(QStringLiteral("Ошибка анализа коммутационных настроек"));
+            }
+            ReadComplete_ = true;
+            CurrentMux = 0;
+        }
+        setCommandControlsEnabled(true);
+        return;
+    }
+    // A new command. One exchange of this window at a time: a press while it waits is not an
+    // answer, and the answer comes by itself.
+    if (waiting())
+        return;
+    if (ComboBoxSwIpA->currentText() == ComboBoxSwIpB->currentText()) {
+        LogEvent(QStringLiteral("Не допустимо использование одинаковых Ip-адресов!"));
+        return;
+    }
+    readStep();
+}
+
+// Sends the read to the multiplexer of CurrentMux; A's step starts from empty snapshots.
+void TSwitchForm::readStep() {
+    QString address;
+    QString port;
+    if (CurrentMux == 0) {
+        SnapshotA.fill(0);
+        SnapshotB.fill(0);
+        ReadComplete_ = false;
+        address = ComboBoxSwIpA->currentText();
+        port = EditSwPortA->text();
+    } else if (CurrentMux == 1) {
+        address = ComboBoxSwIpB->currentText();
+        port = EditSwPortB->text();
+    }
+    if (CurrentConnection) {
+        LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
+        setCommandControlsEnabled(true);
+        return;
+    }
+    if (CheckMuxAddress(address, port)) {
+        setCommandControlsEnabled(true);
+        return;
+    }
+    if (CurrentMux == 0)
+        rememberAddress(ComboBoxSwIpA, EditSwPortA, PortListA);
+    else
+        rememberAddress(ComboBoxSwIpB, EditSwPortB, PortListB);
+    const int length = BuildRequest(GroupSwitching, CmdReadSwitching);
+    const QString error =
+        send(address, port, bind(FlowConnect, &TSwitchForm::SwConnectButtonClick), length);
+    if (!error.isEmpty()) {
+        LogEvent(error);
+        SwConnectState = 0;
+        CurrentMux = 0;
+        setCommandControlsEnabled(true);
+        return;
+    }
+    setCommandControlsEnabled(false);
+    SwConnectState = CmdReadSwitching;
+}
+
+// The address just used joins the list, or replaces the chosen item, with its port.
+void TSwitchForm::rememberAddress(QComboBox* box, QLineEdit* port, QStringList& ports) {
+    const QString text = box->currentText();
+    const QString portText = port->text();
+    const int index = box->currentIndex();
+    if (index < 0) {
+        ports.append(portText);
+        box->addItem(text);
+        box->setCurrentIndex(box->count() - 1);
+        return;
+    }
+    box->setItemText(index, text);
+    if (index < ports.size())
+        ports[index] = portText;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Write both multiplexers
+
+void TSwitchForm::SwSetButtonClick(Sender sender) {
+    if (sender == Sender::Timeout) {
+        RemovePendingRequest(this, FlowSet);
+        if (SwSetState == CmdWriteSwitching) {
+            LogEvent(CurrentMux == 0
+                         ? QStringLiteral("Нет ответа от мультиплексора A на команду сохранения "
+                                          "коммутационных настроек!")
+                         : QStringLiteral("Нет ответа от мультиплексора B на команду сохранения "
+                                          "коммутационных настроек!"));
+        }
+        SwSetState = 0;
+        setCommandControlsEnabled(true);
+        return;
+    }
+    if (sender == Sender::Answer) {
+        if (SwSetState != CmdWriteSwitching)
+            return;
+        RemovePendingRequest(this, FlowSet);
+        const bool atA = CurrentMux == 0;
+        if (ParseAnswer(*this) == CmdWriteSwitching) {
+            LogEvent(atA ? QStringLiteral("Текущие коммутационные настройки мультиплексора А "
+                                          "успешно сохранены")
+                         : QStringLiteral("Текущие коммутационные настройки мультиплексора В "
+                                          "успешно сохранены"));
+        } else {
+            LogEvent(atA ? QStringLiteral("Ошибочный ответ мультиплексора A на команду сохранения "
+                                          "коммутационных настроек!")
+                         : QStringLiteral("Ошибочный ответ мультиплексора B на команду сохранения "
+                                          "коммутационных настроек!"));
+        }
+        SwSetState = 0;
+        if (atA) {
+            // B is written whatever A answered.
+            CurrentMux = 1;
+            writeStep();
+            return;
+        }
+        CurrentMux = 0;
+        setCommandControlsEnabled(true);
+        return;
+    }
+    if (waiting())
+        return;
+    // Both blocks are built once, at the start; a write resumed at B sends B's block as built.
+    if (CurrentMux == 0)
+        Matrix_.GridsToSnapshots(SnapshotA, SnapshotB, PartnerSessionA, PartnerSessionB);
+    writeStep();
+}
+
+void TSwitchForm::writeStep() {
+    QString address;
+    QString port;
+    if (CurrentMux == 0) {
+        std::copy_n(SnapshotA.begin() + SnapshotOffset::Switching, kSwitchingBlockSize,
+                    OutgoingSwitching.begin());
+        address = ComboBoxSwIpA->currentText();
+        port = EditSwPortA->text();
+    } else if (CurrentMux == 1) {
+        std::copy_n(SnapshotB.begin() + SnapshotOffset::Switching, kSwitchingBlockSize,
+                    OutgoingSwitching.begin());
+        address = ComboBoxSwIpB->currentText();
+        port = EditSwPortB->text();
+    }
+    if (CurrentConnection) {
+        LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
+        setCommandControlsEnabled(true);
+        return;
+    }
+    if (CheckMuxAddress(address, port)) {
+        setCommandControlsEnabled(true);
+        return;
+    }
+    const int length = BuildRequest(GroupSwitching, CmdWriteSwitching);
+    const QString error =
+        send(address, port, bind(FlowSet, &TSwitchForm::SwSetButtonClick), length);
+    if (!error.isEmpty()) {
+        LogEvent(error);
+        SwSetState = 0;
+        setCommandControlsEnabled(true);
+        return;
+    }
+    setCommandControlsEnabled(false);
+    SwSetState = CmdWriteSwitching;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Matrices and control states
+
+void TSwitchForm::setCommandControlsEnabled(bool enabled) {
+    SwConnectButton->setEnabled(enabled);
+    // Nothing may be written until a read of both has filled the snapshots again.
+    SwSetButton->setEnabled(enabled && ReadComplete_);
+    SwResetButton->setEnabled(enabled);
+    if (CurLinksForm)
+        CurLinksForm->ButtonConnect->setEnabled(enabled);
+}
+
+void TSwitchForm::showCell(Matrix m, int column, int row) {
+    StringGrid* grid = m == Matrix::Tmo ? StringGridSwitchTMO : StringGridSwitchTF;
+    grid->setCellText(column, row, Matrix_.text(m, column, row));
+}
+
+void TSwitchForm::toggleCurrentCell(StringGrid* grid, Matrix m) {
+    const int column = grid->currentColumn();
+    const int row = grid->currentRow();
+    if (column < 1 || row < 1)
+        return;  // a heading
+    Matrix_.Toggle(m, column, row);
+}
+
+void TSwitchForm::StringGridSwitchTFDblClick() {
+    toggleCurrentCell(StringGridSwitchTF, Matrix::Tf);
+}
+
+void TSwitchForm::StringGridSwitchTMODblClick() {
+    toggleCurrentCell(StringGridSwitchTMO, Matrix::Tmo);
+}
+
 void TSwitchForm::FormSwitchClose() {
     if (MainForm) {
         IniStore& store = MainForm->RegIniFile();
@@ -292,6 +543,8 @@ void TSwitchForm::FormSwitchClose() {
         SaveSide(store, QStringLiteral("B"), ComboBoxSwIpB, PortListB);
     }
     ReleasePendingRequests(this);
+    // A closed window goes on with nothing: an answer to it must not start the next step.
+    AbandonExchanges(this);
     deleteLater();
     if (SwitchForm == this)
         SwitchForm = nullptr;

@@ -127,7 +127,9 @@ Simulates Kestrel network modules for the configuration utility. Each ADDRESS[:P
 is one module that listens on its own TCP endpoint; without any, one module listens on
 127.0.0.1:65530. PORT defaults to 65530; 0 takes any free port (the port in use is
 printed at start). Endpoints 1 and 2 are the pair A and B: session 1 of each points at
-the other's address and both agree on a few links; endpoints 3 and 4 form the next pair.
+the other's address and both agree on a few links, while a port of A is switched over
+session 3 and a port of B names a port of A that does not name it back; endpoints 3 and 4
+form the next pair.
 A module without a partner points its session 1 at 127.0.0.2.
 
 Every module answers all seven commands, keeps what is written to it and returns it on

@@ -20,6 +20,10 @@ constexpr SeedLink kSeedLinks[] = {
 // One missing port per side, on neither end of a seeded link.
 constexpr int kUnavailablePortA = PortIndex(1, 9);
 constexpr int kUnavailablePortB = PortIndex(0, 5);
+// Halves that the pair does not agree on: a port of A switched over the session towards the
+// third module, and a port of B that names a port of A which names nothing back.
+constexpr SeedLink kForeignLinkA = {1, 2, 0, 0};   // transit TMO3 of A
+constexpr SeedLink kOneSidedLinkB = {0, 9, 0, 8};  // TF3 of B names TF4 of A
 
 constexpr int kPartnerSession = 0;  // session 1
 constexpr int kSpareSession = 2;    // session 3, enabled towards a third module
@@ -119,15 +123,24 @@ SwitchingBlock SeedSwitching(const ModuleSeed& seed) {
         PutEntry(block, port, 0, NoChannel, CrossPathNone);
     }
     const auto code = static_cast<uint8_t>(kFirstSessionCode + kPartnerSession);
+    const auto putA = [&block](const SeedLink& link, uint8_t session) {
+        PutEntry(block, PortIndex(link.groupA, link.channelA), session,
+                 static_cast<uint8_t>(link.channelB), CrossPathOf(link.groupB));
+    };
+    const auto putB = [&block](const SeedLink& link, uint8_t session) {
+        PutEntry(block, PortIndex(link.groupB, link.channelB), session,
+                 static_cast<uint8_t>(link.channelA), CrossPathOf(link.groupA));
+    };
     for (const SeedLink& link : kSeedLinks) {
-        if (seed.role == ModuleRole::A) {
-            PutEntry(block, PortIndex(link.groupA, link.channelA), code,
-                     static_cast<uint8_t>(link.channelB), CrossPathOf(link.groupB));
-        } else {
-            PutEntry(block, PortIndex(link.groupB, link.channelB), code,
-                     static_cast<uint8_t>(link.channelA), CrossPathOf(link.groupA));
-        }
+        if (seed.role == ModuleRole::A)
+            putA(link, code);
+        else
+            putB(link, code);
     }
+    if (seed.role == ModuleRole::A)
+        putA(kForeignLinkA, static_cast<uint8_t>(kFirstSessionCode + kSpareSession));
+    else
+        putB(kOneSidedLinkB, code);
     return block;
 }
 

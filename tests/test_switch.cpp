@@ -1,0 +1,331 @@
+// The switching window against the simulated pair: read both, edit the matrices, write both.
+#include <QtTest>
+
+#include "forms/main.h"
+#include "forms/switch.h"
+#include "link/pending.h"
+#include "sim/simulator.h"
+#include "support/app_fixture.h"
+#include "support/port_marks.h"
+#include "support/sim_pair.h"
+
+namespace {
+
+const QString kReadWrongAnswer =
+    QStringLiteral("Ошибочный ответ мультиплексора на команду запроса коммутационных настроек");
+const QString kSavedA =
+    QStringLiteral("Текущие коммутационные настройки мультиплексора А успешно сохранены");
+const QString kSavedB =
+    QStringLiteral("Текущие коммутационные настройки мультиплексора В успешно сохранены");
+const QString kWriteWrongA = QStringLiteral(
+    "Ошибочный ответ мультиплексора A на команду сохранения коммутационных настроек!");
+const QString kNoWriteAnswerB =
+    QStringLiteral("Нет ответа от мультиплексора B на команду сохранения коммутационных настроек!");
+const QString kSameAddresses = QStringLiteral("Не допустимо использование одинаковых Ip-адресов!");
+
+using Requests = std::vector<std::vector<uint8_t>>;
+const std::vector<uint8_t> kReadRequest{3, 32};
+
+// The simulated pair as the window shows it: the three agreed links, B's missing TMO6 (column 6),
+// A's transit TMO3 switched over the session to a third module (row 9), A's missing transit TF4
+// (row 8); B's TF3, which names A's TF4 without an answer, shows nothing.
+QStringList PairTmo() {
+    return ExpectMarks(12).blockColumn(6).blockRow(9).link(2, 1).link(10, 3);
+}
+QStringList PairTf() {
+    return ExpectMarks(8).blockRow(8).link(6, 1);
+}
+
+}  // namespace
+
+class SwitchTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<AppFixture> app;
+
+    SimModule& A() { return sim->module(0); }
+    SimModule& B() { return sim->module(1); }
+
+    template <class T>
+    T* C(const char* name) {
+        T* control = SwitchForm ? SwitchForm->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+        if (!control)
+            qFatal("no control %s", name);
+        return control;
+    }
+    StringGrid* Tmo() { return C<StringGrid>("StringGridSwitchTMO"); }
+    StringGrid* Tf() { return C<StringGrid>("StringGridSwitchTF"); }
+
+    static QStringList Marks(const StringGrid* grid) {
+        QStringList rows;
+        for (int r = 1; r < grid->rowCount(); ++r) {
+            QString row;
+            for (int c = 1; c < grid->columnCount(); ++c) {
+                const QString text = grid->cellText(c, r);
+                row += text == LinkMark    ? 'V'
+                       : text == BlockMark ? 'X'
+                       : text.isEmpty()    ? '.'
+                                           : '?';
+            }
+            rows << row;
+        }
+        return rows;
+    }
+
+    void open() {
+        if (!app->form->ButtonSwitching->isChecked())
+            app->form->ButtonSwitching->click();
+        QVERIFY(SwitchForm && SwitchForm->isVisible());
+    }
+    void setAddresses(const QString& a, const QString& portA, const QString& b,
+                      const QString& portB) {
+        C<QComboBox>("ComboBoxSwIpA")->setEditText(a);
+        C<QLineEdit>("EditSwPortA")->setText(portA);
+        C<QComboBox>("ComboBoxSwIpB")->setEditText(b);
+        C<QLineEdit>("EditSwPortB")->setText(portB);
+    }
+    void setPair() {
+        setAddresses("127.0.0.1", QString::number(sim->port(0)), "127.0.0.2",
+                     QString::number(sim->port(1)));
+    }
+    bool idle() const { return SwitchForm->SwConnectState == 0 && SwitchForm->SwSetState == 0; }
+    void readBoth() {
+        C<QPushButton>("SwConnectButton")->click();
+        QTRY_VERIFY(idle());
+        QCOMPARE(CurrentMux, 0);
+    }
+    void writeBoth() {
+        C<QPushButton>("SwSetButton")->click();
+        QTRY_VERIFY(idle());
+    }
+    void doubleClick(StringGrid* grid, int column, int row) {
+        const QRect rect = grid->visualItemRect(grid->item(row, column));
+        // The first click makes the cell current, the second press is the double click.
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+    // The command controls as the operator sees them: connect, set, reset.
+    QList<bool> commands() {
+        return {C<QPushButton>("SwConnectButton")->isEnabled(),
+                C<QPushButton>("SwSetButton")->isEnabled(),
+                C<QPushButton>("SwResetButton")->isEnabled()};
+    }
+
+  private slots:
+    void init() {
+        std::string error;
+        sim = StartSimulatedPair(&error);
+        QVERIFY2(sim, error.c_str());
+        app = std::make_unique<AppFixture>();
+        open();
+        setPair();
+    }
+    void cleanup() {
+        app.reset();
+        if (sim)
+            sim->stop();
+        QVERIFY(WaitForReceiveThreads(5000));
+    }
+
+    void readShowsTheAgreedLinks() {
+        A().setMisbehaviour(CmdReadSwitching, Misbehaviour{MisbehaviourKind::Delay, 300});
+        C<QPushButton>("SwConnectButton")->click();
+        QCOMPARE(commands(), (QList<bool>{false, false, false}));
+        // A press while the window waits sends nothing more.
+        SwitchForm->SwConnectButtonClick(Sender::Operator);
+        SwitchForm->SwSetButtonClick(Sender::Operator);
+        QTest::qWait(100);
+        QCOMPARE(A().requests(), Requests{kReadRequest});
+        QVERIFY(B().requests().empty());  // B is asked only once A has answered
+        QTRY_VERIFY(idle());
+        QCOMPARE(A().requests(), Requests{kReadRequest});
+        QCOMPARE(B().requests(), Requests{kReadRequest});
+        QCOMPARE(CurrentMux, 0);
+        QCOMPARE(Marks(Tmo()), PairTmo());
+        QCOMPARE(Marks(Tf()), PairTf());
+        QVERIFY(app->messages().isEmpty());
+        QCOMPARE(commands(), (QList<bool>{true, true, true}));
+        QCOMPARE(PendingRequestCount(), 0);
+        // Each side's address joins its list with its port.
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 1);
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->currentIndex(), 0);
+        QCOMPARE(SwitchForm->PortListA, QStringList{QString::number(sim->port(0))});
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpB")->itemText(0), QString("127.0.0.2"));
+        QCOMPARE(SwitchForm->PortListB, QStringList{QString::number(sim->port(1))});
+    }
+
+    void editWriteAndReadAgain() {
+        readBoth();
+        const SwitchingBlock seededA = A().switching();
+        const SwitchingBlock seededB = B().switching();
+        doubleClick(Tmo(), 3, 2);  // TMO2 of A with TMO3 of B
+        doubleClick(Tf(), 6, 1);   // the TF link goes
+        doubleClick(Tmo(), 4, 9);  // a port of another session: nothing
+        const QStringList tmo =
+            ExpectMarks(12).blockColumn(6).blockRow(9).link(2, 1).link(10, 3).link(3, 2);
+        const QStringList tf = ExpectMarks(8).blockRow(8);
+        QCOMPARE(Marks(Tmo()), tmo);
+        QCOMPARE(Marks(Tf()), tf);
+
+        A().setMisbehaviour(CmdWriteSwitching, Misbehaviour{MisbehaviourKind::Delay, 200});
+        C<QPushButton>("SwSetButton")->click();
+        QCOMPARE(commands(), (QList<bool>{false, false, false}));
+        QTRY_COMPARE(A().requestCount(), size_t(2));
+        QCOMPARE(B().requestCount(), size_t(1));  // B waits for A's answer
+        QTRY_VERIFY(idle());
+        QCOMPARE(app->messages(), (QStringList{kSavedA, kSavedB}));
+        QCOMPARE(A().requests().back().size(), size_t(162));
+        QCOMPARE(B().requests().back().size(), size_t(162));
+        QCOMPARE(CurrentMux, 0);
+        QCOMPARE(commands(), (QList<bool>{true, true, true}));
+        // The module's own bytes of every entry go back as they came.
+        const SwitchingBlock heldA = A().switching();
+        const SwitchingBlock heldB = B().switching();
+        for (int port = 0; port < kPortCount; ++port) {
+            for (int i : {0, 1, 2, 3, 7}) {
+                QCOMPARE(heldA[8 * port + i], seededA[8 * port + i]);
+                QCOMPARE(heldB[8 * port + i], seededB[8 * port + i]);
+            }
+        }
+        QCOMPARE(int(heldA[8 * 1 + 4]), 2);  // TMO2 of A: session 1, B's TMO3
+        QCOMPARE(int(heldA[8 * 1 + 5]), 2);
+        QCOMPARE(int(heldA[8 * 1 + 6]), 4);
+        QCOMPARE(int(heldA[8 * 12 + 4]), 4);  // the other session's link is kept
+
+        readBoth();
+        QCOMPARE(Marks(Tmo()), tmo);
+        QCOMPARE(Marks(Tf()), tf);
+        QCOMPARE(app->messages(), (QStringList{kSavedA, kSavedB}));
+    }
+
+    void errorAnswerFromAEndsTheRead() {
+        A().setMisbehaviour(CmdReadSwitching, Misbehaviour{MisbehaviourKind::Unsupported, 0});
+        C<QPushButton>("SwConnectButton")->click();
+        QTRY_VERIFY(idle());
+        QCOMPARE(app->messages(), QStringList{kReadWrongAnswer});
+        QTest::qWait(100);
+        QVERIFY(B().requests().empty());
+        QCOMPARE(CurrentMux, 0);
+        // Nothing was read that could be written back.
+        QCOMPARE(commands(), (QList<bool>{true, false, true}));
+    }
+
+    void errorAnswerFromADuringWriteStillWritesB() {
+        readBoth();
+        A().setMisbehaviour(CmdWriteSwitching, Misbehaviour{MisbehaviourKind::Unsupported, 0});
+        writeBoth();
+        QCOMPARE(app->messages(), (QStringList{kWriteWrongA, kSavedB}));
+        QCOMPARE(B().requests().back().size(), size_t(162));
+        QCOMPARE(CurrentMux, 0);
+    }
+
+    void readTimeouts_data() {
+        QTest::addColumn<int>("silent");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("A") << 0
+                           << "Нет ответа от мультиплексора A на запрос коммутационных настроек!";
+        QTest::newRow("B") << 1
+                           << "Нет ответа от мультиплексора B на запрос коммутационных настроек!";
+    }
+    void readTimeouts() {
+        QFETCH(int, silent);
+        QFETCH(QString, line);
+        app->form->Timer->setInterval(100);
+        sim->module(silent).setMisbehaviour(CmdReadSwitching,
+                                            Misbehaviour{MisbehaviourKind::Silent, 0});
+        C<QPushButton>("SwConnectButton")->click();
+        QTRY_COMPARE(app->messages(), QStringList{line});
+        QVERIFY(idle());
+        QCOMPARE(CurrentMux, 0);
+        QCOMPARE(commands(), (QList<bool>{true, false, true}));
+        QCOMPARE(PendingRequestCount(), 0);
+        // Answered again, the next press reads both from A.
+        sim->module(silent).setMisbehaviour(CmdReadSwitching, Misbehaviour{});
+        readBoth();
+        QCOMPARE(Marks(Tmo()), PairTmo());
+        QCOMPARE(A().requestCount(), size_t(2));
+    }
+
+    void timeoutAtBDuringWriteResumesAtB() {
+        app->form->Timer->setInterval(100);
+        readBoth();
+        doubleClick(Tmo(), 3, 2);
+        B().setMisbehaviour(CmdWriteSwitching, Misbehaviour{MisbehaviourKind::Silent, 0});
+        C<QPushButton>("SwSetButton")->click();
+        QTRY_COMPARE(app->messages(), (QStringList{kSavedA, kNoWriteAnswerB}));
+        QCOMPARE(CurrentMux, 1);
+        QCOMPARE(commands(), (QList<bool>{true, true, true}));
+        QCOMPARE(PendingRequestCount(), 0);  // or the timer would come back on every tick
+        const std::vector<uint8_t> firstToB = B().requests().back();
+        QCOMPARE(firstToB.size(), size_t(162));
+
+        // Edited in between, the matrices do not change what B is sent.
+        doubleClick(Tmo(), 3, 2);
+        B().setMisbehaviour(CmdWriteSwitching, Misbehaviour{});
+        writeBoth();
+        QCOMPARE(app->messages(), (QStringList{kSavedA, kNoWriteAnswerB, kSavedB}));
+        QCOMPARE(B().requests().back(), firstToB);
+        QCOMPARE(A().requestCount(), size_t(2));  // the read and the one write
+        QCOMPARE(CurrentMux, 0);
+    }
+
+    void equalAddressesAreRefusedOnAPress() {
+        setAddresses("127.0.0.1", QString::number(sim->port(0)), "127.0.0.1",
+                     QString::number(sim->port(1)));
+        C<QPushButton>("SwConnectButton")->click();
+        QCOMPARE(app->messages(), QStringList{kSameAddresses});
+        QVERIFY(idle());
+        QTest::qWait(50);
+        QVERIFY(A().requests().empty());
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 0);
+    }
+
+    // Made equal while A's answer is awaited, the texts do not hold up the read under way; the
+    // analysis then finds no session of B towards "A".
+    void equalAddressesDoNotStopAReadUnderWay() {
+        A().setMisbehaviour(CmdReadSwitching, Misbehaviour{MisbehaviourKind::Delay, 200});
+        C<QPushButton>("SwConnectButton")->click();
+        C<QComboBox>("ComboBoxSwIpA")->setEditText("127.0.0.2");
+        QTRY_VERIFY(idle());
+        QCOMPARE(B().requests(), Requests{kReadRequest});
+        QCOMPARE(app->messages(),
+                 (QStringList{"В мультиплексоре B не сконфигурирована связь с мультиплексором А",
+                              "Ошибка анализа коммутационных настроек"}));
+        QCOMPARE(commands(), (QList<bool>{true, true, true}));
+    }
+
+    void closingWhileWaitingEndsTheRead() {
+        A().setMisbehaviour(CmdReadSwitching, Misbehaviour{MisbehaviourKind::Delay, 200});
+        C<QPushButton>("SwConnectButton")->click();
+        SwitchForm->close();
+        QVERIFY(!SwitchForm);
+        QTest::qWait(500);
+        QVERIFY(B().requests().empty());
+        QCOMPARE(PendingRequestCount(), 0);
+        QVERIFY(app->messages().isEmpty());
+    }
+
+    void addressesAreRememberedAcrossOpenings() {
+        readBoth();
+        // A second read with the entry still chosen replaces it instead of adding one.
+        readBoth();
+        QVERIFY(SwitchForm->close());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        open();
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 1);
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->currentText(), QString("127.0.0.1"));
+        QCOMPARE(C<QLineEdit>("EditSwPortA")->text(), QString::number(sim->port(0)));
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpB")->currentText(), QString("127.0.0.2"));
+        QCOMPARE(C<QLineEdit>("EditSwPortB")->text(), QString::number(sim->port(1)));
+        // A typed address is a new entry beside the old one.
+        C<QComboBox>("ComboBoxSwIpB")->setCurrentIndex(-1);
+        C<QComboBox>("ComboBoxSwIpB")->setEditText("127.0.0.2");
+        readBoth();
+        QCOMPARE(SwitchForm->PortListB.size(), 2);
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpB")->currentIndex(), 1);
+    }
+};
+
+QTEST_MAIN(SwitchTest)
+#include "test_switch.moc"
