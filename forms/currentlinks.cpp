@@ -84,11 +84,8 @@ TCurLinksForm::~TCurLinksForm() {
 
 void TCurLinksForm::setLinkButtonsEnabled(bool enabled) {
     ButtonConnect->setEnabled(enabled);
-    if (SwitchForm) {
-        SwitchForm->SwConnectButton->setEnabled(enabled);
-        SwitchForm->SwSetButton->setEnabled(enabled);
-        SwitchForm->SwResetButton->setEnabled(enabled);
-    }
+    if (SwitchForm)
+        SwitchForm->setCommandControlsEnabled(enabled);
 }
 
 void TCurLinksForm::ButtonConnectClick(Sender sender) {
@@ -96,6 +93,8 @@ void TCurLinksForm::ButtonConnectClick(Sender sender) {
     // its answer brings, or nothing.
     SnapshotA.fill(0);
     SnapshotB.fill(0);
+    if (SwitchForm)
+        SwitchForm->SnapshotsDiscarded();
     const QString address = EditIp->text();
     const QString port = EditPort->text();
     if (sender == Sender::Timeout) {

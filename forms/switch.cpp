@@ -12,6 +12,7 @@
 #include "link/shell.h"
 #include "model/crosscheck.h"
 #include "model/switchblock.h"
+#include "model/switchreset.h"
 
 namespace {
 
@@ -266,6 +267,10 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
             [this] { RunGuarded([this] { SwConnectButtonClick(Sender::Operator); }); });
     connect(SwSetButton, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { SwSetButtonClick(Sender::Operator); }); });
+    connect(SwResetButton, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { SwResetButtonClick(Sender::Operator); }); });
+    connect(ComboBoxSwResetType, &QComboBox::activated, this,
+            [this] { RunGuarded([this] { ComboBoxSwResetTypeChange(); }); });
     connect(StringGridSwitchTF, &QTableWidget::cellDoubleClicked, this,
             [this] { RunGuarded([this] { StringGridSwitchTFDblClick(); }); });
     connect(StringGridSwitchTMO, &QTableWidget::cellDoubleClicked, this,
@@ -501,6 +506,197 @@ void TSwitchForm::writeStep() {
     }
     setCommandControlsEnabled(false);
     SwSetState = CmdWriteSwitching;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reset
+
+namespace {
+const QString kResetAll = QStringLiteral("Все настройки");
+const QString kResetA = QStringLiteral("Мультиплексора  А");
+const QString kResetB = QStringLiteral("Мультиплексора  В");
+const QString kResetBoth = QStringLiteral("Мультиплексоров А и В");
+const QString kNoAddressA = QStringLiteral("Не задан Ip-адрес или номер порта мультиплексора А");
+const QString kNoAddressB = QStringLiteral("Не задан Ip-адрес или номер порта мультиплексора B");
+}  // namespace
+
+void TSwitchForm::SwResetButtonClick(Sender sender) {
+    if (sender == Sender::Timeout) {
+        RemovePendingRequest(this, FlowReset);
+        if (SwResetState == CmdWriteSwitching) {
+            LogEvent(CurrentMux == 0
+                         ? QStringLiteral("Нет ответа от мультиплексора A на команду сохранения "
+                                          "коммутационных настроек!")
+                         : QStringLiteral("Нет ответа от мультиплексора B на команду сохранения "
+                                          "коммутационных настроек!"));
+        }
+        SwResetState = 0;
+        // B alone is not a step the window can resume from: the next read starts at A.
+        if (CurrentMux == 2) {
+            CurrentMux = 0;
+            SwResetScope = 0;
+        }
+        setCommandControlsEnabled(true);
+        return;
+    }
+    if (sender == Sender::Answer) {
+        if (SwResetState != CmdWriteSwitching)
+            return;
+        RemovePendingRequest(this, FlowReset);
+        const bool atA = CurrentMux == 0;
+        if (ParseAnswer(*this) == CmdWriteSwitching) {
+            LogEvent(atA ? QStringLiteral("Сброс настроек мультиплексора А произведен")
+                         : QStringLiteral("Сброс настроек мультиплексора B произведен"));
+        } else {
+            LogEvent(atA ? QStringLiteral("Ошибочный ответ мультиплексора A на команду сохранения "
+                                          "коммутационных настроек!")
+                         : QStringLiteral("Ошибочный ответ мультиплексора B на команду сохранения "
+                                          "коммутационных настроек!"));
+        }
+        SwResetState = 0;
+        if (atA && SwResetScope == 2) {
+            CurrentMux = 1;
+            resetStep(ComboBoxSwIpB->currentText(), EditSwPortB->text());
+            return;
+        }
+        endReset();
+        return;
+    }
+    if (waiting())
+        return;
+    QString address;
+    QString port;
+    if (!prepareReset(address, port)) {
+        if (CurrentMux == 2)
+            CurrentMux = 0;
+        return;
+    }
+    resetStep(address, port);
+}
+
+bool TSwitchForm::prepareReset(QString& address, QString& port) {
+    if (CurrentMux != 0) {
+        // Resuming a reset of both at B.
+        address = ComboBoxSwIpB->currentText();
+        port = EditSwPortB->text();
+        return true;
+    }
+    const QString addressA = ComboBoxSwIpA->currentText();
+    const QString portA = EditSwPortA->text();
+    const QString addressB = ComboBoxSwIpB->currentText();
+    const QString portB = EditSwPortB->text();
+    const bool all = ComboBoxSwResetType->currentText() == kResetAll;
+    const QString target = ComboBoxSwResetFor->currentText();
+    const auto usable = [](const QString& a, const QString& p, const QString& missing) {
+        if (a.isEmpty() || p.isEmpty()) {
+            LogEvent(missing);
+            return false;
+        }
+        return !CheckMuxAddress(a, p);
+    };
+    if (target == kResetA) {
+        if (!usable(addressA, portA, kNoAddressA))
+            return false;
+        if (all)
+            UnlinkAllPorts(SnapshotA);
+        address = addressA;
+        port = portA;
+        SwResetScope = 1;
+        return true;
+    }
+    if (target == kResetB) {
+        CurrentMux = 2;
+        if (!usable(addressB, portB, kNoAddressB))
+            return false;
+        if (all)
+            UnlinkAllPorts(SnapshotB);
+        address = addressB;
+        port = portB;
+        SwResetScope = 1;
+        return true;
+    }
+    if (target == kResetBoth) {
+        if (!usable(addressA, portA, kNoAddressA) || !usable(addressB, portB, kNoAddressB))
+            return false;
+        if (all) {
+            UnlinkAllPorts(SnapshotA);
+            UnlinkAllPorts(SnapshotB);
+        }
+        address = addressA;
+        port = portA;
+        SwResetScope = 2;
+        return true;
+    }
+    if (!target.isEmpty() || !CurLinksForm)
+        return false;
+    // The selective reset: the sessions chosen in the current-links window, at its module.
+    std::array<QString, kSessionCount> choices;
+    for (int n = 0; n < kSessionCount; ++n)
+        choices[n] = CurLinksForm->StringGridCurLinks->cellText(2, n + 1);
+    if (!UnlinkChosenSessions(SnapshotA, choices)) {
+        LogEvent(QStringLiteral("Не выбрано ни одной сессии!"));
+        return false;
+    }
+    address = CurLinksForm->EditIp->text();
+    port = CurLinksForm->EditPort->text();
+    if (CheckMuxAddress(address, port))
+        return false;
+    SwResetScope = 1;
+    return true;
+}
+
+void TSwitchForm::resetStep(const QString& address, const QString& port) {
+    const MuxSnapshot& source = CurrentMux == 0 ? SnapshotA : SnapshotB;
+    std::copy_n(source.begin() + SnapshotOffset::Switching, kSwitchingBlockSize,
+                OutgoingSwitching.begin());
+    const int length = BuildRequest(GroupSwitching, CmdWriteSwitching);
+    const QString error =
+        send(address, port, bind(FlowReset, &TSwitchForm::SwResetButtonClick), length);
+    if (!error.isEmpty()) {
+        LogEvent(error);
+        SwResetState = 0;
+        if (CurrentMux == 2) {
+            CurrentMux = 0;
+            SwResetScope = 0;
+        }
+        setCommandControlsEnabled(true);
+        return;
+    }
+    setCommandControlsEnabled(false);
+    SwResetState = CmdWriteSwitching;
+}
+
+// After the last answer of a reset both multiplexers are read again, as if the operator had
+// pressed "Соединиться".
+void TSwitchForm::endReset() {
+    if ((CurrentMux == 0 && SwResetScope == 1) || (CurrentMux == 1 && SwResetScope == 2) ||
+        (CurrentMux == 2 && SwResetScope == 1)) {
+        CurrentMux = 0;
+        SwResetScope = 0;
+    }
+    setCommandControlsEnabled(true);
+    SwConnectButtonClick(Sender::Window);
+}
+
+void TSwitchForm::ComboBoxSwResetTypeChange() {
+    if (ComboBoxSwResetType->currentIndex() != 1) {
+        // Back from the selective reset, the target can be chosen again.
+        ComboBoxSwResetFor->setEnabled(true);
+        return;
+    }
+    ComboBoxSwResetFor->setCurrentIndex(-1);
+    ComboBoxSwResetFor->setEnabled(false);
+    if (!CurLinksForm) {
+        // Its size is fixed where it is built; it may not start a read while this window waits.
+        CurLinksForm = new TCurLinksForm(nullptr);
+        CurLinksForm->ButtonConnect->setEnabled(!waiting());
+    }
+    CurLinksForm->show();
+}
+
+void TSwitchForm::SnapshotsDiscarded() {
+    ReadComplete_ = false;
+    SwSetButton->setEnabled(false);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -43,6 +43,16 @@ class TSwitchForm : public ModuleWindow {
     void SwConnectButtonClick(Sender sender);
     void SwSetButtonClick(Sender sender);
 
+    // The reset group: the three-entry handler of "Сброс", and the reset type's change, which
+    // opens the current-links window for the selective reset.
+    void SwResetButtonClick(Sender sender);
+    void ComboBoxSwResetTypeChange();
+
+    // The command buttons, and "Соединиться" of the current-links window while it is open.
+    void setCommandControlsEnabled(bool enabled);
+    // The snapshots were emptied outside this window: nothing may be written until a new read.
+    void SnapshotsDiscarded();
+
     void ComboBoxSwIpAChange();
     void ComboBoxSwIpBChange();
     void StringGridSwitchTFDblClick();
@@ -54,15 +64,20 @@ class TSwitchForm : public ModuleWindow {
 
     int SwConnectState = 0;  // 0 idle, 32 awaiting CmdReadSwitching
     int SwSetState = 0;      // 0 idle, 64 awaiting CmdWriteSwitching
+    int SwResetState = 0;    // 0 idle, 64 awaiting CmdWriteSwitching of a reset
+    int SwResetScope = 0;    // 0 none, 1 one multiplexer, 2 both A and B
 
-    enum Flow { FlowConnect = 1, FlowSet = 2 };
+    enum Flow { FlowConnect = 1, FlowSet = 2, FlowReset = 3 };
 
   protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    bool waiting() const { return SwConnectState != 0 || SwSetState != 0; }
-    void setCommandControlsEnabled(bool enabled);
+    bool waiting() const { return SwConnectState != 0 || SwSetState != 0 || SwResetState != 0; }
+    // Chooses the reset's target and prepares its blocks; false when nothing is to be sent.
+    bool prepareReset(QString& address, QString& port);
+    void resetStep(const QString& address, const QString& port);
+    void endReset();
     void readStep();
     void writeStep();
     void rememberAddress(QComboBox* box, QLineEdit* port, QStringList& ports);

@@ -57,21 +57,7 @@ class SwitchTest : public QObject {
     StringGrid* Tmo() { return C<StringGrid>("StringGridSwitchTMO"); }
     StringGrid* Tf() { return C<StringGrid>("StringGridSwitchTF"); }
 
-    static QStringList Marks(const StringGrid* grid) {
-        QStringList rows;
-        for (int r = 1; r < grid->rowCount(); ++r) {
-            QString row;
-            for (int c = 1; c < grid->columnCount(); ++c) {
-                const QString text = grid->cellText(c, r);
-                row += text == LinkMark    ? 'V'
-                       : text == BlockMark ? 'X'
-                       : text.isEmpty()    ? '.'
-                                           : '?';
-            }
-            rows << row;
-        }
-        return rows;
-    }
+    static QStringList Marks(const StringGrid* grid) { return GridMarks(grid); }
 
     void open() {
         if (!app->form->ButtonSwitching->isChecked())

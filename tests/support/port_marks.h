@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include "model/portmodel.h"
+#include "ui/stringgrid.h"
+
 class ExpectMarks {
   public:
     explicit ExpectMarks(int lines) : rows_(lines, QString(lines, QLatin1Char('.'))) {}
@@ -37,3 +40,17 @@ class ExpectMarks {
   private:
     QStringList rows_;
 };
+
+// What a port matrix shows, in the same notation; '?' for any other text.
+inline QStringList GridMarks(const StringGrid* grid) {
+    QStringList rows;
+    for (int r = 1; r < grid->rowCount(); ++r) {
+        QString row;
+        for (int c = 1; c < grid->columnCount(); ++c) {
+            const QString text = grid->cellText(c, r);
+            row += text == LinkMark ? 'V' : text == BlockMark ? 'X' : text.isEmpty() ? '.' : '?';
+        }
+        rows << row;
+    }
+    return rows;
+}

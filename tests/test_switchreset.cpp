@@ -1,0 +1,311 @@
+// Resetting the switching of A, B, both, or only the links of chosen sessions, against the
+// simulated pair; and the blocks a reset writes, without a window.
+#include <QtTest>
+
+#include "forms/currentlinks.h"
+#include "forms/main.h"
+#include "forms/switch.h"
+#include "link/pending.h"
+#include "model/switchreset.h"
+#include "sim/simulator.h"
+#include "support/app_fixture.h"
+#include "support/port_marks.h"
+#include "support/sim_pair.h"
+
+namespace {
+
+using Requests = std::vector<std::vector<uint8_t>>;
+const std::vector<uint8_t> kRead{3, 32};
+const QString kDoneA = QStringLiteral("Сброс настроек мультиплексора А произведен");
+const QString kDoneB = QStringLiteral("Сброс настроек мультиплексора B произведен");
+
+// The link fields (bytes 4 to 6) of every entry of a written block, and whether every other
+// byte is what the module held before.
+struct Written {
+    QList<QList<int>> links;
+    bool carriedKept = true;
+};
+Written Inspect(const std::vector<uint8_t>& request, const SwitchingBlock& before) {
+    Written w;
+    for (int port = 0; port < kPortCount; ++port) {
+        const int at = 2 + PortEntryOffsetOf(port);
+        w.links << QList<int>{request[at + 4], request[at + 5], request[at + 6]};
+        for (int i : {0, 1, 2, 3, 7})
+            w.carriedKept = w.carriedKept && request[at + i] == before[PortEntryOffsetOf(port) + i];
+    }
+    return w;
+}
+QList<QList<int>> Links(const SwitchingBlock& block) {
+    QList<QList<int>> out;
+    for (int port = 0; port < kPortCount; ++port) {
+        const uint8_t* e = &block[PortEntryOffsetOf(port)];
+        out << QList<int>{e[4], e[5], e[6]};
+    }
+    return out;
+}
+const QList<QList<int>> kAllUnlinked(kPortCount, QList<int>{0, NoChannel, 0});
+
+std::vector<uint8_t> Writes(const Requests& requests, int n) {
+    int seen = 0;
+    for (const auto& r : requests) {
+        if (r.size() == 162 && seen++ == n)
+            return r;
+    }
+    return {};
+}
+
+}  // namespace
+
+class SwitchResetTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<AppFixture> app;
+    TSwitchForm* w = nullptr;
+    SwitchingBlock heldA{}, heldB{};
+
+    SimModule& A() { return sim->module(0); }
+    SimModule& B() { return sim->module(1); }
+
+    void choose(QComboBox* box, int index) {
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+    bool idle() const {
+        return w->SwConnectState == 0 && w->SwSetState == 0 && w->SwResetState == 0;
+    }
+    void readBoth() {
+        w->SwConnectButton->click();
+        QTRY_VERIFY(idle());
+        heldA = A().switching();
+        heldB = B().switching();
+    }
+    // Presses "Сброс" and waits for the re-read that follows every reset.
+    void resetAndReread(int readsBefore) {
+        w->SwResetButton->click();
+        const auto readsOfB = [this] {
+            const Requests requests = B().requests();
+            return std::count(requests.begin(), requests.end(), kRead);
+        };
+        QTRY_VERIFY(idle() && readsOfB() > readsBefore);
+    }
+
+  private slots:
+    // ----- without a window -----
+
+    void unlinkChosenSessions_data() {
+        QTest::addColumn<QList<int>>("chosen");    // sessions 1..6 marked
+        QTest::addColumn<QList<int>>("unlinked");  // ports whose link is cleared
+        QTest::addColumn<bool>("any");
+        // Ports 0..5 carry sessions 1, 1, 2, 6, none (0) and a stray code 9.
+        QTest::newRow("session 1 on two ports") << QList<int>{1} << QList<int>{0, 1} << true;
+        QTest::newRow("sessions 2 and 6") << QList<int>{2, 6} << QList<int>{2, 3} << true;
+        QTest::newRow("a session without links") << QList<int>{4} << QList<int>{} << true;
+        QTest::newRow("none chosen") << QList<int>{} << QList<int>{} << false;
+    }
+    void unlinkChosenSessions() {
+        QFETCH(QList<int>, chosen);
+        QFETCH(QList<int>, unlinked);
+        QFETCH(bool, any);
+        MuxSnapshot s{};
+        for (int i = 0; i < kSnapshotSize; ++i)
+            s[i] = static_cast<uint8_t>(i * 13 + 1);
+        const int codes[] = {2, 2, 3, 7, 0, 9};
+        for (int port = 0; port < 6; ++port)
+            PutLink(s, port, static_cast<uint8_t>(codes[port]), static_cast<uint8_t>(port), 4);
+        std::array<QString, kSessionCount> choices;
+        for (int n = 0; n < kSessionCount; ++n)
+            choices[n] = chosen.contains(n + 1) ? SelectMark : (n % 2 ? NoSelectMark : QString());
+        MuxSnapshot expected = s;
+        for (int port : unlinked)
+            PutLink(expected, port, 0, NoChannel, CrossPathNone);
+        QCOMPARE(UnlinkChosenSessions(s, choices), any);
+        QVERIFY(s == expected);
+        UnlinkAllPorts(s);
+        for (int i = 0; i < kSnapshotSize; ++i) {
+            const int inEntry = (i - SnapshotOffset::Switching) % kPortEntrySize;
+            const bool link = i >= SnapshotOffset::Switching && i < SnapshotOffset::Availability &&
+                              inEntry >= 4 && inEntry <= 6;
+            const int want = !link ? expected[i] : inEntry == 5 ? NoChannel : 0;
+            QCOMPARE(int(s[i]), want);
+        }
+    }
+
+    // ----- the window against the simulated pair -----
+
+    void init() {
+        if (QByteArray(QTest::currentTestFunction()).startsWith("unlink"))
+            return;
+        std::string error;
+        sim = StartSimulatedPair(&error);
+        QVERIFY2(sim, error.c_str());
+        app = std::make_unique<AppFixture>();
+        app->form->ButtonSwitching->click();
+        w = SwitchForm;
+        QVERIFY(w);
+        w->ComboBoxSwIpA->setEditText("127.0.0.1");
+        w->EditSwPortA->setText(QString::number(sim->port(0)));
+        w->ComboBoxSwIpB->setEditText("127.0.0.2");
+        w->EditSwPortB->setText(QString::number(sim->port(1)));
+        readBoth();
+    }
+    void cleanup() {
+        app.reset();
+        if (sim)
+            sim->stop();
+        sim.reset();
+        QVERIFY(WaitForReceiveThreads(5000));
+        CurrentMux = 0;
+    }
+
+    void resetOf_data() {
+        QTest::addColumn<int>("target");  // item of ComboBoxSwResetFor
+        QTest::addColumn<int>("type");    // item of ComboBoxSwResetType; -1 none chosen
+        QTest::addColumn<bool>("toA");
+        QTest::addColumn<bool>("toB");
+        QTest::addColumn<QStringList>("log");
+        QTest::newRow("A and B, all") << 2 << 0 << true << true << QStringList{kDoneA, kDoneB};
+        QTest::newRow("B alone, all") << 1 << 0 << false << true << QStringList{kDoneB};
+        QTest::newRow("A alone, no type") << 0 << -1 << true << false << QStringList{kDoneA};
+    }
+    void resetOf() {
+        QFETCH(int, target);
+        QFETCH(int, type);
+        QFETCH(bool, toA);
+        QFETCH(bool, toB);
+        QFETCH(QStringList, log);
+        const size_t aBefore = A().requests().size();
+        const size_t bBefore = B().requests().size();
+        if (type >= 0)
+            choose(w->ComboBoxSwResetType, type);
+        choose(w->ComboBoxSwResetFor, target);
+        resetAndReread(1);
+        QCOMPARE(app->messages(), log);
+        QCOMPARE(CurrentMux, 0);
+        QCOMPARE(w->SwResetScope, 0);
+        // What each module was sent: A first; then both read again, A first.
+        const Requests allA = A().requests();
+        const Requests allB = B().requests();
+        const Requests a(allA.begin() + aBefore, allA.end());
+        const Requests b(allB.begin() + bBefore, allB.end());
+        QCOMPARE(a.size(), size_t(toA ? 2 : 1));
+        QCOMPARE(b.size(), size_t(toB ? 2 : 1));
+        QCOMPARE(a.back(), kRead);
+        QCOMPARE(b.back(), kRead);
+        const auto expected = [&](const SwitchingBlock& held) {
+            return type == 0 ? kAllUnlinked : Links(held);
+        };
+        if (toA) {
+            QCOMPARE(a[0].size(), size_t(162));
+            const Written sent = Inspect(a[0], heldA);
+            QCOMPARE(sent.links, expected(heldA));
+            QVERIFY(sent.carriedKept);
+        }
+        if (toB) {
+            QCOMPARE(b[0].size(), size_t(162));
+            const Written sent = Inspect(b[0], heldB);
+            QCOMPARE(sent.links, expected(heldB));
+            QVERIFY(sent.carriedKept);
+        }
+        if (type == 0 && target == 2) {
+            // Both cleared: only the ports that do not exist are left blocked.
+            QCOMPARE(GridMarks(w->StringGridSwitchTMO),
+                     QStringList(ExpectMarks(12).blockColumn(6)));
+            QCOMPARE(GridMarks(w->StringGridSwitchTF), QStringList(ExpectMarks(8).blockRow(8)));
+        }
+    }
+
+    void selectiveResetClearsOnlyTheChosenSessions() {
+        choose(w->ComboBoxSwResetFor, 0);
+        choose(w->ComboBoxSwResetType, 1);
+        QVERIFY(CurLinksForm && CurLinksForm->isVisible());
+        QCOMPARE(w->ComboBoxSwResetFor->currentIndex(), -1);
+        QVERIFY(!w->ComboBoxSwResetFor->isEnabled());
+        TCurLinksForm* links = CurLinksForm;
+        links->EditIp->setText("127.0.0.1");
+        links->EditPort->setText(QString::number(sim->port(0)));
+        // Nothing chosen yet.
+        w->SwResetButton->click();
+        QCOMPARE(app->messages(), QStringList{"Не выбрано ни одной сессии!"});
+        links->ButtonConnect->click();
+        QTRY_COMPARE(links->PendingLinksType, 0);
+        // A read in the links window empties the snapshots: no write until the next read.
+        QVERIFY(!w->SwSetButton->isEnabled());
+        emit links->StringGridCurLinks->cellDoubleClicked(1, 2);  // S1, the partner session
+        QCOMPARE(links->StringGridCurLinks->cellText(2, 1), SelectMark);
+        const size_t aBefore = A().requests().size();
+        resetAndReread(1);
+        QCOMPARE(app->messages().mid(1), QStringList{kDoneA});
+        const Written sent = Inspect(A().requests()[aBefore], heldA);
+        QList<QList<int>> expected = Links(heldA);
+        for (QList<int>& link : expected) {
+            if (link[0] == kFirstSessionCode)
+                link = {0, NoChannel, 0};
+        }
+        QCOMPARE(sent.links, expected);
+        QVERIFY(sent.links != Links(heldA));  // the partner session did carry links
+        QVERIFY(sent.carriedKept);
+        QCOMPARE(Writes(B().requests(), 0), std::vector<uint8_t>{});
+        // Back to "Все настройки", the target can be chosen again.
+        choose(w->ComboBoxSwResetType, 0);
+        QVERIFY(w->ComboBoxSwResetFor->isEnabled());
+    }
+
+    void missingAddressesAndRefusals_data() {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<QString>("addressB");
+        QTest::addColumn<QString>("portB");
+        QTest::addColumn<QStringList>("log");
+        QTest::newRow("B without a port")
+            << 1 << "127.0.0.2"
+            << "" << QStringList{"Не задан Ip-адрес или номер порта мультиплексора B"};
+        QTest::newRow("A and B, B without an address")
+            << 2 << ""
+            << "65530" << QStringList{"Не задан Ip-адрес или номер порта мультиплексора B"};
+        QTest::newRow("B refused by the check")
+            << 1 << "127.0.2"
+            << "65530" << QStringList{"Некорректный формат IP-адреса!"};
+    }
+    void missingAddressesAndRefusals() {
+        QFETCH(int, target);
+        QFETCH(QString, addressB);
+        QFETCH(QString, portB);
+        QFETCH(QStringList, log);
+        const size_t aBefore = A().requests().size();
+        w->ComboBoxSwIpB->setEditText(addressB);
+        w->EditSwPortB->setText(portB);
+        choose(w->ComboBoxSwResetType, 0);
+        choose(w->ComboBoxSwResetFor, target);
+        w->SwResetButton->click();
+        QCOMPARE(app->messages(), log);
+        QCOMPARE(CurrentMux, 0);
+        QCOMPARE(w->SwResetState, 0);
+        QTest::qWait(50);
+        QCOMPARE(A().requests().size(), aBefore);
+    }
+
+    void timeoutAtBLeavesTheWindowUsable() {
+        app->form->Timer->setInterval(100);
+        B().setMisbehaviour(CmdWriteSwitching, Misbehaviour{MisbehaviourKind::Silent, 0});
+        choose(w->ComboBoxSwResetType, 0);
+        choose(w->ComboBoxSwResetFor, 1);
+        w->SwResetButton->click();
+        QVERIFY(!w->SwConnectButton->isEnabled());
+        QTRY_COMPARE(app->messages(),
+                     QStringList{"Нет ответа от мультиплексора B на команду сохранения "
+                                 "коммутационных настроек!"});
+        QCOMPARE(CurrentMux, 0);
+        QVERIFY(w->SwConnectButton->isEnabled());
+        QVERIFY(w->SwResetButton->isEnabled());
+        QCOMPARE(PendingRequestCount(), 0);
+        // The next read starts at A.
+        const size_t aBefore = A().requests().size();
+        w->SwConnectButton->click();
+        QTRY_COMPARE(A().requests().size(), aBefore + 1);
+        QCOMPARE(A().requests().back(), kRead);
+        QTRY_VERIFY(idle());
+    }
+};
+
+QTEST_MAIN(SwitchResetTest)
+#include "test_switchreset.moc"
