@@ -809,6 +809,13 @@ class WindowsLayoutTest : public QObject {
             const bool ownControl = holder == w || qobject_cast<QGroupBox*>(holder);
             if (ownControl && !(stat && c == stat->StringGrid2)) {
                 QVERIFY2(holder->rect().contains(c->geometry()), whatText.constData());
+                // Nor does one cover another of the same holder.
+                for (QWidget* other : holder->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                    if (other != c && other->isVisibleTo(w) && !other->isWindow() &&
+                        other->geometry().intersects(c->geometry())) {
+                        QFAIL(qPrintable(what + " overlaps " + ControlText(other)));
+                    }
+                }
             }
             const QFontMetrics fm = c->fontMetrics();
             if (auto* b = qobject_cast<QPushButton*>(c)) {
