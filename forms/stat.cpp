@@ -39,10 +39,14 @@ const QString kWrongClearAnswer =
 const QString kLogNotWritten = QStringLiteral("Не удалось записать файл статистики: ");
 const QString kTextFile = QStringLiteral(".txt");
 
-// A string grid as the statistics processing sees it.
+// A string grid as the statistics processing sees it; what is written through it reaches the
+// view as one change when it goes.
 class GridCells : public StatCells {
   public:
-    explicit GridCells(StringGrid* grid) : grid_(grid) {}
+    explicit GridCells(StringGrid* grid) : grid_(grid) { grid_->beginBatch(); }
+    ~GridCells() override { grid_->endBatch(); }
+    GridCells(const GridCells&) = delete;
+    GridCells& operator=(const GridCells&) = delete;
     QString cellText(int column, int row) const override { return grid_->cellText(column, row); }
     void setCellText(int column, int row, const QString& text) override {
         grid_->setCellText(column, row, text);

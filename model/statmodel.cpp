@@ -1,5 +1,7 @@
 #include "model/statmodel.h"
 
+#include <QStringBuilder>
+
 #include "model/bytes.h"
 
 const QStringList kSessionRowHeadings = {
@@ -88,13 +90,19 @@ void ShowSessions(const StatisticsBlock& block, StatCells& sessions) {
 
 QStringList RecordSessionChanges(const StatisticsBlock& block, StatCells& sessions) {
     QStringList changes;
+    QString columnHeadings[StatTable::SessionColumns];
+    for (int c = 1; c < StatTable::SessionColumns; ++c)
+        columnHeadings[c] = sessions.cellText(c, 0);
     for (int r = 1; r < StatTable::SessionRows; ++r) {
+        QString rowHeading;
         for (int c = 1; c < StatTable::SessionColumns; ++c) {
             const QString text = CounterText(SessionCellValue(block, c, r));
             if (text == sessions.cellText(c, r))
                 continue;
             sessions.setCellText(c, r, text);
-            changes << ChangeLine(sessions.cellText(0, r), sessions.cellText(c, 0), text);
+            if (rowHeading.isNull())
+                rowHeading = sessions.cellText(0, r);
+            changes << ChangeLine(rowHeading, columnHeadings[c], text);
         }
     }
     return changes;
@@ -109,7 +117,7 @@ void ZeroCells(StatCells& cells, int columns, int rows) {
 }
 
 QString ChangeLine(const QString& rowHeading, const QString& columnHeading, const QString& text) {
-    return rowHeading + QLatin1Char(' ') + columnHeading + QStringLiteral(" = ") + text;
+    return rowHeading % QLatin1Char(' ') % columnHeading % QLatin1String(" = ") % text;
 }
 
 QStringList LogBlock(const QString& dateTimeText, const QStringList& changeLines) {
