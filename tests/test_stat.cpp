@@ -23,6 +23,8 @@ const QString kStatNoAnswer =
 const QString kClearNoAnswer =
     QStringLiteral("Нет ответа от удаленного мультиплексора на команду сброса статистики!");
 const QString kStatWrong = QStringLiteral("Ошибочный ответ мультиплексора на запрос статистики!");
+const QString kClearWrong =
+    QStringLiteral("Ошибочный ответ мультиплексора на команду сброса статистики!");
 const QString kCleared = QStringLiteral("Статистика сброшена");
 const QString kNotWritten = QStringLiteral("Не удалось записать файл статистики: ");
 
@@ -253,17 +255,56 @@ class StatTest : public QObject {
         QCOMPARE(module().requestCount(), size_t(2));
     }
 
-    void unsupportedAnswerKeepsTheTables() {
+    // An answer of another type is reported; the tables keep what they showed (after a clear,
+    // "0"), and an automatic start whose clear failed stays clearing, without requests.
+    void unsupportedAnswer_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("automatic");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("statistics") << int(CmdReadStatistics) << false << kStatWrong;
+        QTest::newRow("clear") << int(CmdClearStatistics) << false << kClearWrong;
+        QTest::newRow("automatic start") << int(CmdClearStatistics) << true << kClearWrong;
+    }
+    void unsupportedAnswer() {
+        QFETCH(int, command);
+        QFETCH(bool, automatic);
+        QFETCH(QString, message);
         sim->clock().advance(std::chrono::seconds(2));
         requestButton()->click();
         QTRY_COMPARE(w->PendingStatType, 0);
         const QStringList shown = cells();
         sim->clock().advance(std::chrono::seconds(2));
-        module().setMisbehaviour(CmdReadStatistics, Misbehaviour{MisbehaviourKind::Unsupported, 0});
-        requestButton()->click();
-        QTRY_COMPARE(w->PendingStatType, 0);
-        QCOMPARE(cells(), shown);
-        QCOMPARE(app->messages(), QStringList{kStatWrong});
+        module().setMisbehaviour(command, Misbehaviour{MisbehaviourKind::Unsupported, 0});
+        if (automatic) {
+            goAutomatic();
+            requestButton()->click();
+        } else {
+            (command == CmdClearStatistics ? clearButton() : requestButton())->click();
+        }
+        QTRY_COMPARE(w->PendingStatType + w->PendingClearType, 0);
+        QCOMPARE(cells(), command == CmdClearStatistics ? QStringList(106, "0") : shown);
+        QCOMPARE(app->messages(), QStringList{message});
+        if (automatic) {
+            QTest::qWait(100);
+            QVERIFY(!w->TimerRequestStat->isActive());
+            QCOMPARE(requestButton()->text(), QStringLiteral("Прекратить"));
+            QCOMPARE(module().requestCount(), size_t(2));
+        }
+    }
+
+    // A module nobody listens for: the link's error text, and the window is idle again.
+    void sendFailure_data() {
+        QTest::addColumn<bool>("clear");
+        QTest::newRow("statistics") << false;
+        QTest::newRow("clear") << true;
+    }
+    void sendFailure() {
+        QFETCH(bool, clear);
+        sim->stop();
+        (clear ? clearButton() : requestButton())->click();
+        QCOMPARE(app->messages(), QStringList{NetError::Connect3});
+        QCOMPARE(w->PendingStatType + w->PendingClearType, 0);
+        QCOMPARE(PendingRequestCount(), 0);
     }
 
     // Start: clear, then a request every interval; only changed cells are recorded, each block
