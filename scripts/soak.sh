@@ -7,5 +7,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target soak_stat -j2 >/dev/null
+cmake --build build --target soak_stat kestrel-sim -j2 >/dev/null
 exec build/tests/soak_stat "${1:-3000}" "${2:-20}"
