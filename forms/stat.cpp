@@ -291,8 +291,14 @@ void TStatForm::startAutomatic() {
     ClearButton->setEnabled(false);
     RadioGroupRequestType->setEnabled(false);
     const QString name = StatLogFileName(StatDateTimeText(Now()), EditStatIp->text());
-    StatLog =
-        std::make_unique<StatLogFile>(StatWorkingFileName(name) + kTextFile, ReportUnwrittenLog);
+    QString working = StatWorkingFileName(name) + kTextFile;
+    // Two windows on one module started within the same second would write one working file
+    // and the second would wipe the first's record: the later one takes its slot number too.
+    for (const TStatForm* other : StatWindows) {
+        if (other && other != this && other->StatLog && other->StatLog->workingPath() == working)
+            working = StatWorkingFileName(name) + QString::number(slot()) + kTextFile;
+    }
+    StatLog = std::make_unique<StatLogFile>(working, ReportUnwrittenLog);
     ClearButtonClick(Sender::Window);
 }
 

@@ -373,6 +373,33 @@ class StatTest : public QObject {
         QCOMPARE(app->messages(), QStringList{kCleared});
     }
 
+    void twoWindowsOnOneModuleKeepTheirOwnRecords() {
+        goAutomatic();
+        app->form->ButtonStat->click();
+        TStatForm* second = StatWindows[1];
+        QVERIFY(second);
+        second->Now = [this] { return now; };
+        second->EditStatIp->setText("127.0.0.1");
+        second->EditStatPort->setText(QString::number(sim->port(0)));
+        second->TimerRequestStat->setInterval(20);
+        second->RadioGroupRequestType->button(1)->click();
+        requestButton()->click();
+        second->RequestButton->click();  // the same second, the same module
+        running();
+        QTRY_VERIFY(second->TimerRequestStat->isActive());
+        sim->clock().advance(std::chrono::seconds(1));
+        QTRY_COMPARE(sessions()->cellText(4, 3), QStringLiteral("50"));
+        QTRY_COMPARE(second->StringGrid_->cellText(4, 3), QStringLiteral("50"));
+        QCOMPARE(Texts(QDir::current()).size(), 2);  // two working files
+        now = kStop;
+        requestButton()->click();
+        const QStringList first = FileLines(LogName(kStop, "127.0.0.1"));
+        QCOMPARE(first, Block(kStart, FirstSecondChanges()));
+        now = kStop.addSecs(1);
+        second->RequestButton->click();
+        QCOMPARE(FileLines(LogName(kStop.addSecs(1), "127.0.0.1")), first);
+    }
+
     void closingFinishesTheLog_data() {
         QTest::addColumn<bool>("mainWindow");
         QTest::newRow("statistics window") << false;
