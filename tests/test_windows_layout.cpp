@@ -660,6 +660,7 @@ class WindowsLayoutTest : public QObject {
                  QStringLiteral("2"));
         QCOMPARE(IniValue(app.iniPath(), "SwitchSettings", "PortA1").value_or("(none)"),
                  QStringLiteral("1002"));
+        QVERIFY(!IniValue(app.iniPath(), "SwitchSettings", "IpA2"));  // nothing past the list
     }
 
     void switchingCloseRaisesButton_data() {
