@@ -266,7 +266,8 @@ int main(int argc, char** argv) {
     bool issuing = true;
     int settingsStep = 0;
     int switchStep = 0;
-    int statRestarts = 0;
+    int statRestarts = 0;  // after a clear that failed
+    int statRenewals = 0;  // a running automatic mode stopped and started again
     std::array<uint64_t, kStatSlots> statRestartAt{};
     const auto statIdle = [](TStatForm* w) {
         return w->PendingStatType == 0 && w->PendingClearType == 0;
@@ -292,7 +293,7 @@ int main(int argc, char** argv) {
             if (statIdle(w) && (!running || stuck || due)) {
                 if (running) {
                     w->RequestButton->click();  // stop: the log is finished
-                    ++statRestarts;
+                    ++(stuck ? statRestarts : statRenewals);
                 }
                 w->RequestButton->click();  // start: clear, then a request every tick
                 statRestartAt[n] = received();
@@ -502,8 +503,11 @@ int main(int argc, char** argv) {
         if (n > 0)
             std::printf(" %s %llu", MisbehaviourName(kind), static_cast<unsigned long long>(n));
     }
-    std::printf("\nautomatic runs %d restarted\n", statRestarts);
-    std::printf("other lines   ");
+    std::printf(
+        "\nautomatic mode %d runs restarted after their clear failed, %d stopped and "
+        "started again\n",
+        statRestarts, statRenewals);
+    std::printf("event log lines");
     int sendErrors = 0;
     for (const auto& [line, n] : lines) {
         bool known = false;
@@ -512,8 +516,7 @@ int main(int argc, char** argv) {
             known =
                 known || l.ok.contains(line) || l.wrong.contains(line) || l.timeout.contains(line);
         }
-        if (!known)
-            std::printf("\n  %6d  %s", n, line.toUtf8().constData());
+        std::printf("\n  %6d  %s%s", n, line.toUtf8().constData(), known ? "" : "  (other)");
         if (line.startsWith(QStringLiteral("Ошибка при работе с сетью")))
             sendErrors += n;
     }
