@@ -337,6 +337,7 @@ void TSwitchForm::SwConnectButtonClick(Sender sender) {
             return;
         }
         if (CurrentMux == 0) {
+            SnapshotAHeld_ = true;
             CurrentMux = 1;
             readStep();
             return;
@@ -346,7 +347,9 @@ void TSwitchForm::SwConnectButtonClick(Sender sender) {
                                        ComboBoxSwIpB->currentText()) != 0) {
                 LogEvent(QStringLiteral("Ошибка анализа коммутационных настроек"));
             }
-            ReadComplete_ = true;
+            // A read resumed at B completes nothing if A's snapshot went meanwhile: a write
+            // would build A's block from whatever took its place.
+            ReadComplete_ = SnapshotAHeld_;
             CurrentMux = 0;
         }
         setCommandControlsEnabled(true);
@@ -371,6 +374,7 @@ void TSwitchForm::readStep() {
         SnapshotA.fill(0);
         SnapshotB.fill(0);
         ReadComplete_ = false;
+        SnapshotAHeld_ = false;
         address = ComboBoxSwIpA->currentText();
         port = EditSwPortA->text();
     } else if (CurrentMux == 1) {
@@ -696,6 +700,7 @@ void TSwitchForm::ComboBoxSwResetTypeChange() {
 
 void TSwitchForm::SnapshotsDiscarded() {
     ReadComplete_ = false;
+    SnapshotAHeld_ = false;
     SwSetButton->setEnabled(false);
 }
 

@@ -87,4 +87,6 @@ class TSwitchForm : public ModuleWindow {
     PortMatrix Matrix_;
     // Both snapshots hold a whole read of A and B, so a write has something to build on.
     bool ReadComplete_ = false;
+    // SnapshotA holds this window's read of A, not emptied or refilled by another window since.
+    bool SnapshotAHeld_ = false;
 };

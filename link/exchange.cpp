@@ -25,6 +25,7 @@ namespace {
 
 // Exchanges whose answer is still to come; GUI thread only.
 std::vector<std::weak_ptr<TcpConnection>> g_open;
+ExchangeWatcher g_watcher;
 
 // Receive threads still running, so that a test or the end of the program can wait for them.
 std::mutex g_threadsLock;
@@ -124,6 +125,7 @@ void Deliver(const ConnectionRef& c) {
         c->receiveBuffer->fill(0);
         std::copy_n(c->received.begin(), std::max(c->receivedLength, 0), c->receiveBuffer->begin());
     }
+    NotifyExchangeEnd(c->callback, ExchangeEnd::Answered);
     const Handler handler = c->callback.handler;
     RunGuarded([&] { handler(Sender::Answer); });
 }
@@ -240,6 +242,15 @@ QString SendCommand(const QString& address, const QString& port, Continuation ca
     if (started)
         *started = c;
     return {};
+}
+
+void SetExchangeWatcher(ExchangeWatcher watcher) {
+    g_watcher = std::move(watcher);
+}
+
+void NotifyExchangeEnd(const Continuation& continuation, ExchangeEnd end) {
+    if (g_watcher)
+        g_watcher(continuation, end);
 }
 
 void AbandonExchange(const ConnectionRef& c) {

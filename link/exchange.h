@@ -84,5 +84,13 @@ int OpenExchangeCount();
 // Waits until every receive thread has ended; false on time-out.
 bool WaitForReceiveThreads(int timeoutMs);
 
+// How an exchange ended for its window: its answer was handed over, or its time-out came first.
+enum class ExchangeEnd { Answered, TimedOut };
+// Told of every end just before the window's handler hears of it; empty unless a soak or a test
+// watches the link as a whole. GUI thread only.
+using ExchangeWatcher = std::function<void(const Continuation&, ExchangeEnd)>;
+void SetExchangeWatcher(ExchangeWatcher watcher);
+void NotifyExchangeEnd(const Continuation& continuation, ExchangeEnd end);
+
 // Upper bound of the blocking connect on the GUI thread, in milliseconds. Tests may shorten it.
 extern int ConnectTimeoutMs;

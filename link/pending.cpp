@@ -61,6 +61,7 @@ void TimerTimeout() {
         }
         // The answer is given up before the handler hears of it, so that it can never come late.
         AbandonExchange(slot.connection);
+        NotifyExchangeEnd(slot.handler, ExchangeEnd::TimedOut);
         const Handler handler = slot.handler.handler;
         RunGuarded([&] { handler(Sender::Timeout); });
     }

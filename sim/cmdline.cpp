@@ -160,6 +160,10 @@ Misbehaviour modes (MODE):
   split[:MS]             Send the answer in two TCP segments MS milliseconds apart
                          (default 200).
   delay:MS               Answer after MS milliseconds.
+  random:SEED[:MS]       For every request pick one of the modes above at random:
+                         normal, unsupported, silent, close, split (parts up to 20 ms
+                         apart) or delay (up to MS milliseconds, default 200). The same
+                         SEED gives every module the same sequence of choices again.
 Silent, close and unsupported do not carry out the command; split and delay do.
 
 Examples (the pair A and B the utility expects):
@@ -169,6 +173,8 @@ Examples (the pair A and B the utility expects):
   kestrel-sim --misbehave 1:all=delay:1000 --misbehave read-statistics=split:500 \
       127.0.0.1:65530 127.0.0.2:65530
       A answers a second late, except statistics reads, which both split in two.
+  kestrel-sim --misbehave all=random:7 127.0.0.1:65530 127.0.0.2:65530
+      Every request meets one of the misbehaviours, chosen by the seed 7.
   kestrel-sim --state pair.txt --save pair.txt 127.0.0.1:65530 127.0.0.2:65530
       Starts from the saved pair and keeps its changes for the next run.
 

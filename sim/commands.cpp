@@ -63,6 +63,21 @@ std::optional<uint8_t> ParseCommandType(std::string_view text) {
 }
 
 std::optional<Misbehaviour> ParseMisbehaviour(std::string_view text) {
+    if (text.rfind("random:", 0) == 0) {
+        const std::string_view rest = text.substr(7);
+        const size_t colon = rest.find(':');
+        const auto seed = ParseNumber(rest.substr(0, colon), 0x7FFFFFFF);
+        if (!seed)
+            return std::nullopt;
+        int maxDelay = kDefaultRandomDelayMs;
+        if (colon != std::string_view::npos) {
+            const auto ms = ParseNumber(rest.substr(colon + 1), 3600 * 1000);
+            if (!ms)
+                return std::nullopt;
+            maxDelay = *ms;
+        }
+        return Misbehaviour{MisbehaviourKind::Random, maxDelay, static_cast<uint32_t>(*seed)};
+    }
     const size_t colon = text.find(':');
     const std::string_view name = text.substr(0, colon);
     std::optional<int> ms;
@@ -87,4 +102,40 @@ std::optional<Misbehaviour> ParseMisbehaviour(std::string_view text) {
     if (name == "delay" && hasMs)
         return Misbehaviour{MisbehaviourKind::Delay, *ms};
     return std::nullopt;
+}
+
+Misbehaviour DrawMisbehaviour(std::mt19937& generator, int maxDelayMs) {
+    static constexpr MisbehaviourKind kChoices[] = {
+        MisbehaviourKind::Normal, MisbehaviourKind::Unsupported, MisbehaviourKind::Silent,
+        MisbehaviourKind::Close,  MisbehaviourKind::Split,       MisbehaviourKind::Delay,
+    };
+    constexpr uint32_t kChoiceCount = sizeof kChoices / sizeof kChoices[0];
+    Misbehaviour how{kChoices[generator() % kChoiceCount], 0, 0};
+    // Drawn for every kind, so that one kind's pause never shifts the kinds that follow.
+    const uint32_t pause = generator();
+    if (how.kind == MisbehaviourKind::Split)
+        how.ms = static_cast<int>(pause % (kRandomSplitPauseMs + 1));
+    else if (how.kind == MisbehaviourKind::Delay)
+        how.ms = static_cast<int>(pause % (static_cast<uint32_t>(maxDelayMs) + 1));
+    return how;
+}
+
+const char* MisbehaviourName(MisbehaviourKind kind) {
+    switch (kind) {
+        case MisbehaviourKind::Normal:
+            return "normal";
+        case MisbehaviourKind::Silent:
+            return "silent";
+        case MisbehaviourKind::Unsupported:
+            return "unsupported";
+        case MisbehaviourKind::Close:
+            return "close";
+        case MisbehaviourKind::Split:
+            return "split";
+        case MisbehaviourKind::Delay:
+            return "delay";
+        case MisbehaviourKind::Random:
+            return "random";
+    }
+    return "?";
 }

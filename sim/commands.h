@@ -3,6 +3,7 @@
 // each command belongs to, how long a request is, and the names used on the command line.
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string_view>
 
 // True for the seven (group, type) pairs that a module answers in kind.
@@ -17,16 +18,33 @@ const char* CommandName(uint8_t type);
 // A command name or a decimal type number 0..255.
 std::optional<uint8_t> ParseCommandType(std::string_view text);
 
-// How one command type is mistreated. `ms` is the pause of Split and Delay.
-enum class MisbehaviourKind { Normal, Silent, Unsupported, Close, Split, Delay };
+// How one command type is mistreated. `ms` is the pause of Split and Delay, and the longest
+// delay Random may choose. Random picks one of the other kinds for every request, from a
+// generator started at `seed`, so that a run can be repeated exactly.
+enum class MisbehaviourKind { Normal, Silent, Unsupported, Close, Split, Delay, Random };
+constexpr int kMisbehaviourKinds = 7;
 
 struct Misbehaviour {
     MisbehaviourKind kind = MisbehaviourKind::Normal;
     int ms = 0;
+    uint32_t seed = 0;
     bool operator==(const Misbehaviour&) const = default;
 };
 
 constexpr int kDefaultSplitPauseMs = 200;
+constexpr int kDefaultRandomDelayMs = 200;
+// The pause between the two parts of a split chosen at random: short, so that the parts still
+// belong to one answer however slowly the client reads.
+constexpr int kRandomSplitPauseMs = 20;
 
-// "normal", "silent", "unsupported", "close", "split", "split:MS", "delay:MS".
+// "normal", "silent", "unsupported", "close", "split", "split:MS", "delay:MS",
+// "random:SEED", "random:SEED:MS".
 std::optional<Misbehaviour> ParseMisbehaviour(std::string_view text);
+
+// One draw of Random: every kind but Normal and Random itself as likely as a good answer, the
+// pauses of Split and Delay drawn too. Only the generator's raw output is used, so a seed gives
+// the same sequence with any standard library.
+Misbehaviour DrawMisbehaviour(std::mt19937& generator, int maxDelayMs);
+
+// "normal", "silent" and so on, as the command line spells them.
+const char* MisbehaviourName(MisbehaviourKind kind);

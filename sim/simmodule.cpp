@@ -163,7 +163,8 @@ SimModule::SimModule(const ModuleSeed& seed, std::shared_ptr<const SimClock> clo
       config_(SeedConfig(seed)),
       switching_(SeedSwitching(seed)),
       availability_(SeedAvailability(seed)),
-      tick_(clock_->now()) {}
+      tick_(clock_->now()),
+      number_(seed.number) {}
 
 std::vector<uint8_t> SimModule::answer(const std::vector<uint8_t>& request) {
     std::lock_guard lock(mutex_);
@@ -172,10 +173,16 @@ std::vector<uint8_t> SimModule::answer(const std::vector<uint8_t>& request) {
 
 SimModule::Reply SimModule::handle(const std::vector<uint8_t>& request) {
     std::lock_guard lock(mutex_);
-    requests_.push_back(request);
+    ++requestCount_;
+    if (recording_)
+        requests_.push_back(request);
     Reply reply;
     const uint8_t group = request.empty() ? 0 : request[0];
-    reply.how = request.size() < kHeaderSize ? Misbehaviour{} : misbehaviour_[request[1]];
+    const uint8_t type = request.size() < kHeaderSize ? 0 : request[1];
+    reply.how = request.size() < kHeaderSize ? Misbehaviour{} : misbehaviour_[type];
+    if (reply.how.kind == MisbehaviourKind::Random)
+        reply.how = DrawMisbehaviour(chaos_, reply.how.ms);
+    ++replies_[type][static_cast<size_t>(reply.how.kind)];
     switch (reply.how.kind) {
         case MisbehaviourKind::Silent:
         case MisbehaviourKind::Close:
@@ -186,6 +193,7 @@ SimModule::Reply SimModule::handle(const std::vector<uint8_t>& request) {
         case MisbehaviourKind::Normal:
         case MisbehaviourKind::Split:
         case MisbehaviourKind::Delay:
+        case MisbehaviourKind::Random:  // already resolved above
             reply.bytes = answerLocked(request);
             break;
     }
@@ -266,14 +274,25 @@ void SimModule::settleCounters(SimClock::Clock::time_point now) {
         tick_ += seconds;
 }
 
+namespace {
+// Each module of a run draws its own sequence from the one seed given.
+std::mt19937 ChaosGenerator(uint32_t seed, int module) {
+    return std::mt19937(seed ^ (static_cast<uint32_t>(module) * 0x9E3779B9u));
+}
+}  // namespace
+
 void SimModule::setMisbehaviour(uint8_t type, Misbehaviour how) {
     std::lock_guard lock(mutex_);
     misbehaviour_[type] = how;
+    if (how.kind == MisbehaviourKind::Random)
+        chaos_ = ChaosGenerator(how.seed, number_);
 }
 
 void SimModule::setMisbehaviourForAll(Misbehaviour how) {
     std::lock_guard lock(mutex_);
     misbehaviour_.fill(how);
+    if (how.kind == MisbehaviourKind::Random)
+        chaos_ = ChaosGenerator(how.seed, number_);
 }
 
 Misbehaviour SimModule::misbehaviour(uint8_t type) const {
@@ -343,5 +362,15 @@ std::vector<std::vector<uint8_t>> SimModule::requests() const {
 
 size_t SimModule::requestCount() const {
     std::lock_guard lock(mutex_);
-    return requests_.size();
+    return requestCount_;
+}
+
+void SimModule::setRecording(bool on) {
+    std::lock_guard lock(mutex_);
+    recording_ = on;
+}
+
+uint64_t SimModule::replies(uint8_t type, MisbehaviourKind kind) const {
+    std::lock_guard lock(mutex_);
+    return replies_[type][static_cast<size_t>(kind)];
 }

@@ -93,6 +93,10 @@ class SimModule {
 
     std::vector<std::vector<uint8_t>> requests() const;
     size_t requestCount() const;
+    // Off, only the counts are kept: a long run would otherwise hold every request it received.
+    void setRecording(bool on);
+    // Requests of a type answered (or not) in a kind, Random resolved to what it chose.
+    uint64_t replies(uint8_t type, MisbehaviourKind kind) const;
 
   private:
     std::vector<uint8_t> answerLocked(const std::vector<uint8_t>& request);
@@ -109,5 +113,10 @@ class SimModule {
     SimClock::Clock::time_point tick_;
     int rate_ = 1;
     std::array<Misbehaviour, 256> misbehaviour_{};
+    const int number_;
+    std::mt19937 chaos_;
+    bool recording_ = true;
+    size_t requestCount_ = 0;
     std::vector<std::vector<uint8_t>> requests_;
+    std::array<std::array<uint64_t, kMisbehaviourKinds>, 256> replies_{};
 };

@@ -116,6 +116,7 @@ Simulator::Simulator(std::vector<Endpoint> endpoints, SimulatorOptions options)
       clock_(std::make_shared<SimClock>(options_.manualClock)) {
     for (size_t i = 0; i < endpoints_.size(); ++i) {
         modules_.push_back(std::make_unique<SimModule>(SeedFor(endpoints_, i), clock_));
+        modules_.back()->setRecording(options_.recordRequests);
         ports_.push_back(endpoints_[i].port);
     }
 }
@@ -321,6 +322,7 @@ void Simulator::serve(Connection& connection) {
             }
             case MisbehaviourKind::Normal:
             case MisbehaviourKind::Unsupported:
+            case MisbehaviourKind::Random:  // resolved by the module
                 log(connection, "<-", FrameForLog(answer.data(), answer.size()));
                 keepServing = SendAll(fd, answer.data(), answer.size());
                 break;

@@ -32,6 +32,8 @@ struct SimulatorOptions {
     int readTimeoutMs = kDefaultReadTimeoutMs;
     // Counters move only when clock().advance() is called.
     bool manualClock = false;
+    // Keep every request received (SimModule::requests()); off, only their counts.
+    bool recordRequests = true;
     // Receives each log line; standard output when empty.
     std::function<void(const std::string&)> log;
 };

@@ -197,6 +197,43 @@ class CurrentLinksTest : public QObject {
         QCOMPARE(cell(2, 6), QString());
     }
 
+    // A write that timed out at B leaves the switching window to resume at B. A read of this
+    // window meanwhile empties SnapshotA and files its own module there; a read resumed at B must
+    // not make that a whole read, or a write would build A's block from this module's.
+    void windowReadBetweenAnInterruptedWriteAndAResumedReadKeepsTheWriteShut() {
+        app->form->Timer->setInterval(50);
+        app->form->ButtonSwitching->click();
+        TSwitchForm* sw = SwitchForm;
+        sw->ComboBoxSwIpA->setEditText("127.0.0.1");
+        sw->EditSwPortA->setText(QString::number(sim->port(0)));
+        sw->ComboBoxSwIpB->setEditText("127.0.0.2");
+        sw->EditSwPortB->setText(QString::number(sim->port(1)));
+        sw->SwConnectButton->click();
+        QTRY_VERIFY(sw->SwConnectState == 0 && sw->SwSetButton->isEnabled());
+
+        sim->module(1).setMisbehaviour(CmdWriteSwitching, Misbehaviour{MisbehaviourKind::Silent});
+        sw->SwSetButton->click();
+        QTRY_VERIFY(sw->SwSetState == 0 && sw->SwConnectButton->isEnabled());
+        QCOMPARE(CurrentMux, 1);  // the next read or write starts at B
+
+        w->EditPort->setText(QString::number(sim->port(1)));  // B, so A's snapshot holds B
+        connectButton()->click();
+        QTRY_COMPARE(w->PendingLinksType, 0);
+        QVERIFY(!sw->SwSetButton->isEnabled());
+
+        const size_t readsOfA = moduleA().requestCount();
+        sw->SwConnectButton->click();
+        QTRY_VERIFY(sw->SwConnectState == 0 && sw->SwConnectButton->isEnabled());
+        QCOMPARE(moduleA().requestCount(), readsOfA);  // resumed at B
+        QCOMPARE(CurrentMux, 0);
+        QVERIFY(!sw->SwSetButton->isEnabled());
+
+        // A whole read opens the write again.
+        sw->SwConnectButton->click();
+        QTRY_VERIFY(sw->SwConnectState == 0 && sw->SwSetButton->isEnabled());
+        QCOMPARE(moduleA().requestCount(), readsOfA + 1);
+    }
+
     void windowEndsEveryOtherWay_data() {
         QTest::addColumn<int>("how");  // a Misbehaviour kind
         QTest::addColumn<QString>("line");

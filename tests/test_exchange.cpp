@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QtTest>
+#include <tuple>
 
 #include "link/exchange.h"
 #include "link/pending.h"
@@ -277,6 +278,44 @@ class ExchangeTest : public QObject {
         QVERIFY(!w.waiting(8));
         QCOMPARE(moduleA().requestCount(), size_t(1));  // no new command was started
         QCOMPARE(w.ignored, 0);
+    }
+
+    // A soak counts on this: every exchange ends exactly once, as its answer or as its time-out,
+    // also when the answer comes after the time-out.
+    void watcherHearsEachEndOnce_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("answer") << int(MisbehaviourKind::Normal) << 0 << true;
+        QTest::newRow("split answer") << int(MisbehaviourKind::Split) << 50 << true;
+        QTest::newRow("closed without answer") << int(MisbehaviourKind::Close) << 0 << true;
+        QTest::newRow("no answer") << int(MisbehaviourKind::Silent) << 0 << false;
+        QTest::newRow("answer after the time-out") << int(MisbehaviourKind::Delay) << 900 << false;
+    }
+    void watcherHearsEachEndOnce() {
+        QFETCH(int, kind);
+        QFETCH(int, ms);
+        QFETCH(bool, answered);
+        AppFixture app;
+        app.form->Timer->setInterval(100);
+        sim->setMisbehaviour(CmdReadStatistics, Misbehaviour{MisbehaviourKind(kind), ms});
+        ProbeWindow w("127.0.0.1", port());
+        std::vector<std::tuple<QObject*, int, ExchangeEnd>> ends;
+        SetExchangeWatcher([&](const Continuation& c, ExchangeEnd end) {
+            // Told before the handler runs: the window is still waiting.
+            QVERIFY(w.waiting(c.flow));
+            ends.emplace_back(c.window, c.flow, end);
+        });
+        w.press(2, 8);
+        QTRY_COMPARE(w.entries.size(), size_t(1));
+        QTest::qWait(1200);  // past the late answer
+        SetExchangeWatcher({});
+        QCOMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(ends.size(), size_t(1));
+        QCOMPARE(std::get<0>(ends[0]), static_cast<QObject*>(&w));
+        QCOMPARE(std::get<1>(ends[0]), 8);
+        QCOMPARE(std::get<2>(ends[0]), answered ? ExchangeEnd::Answered : ExchangeEnd::TimedOut);
+        QCOMPARE(w.entries[0].sender, answered ? Sender::Answer : Sender::Timeout);
     }
 
     void pressWhileWaitingIsNotTheAnswer() {

@@ -178,6 +178,7 @@ class TestSimulator : public QObject {
     void endpointParsing();
     void misbehaveRuleParsing_data();
     void misbehaveRuleParsing();
+    void randomRepeatsItsSeedAndMeetsEveryKind();
     void helpNamesEveryOption();
     void badArgumentsExitWith2_data();
     void badArgumentsExitWith2();
@@ -936,6 +937,13 @@ void TestSimulator::misbehaveRuleParsing_data() {
     QTest::newRow("split, bad time") << "connect=split:abc" << false << 0 << 0 << 0 << 0;
     QTest::newRow("negative delay") << "connect=delay:-1" << false << 0 << 0 << 0 << 0;
     QTest::newRow("unknown mode") << "connect=sleepy" << false << 0 << 0 << 0 << 0;
+    QTest::newRow("random, default delay")
+        << "all=random:7" << true << 0 << -1 << kind(MisbehaviourKind::Random) << 200;
+    QTest::newRow("random, longest delay") << "2:read-statistics=random:7:50" << true << 2 << 8
+                                           << kind(MisbehaviourKind::Random) << 50;
+    QTest::newRow("random without seed") << "all=random" << false << 0 << 0 << 0 << 0;
+    QTest::newRow("random, bad seed") << "all=random:x" << false << 0 << 0 << 0 << 0;
+    QTest::newRow("random, empty delay") << "all=random:7:" << false << 0 << 0 << 0 << 0;
 }
 
 void TestSimulator::misbehaveRuleParsing() {
@@ -955,6 +963,75 @@ void TestSimulator::misbehaveRuleParsing() {
     QCOMPARE(rule->how.ms, ms);
 }
 
+void TestSimulator::randomRepeatsItsSeedAndMeetsEveryKind() {
+    constexpr int kRequests = 600;
+    constexpr int kLongestDelay = 90;
+    const auto clock = std::make_shared<SimClock>(true);
+    std::vector<std::unique_ptr<SimModule>> modules;
+    const auto run = [&](uint32_t seed, int number, bool recording, SimModule** keep = nullptr) {
+        ModuleSeed moduleSeed;
+        moduleSeed.ownIp = kIp[kA];
+        moduleSeed.number = number;
+        modules.push_back(std::make_unique<SimModule>(moduleSeed, clock));
+        SimModule& module = *modules.back();
+        module.setRecording(recording);
+        module.setMisbehaviourForAll(Misbehaviour{MisbehaviourKind::Random, kLongestDelay, seed});
+        std::vector<Misbehaviour> drawn;
+        const QByteArray request = Request(GroupStatistics, CmdReadStatistics);
+        for (int i = 0; i < kRequests; ++i) {
+            const SimModule::Reply reply =
+                module.handle(std::vector<uint8_t>(request.begin(), request.end()));
+            drawn.push_back(reply.how);
+            const size_t expected = reply.how.kind == MisbehaviourKind::Unsupported ? 2
+                                    : reply.how.kind == MisbehaviourKind::Silent ||
+                                            reply.how.kind == MisbehaviourKind::Close
+                                        ? 0
+                                        : 470;
+            if (reply.bytes.size() != expected)
+                return std::vector<Misbehaviour>{};
+        }
+        if (keep)
+            *keep = &module;
+        return drawn;
+    };
+
+    SimModule* recorded = nullptr;
+    SimModule* counted = nullptr;
+    const auto first = run(11, 1, true, &recorded);
+    QCOMPARE(static_cast<int>(first.size()), kRequests);
+    QVERIFY(first == run(11, 1, false, &counted));
+    QVERIFY(first != run(12, 1, true));
+    QVERIFY(first != run(11, 2, true));  // each module its own sequence
+
+    for (int k = 0; k < kMisbehaviourKinds; ++k) {
+        const auto kind = static_cast<MisbehaviourKind>(k);
+        const auto n = std::count_if(first.begin(), first.end(),
+                                     [&](const Misbehaviour& m) { return m.kind == kind; });
+        if (kind == MisbehaviourKind::Random) {
+            QCOMPARE(n, 0);
+        } else {
+            // Six kinds of 600 draws: far more than a handful each unless one never comes.
+            QVERIFY2(n > 40, MisbehaviourName(kind));
+        }
+        QCOMPARE(recorded->replies(CmdReadStatistics, kind), static_cast<uint64_t>(n));
+        QCOMPARE(counted->replies(CmdReadStatistics, kind), static_cast<uint64_t>(n));
+    }
+    int longestDelay = 0;
+    int longestSplit = 0;
+    for (const Misbehaviour& m : first) {
+        if (m.kind == MisbehaviourKind::Delay)
+            longestDelay = std::max(longestDelay, m.ms);
+        if (m.kind == MisbehaviourKind::Split)
+            longestSplit = std::max(longestSplit, m.ms);
+    }
+    QVERIFY(longestDelay > kLongestDelay / 2 && longestDelay <= kLongestDelay);
+    QVERIFY(longestSplit > 0 && longestSplit <= kRandomSplitPauseMs);
+
+    QCOMPARE(recorded->requests().size(), size_t(kRequests));
+    QCOMPARE(counted->requestCount(), size_t(kRequests));
+    QVERIFY(counted->requests().empty());
+}
+
 void TestSimulator::helpNamesEveryOption() {
     if (!QFileInfo::exists(SimBinary()))
         QSKIP("kestrel-sim has not been built");
@@ -964,14 +1041,17 @@ void TestSimulator::helpNamesEveryOption() {
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     const QString help = QString::fromUtf8(process.readAllStandardOutput());
-    for (const char* word :
-         {"--help",         "--quiet",         "--misbehave",
-          "--state",        "--save",          "--rate",
-          "--read-timeout", "normal",          "silent",
-          "unsupported",    "close",           "split",
-          "delay",          "connect",         "read-config",
-          "write-config",   "read-statistics", "clear-statistics",
-          "read-switching", "write-switching", "127.0.0.1:65530 127.0.0.2:65530"}) {
+    for (const char* word : {"--help",          "--quiet",
+                             "--misbehave",     "--state",
+                             "--save",          "--rate",
+                             "--read-timeout",  "normal",
+                             "silent",          "unsupported",
+                             "close",           "split",
+                             "delay",           "connect",
+                             "read-config",     "write-config",
+                             "read-statistics", "clear-statistics",
+                             "read-switching",  "write-switching",
+                             "random:SEED",     "127.0.0.1:65530 127.0.0.2:65530"}) {
         QVERIFY2(help.contains(word), word);
     }
 }
