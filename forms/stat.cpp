@@ -1,41 +1,65 @@
 #include "forms/stat.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QGroupBox>
+#include <cstring>
 
 #include "forms/main.h"
+#include "link/codecs.h"
 #include "link/pending.h"
 #include "link/shell.h"
+#include "model/statmodel.h"
 
 namespace {
 
 constexpr int kClientWidth = 657;
 constexpr int kClientHeight = 417;
 
-constexpr int kSessionColumns = 9;
-constexpr int kSessionRows = 13;
+constexpr int kSessionColumns = StatTable::SessionColumns;
+constexpr int kSessionRows = StatTable::SessionRows;
 constexpr int kSessionColumnWidth = 70;
-constexpr int kTotalsColumns = 6;
-constexpr int kTotalsRows = 3;
+constexpr int kTotalsColumns = StatTable::TotalsColumns;
+constexpr int kTotalsRows = StatTable::TotalsRows;
 constexpr int kRowHeight = 26;
 constexpr int kAutoRequestMs = 3000;
 
 const QString kRequestCaption = QStringLiteral("Запросить");
 const QString kStartCaption = QStringLiteral("Начать");
+const QString kStopCaption = QStringLiteral("Прекратить");
 
-const QStringList kSessionRowHeadings = {
-    QStringLiteral("S1 Local"),   QStringLiteral("S1 Transit"), QStringLiteral("S2 Local"),
-    QStringLiteral("S2 Transit"), QStringLiteral("S3 Local"),   QStringLiteral("S3 Transit"),
-    QStringLiteral("S4 Local"),   QStringLiteral("S4 Transit"), QStringLiteral("S5 Local"),
-    QStringLiteral("S5 Transit"), QStringLiteral("S6 Local"),   QStringLiteral("S6 Transit")};
-const QStringList kSessionColumnHeadings = {
-    QStringLiteral("SortLost(1)"), QStringLiteral("Udf(1)"),      QStringLiteral("Reject(1)"),
-    QStringLiteral("PIB(1)"),      QStringLiteral("SortLost(2)"), QStringLiteral("Udf(2)"),
-    QStringLiteral("Reject(2)"),   QStringLiteral("PIB(2)")};
-const QStringList kTotalsRowHeadings = {QStringLiteral("Loc"), QStringLiteral("Tr")};
-const QStringList kTotalsColumnHeadings = {
-    QStringLiteral("TxPLIS"), QStringLiteral("TxToNetwork(1)"), QStringLiteral("TxToPLIS"),
-    QStringLiteral("RxPLIS"), QStringLiteral("TxToNetwork(2)")};
+const QString kNoStatAnswer =
+    QStringLiteral("Нет ответа от удаленного мультиплексора на запрос статистики!");
+const QString kWrongStatAnswer =
+    QStringLiteral("Ошибочный ответ мультиплексора на запрос статистики!");
+const QString kNoClearAnswer =
+    QStringLiteral("Нет ответа от удаленного мультиплексора на команду сброса статистики!");
+const QString kWrongClearAnswer =
+    QStringLiteral("Ошибочный ответ мультиплексора на команду сброса статистики!");
+const QString kLogNotWritten = QStringLiteral("Не удалось записать файл статистики: ");
+const QString kTextFile = QStringLiteral(".txt");
+
+// A string grid as the statistics processing sees it; what is written through it reaches the
+// view as one change when it goes.
+class GridCells : public StatCells {
+  public:
+    explicit GridCells(StringGrid* grid) : grid_(grid) { grid_->beginBatch(); }
+    ~GridCells() override { grid_->endBatch(); }
+    GridCells(const GridCells&) = delete;
+    GridCells& operator=(const GridCells&) = delete;
+    QString cellText(int column, int row) const override { return grid_->cellText(column, row); }
+    void setCellText(int column, int row, const QString& text) override {
+        grid_->setCellText(column, row, text);
+    }
+
+  private:
+    StringGrid* grid_;
+};
+
+void ReportUnwrittenLog(const QString& fileName) {
+    LogEvent(kLogNotWritten + fileName);
+}
+
 const QList<int> kTotalsColumnWidths = {102, 103, 102, 102, 102, 102};
 
 void WriteHeadings(StringGrid* grid, const QStringList& rows, const QStringList& columns) {
@@ -151,9 +175,18 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
     connect(RadioGroupRequestType, &RadioGroup::itemIndexChanging, this, [this](int current, int) {
         RunGuarded([&] { RadioGroupRequestTypeChanging(current); });
     });
+    connect(RequestButton, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { RequestButtonClick(Sender::Operator); }); });
+    connect(ClearButton, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { ClearButtonClick(Sender::Operator); }); });
+    connect(TimerRequestStat, &QTimer::timeout, this,
+            [this] { RunGuarded([this] { TimerRequestStatTimer(); }); });
 }
 
 TStatForm::~TStatForm() {
+    // The main window going away destroys its statistics windows without a close: a running
+    // record is finished all the same.
+    finishLog();
     // Destroyed without a close (the main window going away): the slot must not keep a
     // dangling window.
     for (TStatForm*& w : StatWindows) {
@@ -166,7 +199,150 @@ void TStatForm::RadioGroupRequestTypeChanging(int current) {
     RequestButton->setText(current == 0 ? kStartCaption : kRequestCaption);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Requests
+
+void TStatForm::RequestButtonClick(Sender sender) {
+    if (sender == Sender::Operator && RequestButton->text() == kStartCaption) {
+        startAutomatic();
+        return;
+    }
+    if (sender == Sender::Operator && RequestButton->text() == kStopCaption) {
+        stopAutomatic();
+        return;
+    }
+    if (sender == Sender::Timeout) {
+        RemovePendingRequest(this, FlowStat);
+        if (PendingStatType == CmdReadStatistics)
+            LogEvent(kNoStatAnswer);
+        PendingStatType = 0;
+        return;
+    }
+    // A tick or a press while the answer is awaited is skipped: the answer comes by itself.
+    const bool isAnswer = sender == Sender::Answer;
+    if ((PendingStatType != 0) != isAnswer)
+        return;
+    if (!isAnswer) {
+        if (CheckMuxAddress(EditStatIp->text(), EditStatPort->text()))
+            return;
+        const int length = BuildRequest(GroupStatistics, CmdReadStatistics);
+        const QString error = send(EditStatIp->text(), EditStatPort->text(),
+                                   bind(FlowStat, &TStatForm::RequestButtonClick), length);
+        if (!error.isEmpty()) {
+            LogEvent(error);
+            PendingStatType = 0;
+            return;
+        }
+        PendingStatType = CmdReadStatistics;
+        return;
+    }
+    RemovePendingRequest(this, FlowStat);
+    if (ParseAnswer(*this) != CmdReadStatistics)
+        LogEvent(kWrongStatAnswer);
+    PendingStatType = 0;
+}
+
+void TStatForm::TimerRequestStatTimer() {
+    RequestButtonClick(Sender::Window);
+}
+
+void TStatForm::ClearButtonClick(Sender sender) {
+    if (sender == Sender::Timeout) {
+        RemovePendingRequest(this, FlowClear);
+        if (PendingClearType == CmdClearStatistics)
+            LogEvent(kNoClearAnswer);
+        PendingClearType = 0;
+        return;
+    }
+    GridCells sessions(StringGrid_);
+    GridCells totals(StringGrid2);
+    ZeroCells(sessions, kSessionColumns, kSessionRows);
+    ZeroCells(totals, kTotalsColumns, kTotalsRows);
+
+    const bool isAnswer = sender == Sender::Answer;
+    if ((PendingClearType != 0) != isAnswer)
+        return;
+    if (!isAnswer) {
+        if (CheckMuxAddress(EditStatIp->text(), EditStatPort->text()))
+            return;
+        const int length = BuildRequest(GroupStatistics, CmdClearStatistics);
+        const QString error = send(EditStatIp->text(), EditStatPort->text(),
+                                   bind(FlowClear, &TStatForm::ClearButtonClick), length);
+        if (!error.isEmpty()) {
+            LogEvent(error);
+            PendingClearType = 0;
+            return;
+        }
+        PendingClearType = CmdClearStatistics;
+        return;
+    }
+    RemovePendingRequest(this, FlowClear);
+    if (ParseAnswer(*this) == CmdClearStatistics) {
+        if (RequestButton->text() == kStopCaption)
+            TimerRequestStat->start();
+    } else {
+        LogEvent(kWrongClearAnswer);
+    }
+    PendingClearType = 0;
+}
+
+void TStatForm::startAutomatic() {
+    RequestButton->setText(kStopCaption);
+    ClearButton->setEnabled(false);
+    RadioGroupRequestType->setEnabled(false);
+    const QString name = StatLogFileName(StatDateTimeText(Now()), EditStatIp->text());
+    QString working = StatWorkingFileName(name) + kTextFile;
+    // Two windows on one module started within the same second would write one working file
+    // and the second would wipe the first's record: the later one takes its slot number too.
+    for (const TStatForm* other : StatWindows) {
+        if (other && other != this && other->StatLog && other->StatLog->workingPath() == working)
+            working = StatWorkingFileName(name) + QString::number(slot()) + kTextFile;
+    }
+    StatLog = std::make_unique<StatLogFile>(working, ReportUnwrittenLog);
+    ClearButtonClick(Sender::Window);
+}
+
+void TStatForm::stopAutomatic() {
+    TimerRequestStat->stop();
+    RequestButton->setText(kStartCaption);
+    ClearButton->setEnabled(true);
+    RadioGroupRequestType->setEnabled(true);
+    finishLog();
+    // A request still on its way would only fill the tables after the record has closed.
+    RemovePendingRequest(this, FlowStat);
+    PendingStatType = 0;
+}
+
+void TStatForm::finishLog() {
+    if (!StatLog)
+        return;
+    StatLogName = StatLogFileName(StatDateTimeText(Now()), EditStatIp->text());
+    StatLog->finish(StatLogName + kTextFile);
+    StatLog.reset();
+}
+
+void TStatForm::showStatistics(const uint8_t* block) {
+    std::memcpy(Block.data(), block, Block.size());
+    GridCells totals(StringGrid2);
+    ShowTotals(Block, totals);
+    GridCells sessions(StringGrid_);
+    if (!TimerRequestStat->isActive()) {
+        ShowSessions(Block, sessions);
+        return;
+    }
+    const QStringList changes = RecordSessionChanges(Block, sessions);
+    if (!changes.isEmpty() && StatLog)
+        StatLog->append(LogBlock(StatDateTimeText(Now()), changes));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closing
+
 void TStatForm::FormStatClose() {
+    // A running record is finished as a stop would finish it; nothing more is asked.
+    TimerRequestStat->stop();
+    finishLog();
+    AbandonExchanges(this);
     ReleasePendingRequests(this);
     int n = -1;
     for (int i = 0; i < kStatSlots; ++i) {

@@ -17,19 +17,18 @@ bool IsDecimal(const QString& text) {
 }
 
 // Plain decimal digits with a value up to `limit`, or -1. Leading zeros do not count: an
-// operator who pads "65530" to "0065530" means the same port.
+// operator who pads "65530" to "0065530" means the same port. However long the text, the value
+// never grows past the limit, so nothing overflows.
 int DecimalUpTo(const QString& text, int limit) {
     if (!IsDecimal(text))
         return -1;
-    qsizetype first = 0;
-    while (first + 1 < text.size() && text[first] == QLatin1Char('0'))
-        ++first;
-    const QStringView digits = QStringView(text).mid(first);
-    // Five significant digits cover every limit used here; more would only overflow.
-    if (digits.size() > 5)
-        return -1;
-    const int value = digits.toInt();
-    return value <= limit ? value : -1;
+    int value = 0;
+    for (QChar c : text) {
+        value = value * 10 + (c.unicode() - u'0');
+        if (value > limit)
+            return -1;
+    }
+    return value;
 }
 
 }  // namespace

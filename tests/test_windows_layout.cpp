@@ -630,13 +630,19 @@ class WindowsLayoutTest : public QObject {
         AppFixture app;
         WriteIni(app.iniPath(),
                  "[SwitchSettings]\nCountA=2\nItemIndexA=-1\nIpA0=10.0.0.1\nPortA0=1001\n"
-                 "IpA1=10.0.0.2\nPortA1=1002\nCountB=0\n");
+                 "IpA1=10.0.0.2\nPortA1=1002\nCountB=2\nItemIndexB=-1\nIpB0=10.0.1.1\n"
+                 "PortB0=2001\nIpB1=10.0.1.2\nPortB1=2002\n");
         QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
         TSwitchForm* w = SwitchForm;
         QCOMPARE(w->EditSwPortA->text(), QStringLiteral("65530"));
         w->ComboBoxSwIpA->setCurrentIndex(1);
         QCOMPARE(w->EditSwPortA->text(), QStringLiteral("1002"));
         w->ComboBoxSwIpA->setCurrentIndex(0);
+        QCOMPARE(w->EditSwPortA->text(), QStringLiteral("1001"));
+        w->ComboBoxSwIpB->setCurrentIndex(1);
+        QCOMPARE(w->EditSwPortB->text(), QStringLiteral("2002"));
+        w->ComboBoxSwIpB->setCurrentIndex(0);
+        QCOMPARE(w->EditSwPortB->text(), QStringLiteral("2001"));
         QCOMPARE(w->EditSwPortA->text(), QStringLiteral("1001"));
 
         // Typing makes a new address: the choice goes, the port stays as the operator left it.
@@ -654,6 +660,7 @@ class WindowsLayoutTest : public QObject {
                  QStringLiteral("2"));
         QCOMPARE(IniValue(app.iniPath(), "SwitchSettings", "PortA1").value_or("(none)"),
                  QStringLiteral("1002"));
+        QVERIFY(!IniValue(app.iniPath(), "SwitchSettings", "IpA2"));  // nothing past the list
     }
 
     void switchingCloseRaisesButton_data() {

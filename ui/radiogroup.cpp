@@ -38,7 +38,7 @@ RadioGroup::RadioGroup(const QString& name, const QString& caption, const QStrin
         auto* item = new GroupItem(items[i], this, i);
         item->setObjectName(name + QStringLiteral("Item%1").arg(i));
         buttons_.append(item);
-        grid->addWidget(item, rows > 0 ? i % rows : 0, rows > 0 ? i / rows : 0);
+        grid->addWidget(item, i % rows, i / rows);  // at least one row once there is an item
     }
 }
 

@@ -78,8 +78,29 @@ QString StringGrid::cellText(int column, int row) const {
 }
 
 void StringGrid::setCellText(int column, int row, const QString& text) {
-    if (QTableWidgetItem* it = item(row, column))
-        it->setText(text);
+    QTableWidgetItem* it = item(row, column);
+    if (!it)
+        return;
+    it->setText(text);
+    if (batching_)
+        batchCells_ |= QRect(column, row, 1, 1);
+}
+
+void StringGrid::beginBatch() {
+    batching_ = true;
+    batchCells_ = QRect();
+    model()->blockSignals(true);
+}
+
+void StringGrid::endBatch() {
+    if (!batching_)
+        return;
+    batching_ = false;
+    model()->blockSignals(false);
+    if (batchCells_.isEmpty())
+        return;
+    emit model()->dataChanged(model()->index(batchCells_.top(), batchCells_.left()),
+                              model()->index(batchCells_.bottom(), batchCells_.right()));
 }
 
 void StringGrid::setColumnWidths(const QList<int>& widths) {

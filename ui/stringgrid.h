@@ -13,6 +13,11 @@ class StringGrid : public QTableWidget {
     QString cellText(int column, int row) const;
     void setCellText(int column, int row, const QString& text);
     void setColumnWidths(const QList<int>& widths);
+
+    // Between these two, written cells are announced to the view as one change when the batch
+    // ends, so that a table rewritten cell by cell is laid out and repainted once.
+    void beginBatch();
+    void endBatch();
     void setUniformSizes(int columnWidth, int rowHeight);
 
     struct CellLook {
@@ -27,4 +32,6 @@ class StringGrid : public QTableWidget {
 
   private:
     std::function<CellLook(int, int, const QString&)> look_;
+    bool batching_ = false;
+    QRect batchCells_;  // x column, y row; empty while nothing was written
 };

@@ -74,7 +74,37 @@ void CheckFullPair(benchmark::State& state) {
     }
 }
 
+// The floor: the same two snapshots restored, and A's entries walked to B's with the same
+// byte comparisons, without partner sessions, blocking or marks.
+void FloorCopyAndWalk(benchmark::State& state) {
+    MuxSnapshot a{};
+    MuxSnapshot b{};
+    Seed(a, b);
+    for (auto _ : state) {
+        SnapshotA = a;
+        SnapshotB = b;
+        int agreed = 0;
+        for (int port = 0; port < kPortCount; ++port) {
+            const uint8_t* e = &SnapshotA[SnapshotOffset::Switching + PortEntryOffsetOf(port)];
+            const int group = GroupOfCrossPath(e[PortEntryOffset::RemoteCrossPath]);
+            const int channel = e[PortEntryOffset::RemoteChannel];
+            if (group < 0 || channel >= kChannelCount)
+                continue;
+            const uint8_t* f = &SnapshotB[SnapshotOffset::Switching +
+                                          PortEntryOffsetOf(PortIndex(group, channel))];
+            agreed += f[PortEntryOffset::RemoteChannel] == port % kChannelCount &&
+                      f[PortEntryOffset::RemoteCrossPath] == CrossPathOf(port / kChannelCount);
+        }
+        benchmark::DoNotOptimize(agreed);
+        benchmark::ClobberMemory();
+    }
+}
+
 BENCHMARK(CheckFullPair)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(FloorCopyAndWalk)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 
