@@ -1,6 +1,7 @@
 // ParseAnswer and the answer branch of each window's handler on whatever a module might send.
 // The first byte picks the window and its awaited command, the rest is the received answer
-// (the switching window also takes the answer of A from the front of it).
+// (the switching window also takes the answer of A from the front of it). A statistics window
+// in automatic mode records the changes of every answer in its log.
 #include <QComboBox>
 #include <algorithm>
 #include <cstring>
@@ -8,7 +9,9 @@
 #include "forms/currentlinks.h"
 #include "forms/main.h"
 #include "forms/settings.h"
+#include "forms/stat.h"
 #include "forms/switch.h"
+#include "model/statlogfile.h"
 #include "model/switchblock.h"
 #include "tests/fuzz/harness.h"
 
@@ -58,6 +61,40 @@ void CurrentLinksAnswer(const uint8_t* data, size_t size) {
     FuzzCheck(form.PendingLinksType == 0, "the read ends with its answer");
 }
 
+constexpr int kSingleSlot = 0;
+constexpr int kAutomaticSlot = 1;
+// A fresh record now and then keeps its file from growing for the whole run.
+constexpr int kAnswersPerLog = 1000;
+
+void NewStatLog() {
+    TStatForm& form = *StatWindows[kAutomaticSlot];
+    form.StatLog = std::make_unique<StatLogFile>(
+        FuzzScratchDir() + QStringLiteral("/stat-working.txt"),
+        [](const QString& name) { FuzzCheck(false, qPrintable("log not written: " + name)); });
+}
+
+void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
+    TStatForm& form = *StatWindows[slot];
+    if (slot == kAutomaticSlot) {
+        static int answers = 0;
+        if (++answers % kAnswersPerLog == 0)
+            NewStatLog();
+    }
+    Receive(form, data, size);
+    form.PendingStatType = CmdReadStatistics;
+    form.RequestButtonClick(Sender::Answer);
+    FuzzCheck(form.PendingStatType == 0, "the request ends with its answer");
+}
+
+void ClearAnswer(const uint8_t* data, size_t size) {
+    TStatForm& form = *StatWindows[kSingleSlot];
+    Receive(form, data, size);
+    form.PendingClearType = CmdClearStatistics;
+    form.ClearButtonClick(Sender::Answer);
+    FuzzCheck(form.PendingClearType == 0, "the clear ends with its answer");
+    FuzzCheck(!form.TimerRequestStat->isActive(), "a clear in single mode starts no timer");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -65,6 +102,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SwitchForm->ComboBoxSwIpA->addItem(QStringLiteral("127.0.0.1"));
     SwitchForm->ComboBoxSwIpB->addItem(QStringLiteral("127.0.0.2"));
     CurLinksForm = new TCurLinksForm(nullptr);
+    for (int slot : {kSingleSlot, kAutomaticSlot})
+        StatWindows[slot] = new TStatForm(slot, &FuzzMainForm());
+    // The automatic mode as its start leaves it; the timer never fires, as no event loop runs.
+    StatWindows[kAutomaticSlot]->TimerRequestStat->start();
+    NewStatLog();
     return 0;
 }
 
@@ -74,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t pick = data[0];
     ++data;
     --size;
-    switch (pick % 4) {
+    switch (pick % 7) {
         case 0:
             SettingsAnswer(data, size, false);
             break;
@@ -86,6 +128,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case 3:
             CurrentLinksAnswer(data, size);
+            break;
+        case 4:
+            StatisticsAnswer(data, size, kSingleSlot);
+            break;
+        case 5:
+            StatisticsAnswer(data, size, kAutomaticSlot);
+            break;
+        case 6:
+            ClearAnswer(data, size);
             break;
     }
     SettleAfterInput();

@@ -1,6 +1,7 @@
 // Writes the seed corpus of every fuzz target from the answers of a simulated pair (A on
 // 127.0.0.1, B on 127.0.0.2): make_corpus DIR creates DIR/<target>/<seed>.
 #include <QString>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -58,7 +59,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     g_root = argv[1];
-    Simulator pair({Endpoint{{127, 0, 0, 1}, 65530}, Endpoint{{127, 0, 0, 2}, 65530}});
+    SimulatorOptions options;
+    options.manualClock = true;  // the same corpus every time
+    Simulator pair({Endpoint{{127, 0, 0, 1}, 65530}, Endpoint{{127, 0, 0, 2}, 65530}}, options);
     SimModule& a = pair.module(0);
     SimModule& b = pair.module(1);
 
@@ -75,8 +78,14 @@ int main(int argc, char** argv) {
             Bytes(switchingA.begin() + kHeaderSize + SnapshotOffset::Switching,
                   switchingA.begin() + kHeaderSize + SnapshotOffset::Availability));
 
-    // ParseAnswer: the first byte picks settings read (0), settings write (1), switching (2)
-    // and current links (3).
+    // Counters three seconds on, as the automatic mode asks for them.
+    pair.clock().advance(std::chrono::seconds(3));
+    const Bytes statisticsLater = Ask(a, GroupStatistics, CmdReadStatistics);
+    pair.clock().advance(std::chrono::seconds(3));
+    const Bytes statisticsB = Ask(b, GroupStatistics, CmdReadStatistics);
+
+    // ParseAnswer: the first byte picks settings read (0), settings write (1), switching (2),
+    // current links (3), statistics read in single (4) and automatic mode (5), and clear (6).
     Seed("parse_answer", "settings-read-config", Join({{0}, config}));
     Seed("parse_answer", "settings-read-unsupported", Join({{0}, unsupported}));
     Seed("parse_answer", "settings-read-connect", Join({{0}, connect}));
@@ -87,6 +96,13 @@ int main(int argc, char** argv) {
     Seed("parse_answer", "current-links-A", Join({{3}, switchingA}));
     Seed("parse_answer", "current-links-B", Join({{3}, switchingB}));
     Seed("parse_answer", "current-links-cleared", Join({{3}, cleared}));
+    Seed("parse_answer", "statistics-single", Join({{4}, statistics}));
+    Seed("parse_answer", "statistics-single-unsupported", Join({{4}, unsupported}));
+    Seed("parse_answer", "statistics-automatic-A", Join({{5}, statistics}));
+    Seed("parse_answer", "statistics-automatic-A-later", Join({{5}, statisticsLater}));
+    Seed("parse_answer", "statistics-automatic-B", Join({{5}, statisticsB}));
+    Seed("parse_answer", "statistics-cleared", Join({{6}, cleared}));
+    Seed("parse_answer", "statistics-clear-answered-by-read", Join({{6}, statistics}));
 
     // The cross-check: address of A, address of B, snapshot of A, snapshot of B.
     Seed("crosscheck", "pair",
