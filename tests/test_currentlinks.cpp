@@ -150,6 +150,9 @@ class CurrentLinksTest : public QObject {
         CurrentMux = 1;  // where the switching window last stood must not matter
         SnapshotB.fill(0xEE);
         app->form->ButtonSwitching->click();
+        // Before any answer every data cell is empty, so any of them can be marked.
+        emit w->StringGridCurLinks->cellDoubleClicked(3, 1);
+        QCOMPARE(cell(1, 3), SelectMark);
         connectButton()->click();
         QCOMPARE(w->PendingLinksType, int(CmdReadSwitching));
         for (QPushButton* b : {connectButton(), SwitchForm->SwConnectButton,

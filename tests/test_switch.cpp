@@ -148,6 +148,8 @@ class SwitchTest : public QObject {
         doubleClick(Tmo(), 3, 2);  // TMO2 of A with TMO3 of B
         doubleClick(Tf(), 6, 1);   // the TF link goes
         doubleClick(Tmo(), 4, 9);  // a port of another session: nothing
+        doubleClick(Tmo(), 0, 3);  // headings: nothing
+        doubleClick(Tf(), 2, 0);
         const QStringList tmo =
             ExpectMarks(12).blockColumn(6).blockRow(9).link(2, 1).link(10, 3).link(3, 2);
         const QStringList tf = ExpectMarks(8).blockRow(8);
@@ -165,6 +167,7 @@ class SwitchTest : public QObject {
         QCOMPARE(B().requests().back().size(), size_t(162));
         QCOMPARE(CurrentMux, 0);
         QCOMPARE(commands(), (QList<bool>{true, true, true}));
+        QCOMPARE(PendingRequestCount(), 0);  // no time-out left to come for an answered write
         // The module's own bytes of every entry go back as they came.
         const SwitchingBlock heldA = A().switching();
         const SwitchingBlock heldB = B().switching();

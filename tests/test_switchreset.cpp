@@ -256,6 +256,8 @@ class SwitchResetTest : public QObject {
         QTest::addColumn<QString>("addressB");
         QTest::addColumn<QString>("portB");
         QTest::addColumn<QStringList>("log");
+        QTest::newRow("no target and no current-links window") << -1 << "127.0.0.2"
+                                                               << "65530" << QStringList{};
         QTest::newRow("B without a port")
             << 1 << "127.0.0.2"
             << "" << QStringList{"Не задан Ip-адрес или номер порта мультиплексора B"};
@@ -280,6 +282,7 @@ class SwitchResetTest : public QObject {
         QCOMPARE(app->messages(), log);
         QCOMPARE(CurrentMux, 0);
         QCOMPARE(w->SwResetState, 0);
+        QVERIFY(app->errors.isEmpty());
         QTest::qWait(50);
         QCOMPARE(A().requests().size(), aBefore);
     }
