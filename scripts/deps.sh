@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and ./run need; does nothing when all are present.
 set -euo pipefail
+# clang-14 and libclang-rt-14-dev build the fuzz targets (libFuzzer and its sanitizers).
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libbenchmark-dev
-          xvfb xauth fonts-dejavu-core)
+          xvfb xauth fonts-dejavu-core clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

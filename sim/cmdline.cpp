@@ -59,6 +59,8 @@ std::optional<SimCommandLine> ParseCommandLine(const std::vector<std::string>& a
         };
         if (option == "-h" || option == "--help") {
             line.help = true;
+        } else if (option == "--version") {
+            line.version = true;
         } else if (option == "-q" || option == "--quiet") {
             line.quiet = true;
         } else if (option == "--misbehave") {
@@ -137,6 +139,7 @@ the next read; its statistics counters grow every second until they are cleared.
 
 Options:
   -h, --help             Show this text and exit.
+  --version              Print the version and exit.
   -q, --quiet            No log line per request and answer (they go to standard output:
                          local time, client address:port, direction, module, bytes).
   --misbehave [N:]TYPE=MODE

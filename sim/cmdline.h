@@ -17,6 +17,7 @@ std::optional<MisbehaveRule> ParseMisbehaveRule(std::string_view text);
 
 struct SimCommandLine {
     bool help = false;
+    bool version = false;
     bool quiet = false;
     std::vector<Endpoint> endpoints;
     std::vector<MisbehaveRule> rules;

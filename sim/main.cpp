@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
         std::fputs(HelpText().c_str(), stdout);
         return 0;
     }
+    if (line->version) {
+        std::printf("kestrel-sim %s\n", KESTREL_VERSION);
+        return 0;
+    }
 
     SimulatorOptions options;
     options.quiet = line->quiet;

@@ -180,6 +180,8 @@ class TestSimulator : public QObject {
     void misbehaveRuleParsing();
     void randomRepeatsItsSeedAndMeetsEveryKind();
     void helpNamesEveryOption();
+    void versionOfBothPrograms_data();
+    void versionOfBothPrograms();
     void badArgumentsExitWith2_data();
     void badArgumentsExitWith2();
     void busyAddressExitsWith1();
@@ -1041,19 +1043,56 @@ void TestSimulator::helpNamesEveryOption() {
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     const QString help = QString::fromUtf8(process.readAllStandardOutput());
-    for (const char* word : {"--help",          "--quiet",
-                             "--misbehave",     "--state",
-                             "--save",          "--rate",
-                             "--read-timeout",  "normal",
-                             "silent",          "unsupported",
-                             "close",           "split",
-                             "delay",           "connect",
-                             "read-config",     "write-config",
-                             "read-statistics", "clear-statistics",
-                             "read-switching",  "write-switching",
-                             "random:SEED",     "127.0.0.1:65530 127.0.0.2:65530"}) {
+    for (const char* word : {"--help",
+                             "--version",
+                             "--quiet",
+                             "--misbehave",
+                             "--state",
+                             "--save",
+                             "--rate",
+                             "--read-timeout",
+                             "normal",
+                             "silent",
+                             "unsupported",
+                             "close",
+                             "split",
+                             "delay",
+                             "connect",
+                             "read-config",
+                             "write-config",
+                             "read-statistics",
+                             "clear-statistics",
+                             "read-switching",
+                             "write-switching",
+                             "random:SEED",
+                             "127.0.0.1:65530 127.0.0.2:65530"}) {
         QVERIFY2(help.contains(word), word);
     }
+}
+
+void TestSimulator::versionOfBothPrograms_data() {
+    QTest::addColumn<QString>("program");
+    QTest::newRow("utility") << QStringLiteral("kestrel");
+    QTest::newRow("simulator") << QStringLiteral("kestrel-sim");
+}
+
+// Answered without a display and without starting a module.
+void TestSimulator::versionOfBothPrograms() {
+    QFETCH(QString, program);
+    const QString binary = QCoreApplication::applicationDirPath() + "/../" + program;
+    if (!QFileInfo::exists(binary))
+        QSKIP("the program has not been built");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("DISPLAY"));
+    process.setProcessEnvironment(env);
+    process.start(binary, {"--version"});
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
+             program + QStringLiteral(" " KESTREL_VERSION "\n"));
 }
 
 void TestSimulator::badArgumentsExitWith2_data() {

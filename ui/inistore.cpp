@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include "link/shell.h"
 
@@ -12,7 +13,17 @@ IniStore::IniStore(QString path) : path_(std::move(path)) {}
 
 QString IniStore::DefaultPath() {
     const QFileInfo exe(QCoreApplication::applicationFilePath());
-    return exe.absolutePath() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".ini");
+    const QString name = exe.completeBaseName() + QStringLiteral(".ini");
+    const QString beside = exe.absolutePath() + QLatin1Char('/') + name;
+    if (QFileInfo(exe.absolutePath()).isWritable() || QFileInfo(beside).isWritable())
+        return beside;
+    // An installed program's folder (/usr/bin) is not the operator's to write: every write
+    // would fail and nothing would be remembered, so the file lives in the operator's own
+    // configuration folder instead.
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                        QStringLiteral("/kestrel");
+    QDir().mkpath(own);
+    return own + QLatin1Char('/') + name;
 }
 
 namespace {

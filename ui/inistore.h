@@ -18,7 +18,8 @@ class IniStore {
     bool WriteString(const QString& section, const QString& key, const QString& value);
 
     const QString& path() const { return path_; }
-    // The store named after the running executable with ".ini", in the executable's folder.
+    // The store named after the running executable with ".ini", in the executable's folder, or
+    // in the operator's configuration folder when the executable's folder cannot be written.
     static QString DefaultPath();
 
   private:

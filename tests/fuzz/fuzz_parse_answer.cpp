@@ -1,0 +1,144 @@
+// ParseAnswer and the answer branch of each window's handler on whatever a module might send.
+// The first byte picks the window and its awaited command, the rest is the received answer
+// (the switching window also takes the answer of A from the front of it). A statistics window
+// in automatic mode records the changes of every answer in its log.
+#include <QComboBox>
+#include <algorithm>
+#include <cstring>
+
+#include "forms/currentlinks.h"
+#include "forms/main.h"
+#include "forms/settings.h"
+#include "forms/stat.h"
+#include "forms/switch.h"
+#include "model/statlogfile.h"
+#include "model/switchblock.h"
+#include "tests/fuzz/harness.h"
+
+namespace {
+
+// Fills the window's ReceiveBuffer as one recv would: the bytes that came, and behind them
+// whatever the buffer held before (here zeros, so a run does not depend on the one before).
+void Receive(ModuleWindow& window, const uint8_t* data, size_t size) {
+    ReceiveBuffer& buffer = window.receiveBuffer();
+    buffer.fill(0);
+    std::memcpy(buffer.data(), data, std::min(size, buffer.size()));
+}
+
+void SettingsAnswer(const uint8_t* data, size_t size, bool write) {
+    TSettingsForm& form = *SettingsForm;
+    Receive(form, data, size);
+    if (write) {
+        form.ApplyState = CmdWriteConfig;
+        form.ButtonSetCurOptionsClick(Sender::Answer);
+        FuzzCheck(form.ApplyState == 0, "the write flow ends with its answer");
+    } else {
+        form.ConnectState = 2;
+        form.ButtonMuxConnectionClick(Sender::Answer);
+        FuzzCheck(form.ConnectState == 0, "the read flow ends with its answer");
+    }
+}
+
+void SwitchingAnswer(const uint8_t* data, size_t size) {
+    TSwitchForm& form = *SwitchForm;
+    // A's snapshot as its answer left it, then B's answer: the cross-check runs on both.
+    SnapshotA.fill(0);
+    const size_t fromA = std::min(size, SnapshotA.size());
+    std::memcpy(SnapshotA.data(), data, fromA);
+    SnapshotB.fill(0);
+    Receive(form, data + fromA, size - fromA);
+    CurrentMux = 1;
+    form.SwConnectState = CmdReadSwitching;
+    form.SwConnectButtonClick(Sender::Answer);
+    FuzzCheck(form.SwConnectState == 0 && CurrentMux == 0, "the read of B ends the read");
+}
+
+void CurrentLinksAnswer(const uint8_t* data, size_t size) {
+    TCurLinksForm& form = *CurLinksForm;
+    Receive(form, data, size);
+    form.PendingLinksType = CmdReadSwitching;
+    form.ButtonConnectClick(Sender::Answer);
+    FuzzCheck(form.PendingLinksType == 0, "the read ends with its answer");
+}
+
+constexpr int kSingleSlot = 0;
+constexpr int kAutomaticSlot = 1;
+// A fresh record now and then keeps its file from growing for the whole run.
+constexpr int kAnswersPerLog = 1000;
+
+void NewStatLog() {
+    TStatForm& form = *StatWindows[kAutomaticSlot];
+    form.StatLog = std::make_unique<StatLogFile>(
+        FuzzScratchDir() + QStringLiteral("/stat-working.txt"),
+        [](const QString& name) { FuzzCheck(false, qPrintable("log not written: " + name)); });
+}
+
+void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
+    TStatForm& form = *StatWindows[slot];
+    if (slot == kAutomaticSlot) {
+        static int answers = 0;
+        if (++answers % kAnswersPerLog == 0)
+            NewStatLog();
+    }
+    Receive(form, data, size);
+    form.PendingStatType = CmdReadStatistics;
+    form.RequestButtonClick(Sender::Answer);
+    FuzzCheck(form.PendingStatType == 0, "the request ends with its answer");
+}
+
+void ClearAnswer(const uint8_t* data, size_t size) {
+    TStatForm& form = *StatWindows[kSingleSlot];
+    Receive(form, data, size);
+    form.PendingClearType = CmdClearStatistics;
+    form.ClearButtonClick(Sender::Answer);
+    FuzzCheck(form.PendingClearType == 0, "the clear ends with its answer");
+    FuzzCheck(!form.TimerRequestStat->isActive(), "a clear in single mode starts no timer");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    FuzzMainForm();  // with its hidden switching window
+    SwitchForm->ComboBoxSwIpA->addItem(QStringLiteral("127.0.0.1"));
+    SwitchForm->ComboBoxSwIpB->addItem(QStringLiteral("127.0.0.2"));
+    CurLinksForm = new TCurLinksForm(nullptr);
+    for (int slot : {kSingleSlot, kAutomaticSlot})
+        StatWindows[slot] = new TStatForm(slot, &FuzzMainForm());
+    // The automatic mode as its start leaves it; the timer never fires, as no event loop runs.
+    StatWindows[kAutomaticSlot]->TimerRequestStat->start();
+    NewStatLog();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    const uint8_t pick = data[0];
+    ++data;
+    --size;
+    switch (pick % 7) {
+        case 0:
+            SettingsAnswer(data, size, false);
+            break;
+        case 1:
+            SettingsAnswer(data, size, true);
+            break;
+        case 2:
+            SwitchingAnswer(data, size);
+            break;
+        case 3:
+            CurrentLinksAnswer(data, size);
+            break;
+        case 4:
+            StatisticsAnswer(data, size, kSingleSlot);
+            break;
+        case 5:
+            StatisticsAnswer(data, size, kAutomaticSlot);
+            break;
+        case 6:
+            ClearAnswer(data, size);
+            break;
+    }
+    SettleAfterInput();
+    return 0;
+}
