@@ -119,6 +119,24 @@ QComboBox* MakeChoiceBox(const QString& name, const QStringList& items, const QR
     return box;
 }
 
+// A write of the switching and a reset end in the same lines when the module fails them.
+QString NoSaveAnswer(bool atA) {
+    return atA ? QStringLiteral(
+                     "Нет ответа от мультиплексора A на команду сохранения "
+                     "коммутационных настроек!")
+               : QStringLiteral(
+                     "Нет ответа от мультиплексора B на команду сохранения "
+                     "коммутационных настроек!");
+}
+QString WrongSaveAnswer(bool atA) {
+    return atA ? QStringLiteral(
+                     "Ошибочный ответ мультиплексора A на команду сохранения "
+                     "коммутационных настроек!")
+               : QStringLiteral(
+                     "Ошибочный ответ мультиплексора B на команду сохранения "
+                     "коммутационных настроек!");
+}
+
 int ReadNumber(const IniStore& store, const QString& key, const QString& fallback) {
     const QString text = store.ReadString(kSection, key, fallback);
     bool ok = false;
@@ -431,11 +449,7 @@ void TSwitchForm::SwSetButtonClick(Sender sender) {
     if (sender == Sender::Timeout) {
         RemovePendingRequest(this, FlowSet);
         if (SwSetState == CmdWriteSwitching) {
-            LogEvent(CurrentMux == 0
-                         ? QStringLiteral("Нет ответа от мультиплексора A на команду сохранения "
-                                          "коммутационных настроек!")
-                         : QStringLiteral("Нет ответа от мультиплексора B на команду сохранения "
-                                          "коммутационных настроек!"));
+            LogEvent(NoSaveAnswer(CurrentMux == 0));
         }
         SwSetState = 0;
         setCommandControlsEnabled(true);
@@ -452,10 +466,7 @@ void TSwitchForm::SwSetButtonClick(Sender sender) {
                          : QStringLiteral("Текущие коммутационные настройки мультиплексора В "
                                           "успешно сохранены"));
         } else {
-            LogEvent(atA ? QStringLiteral("Ошибочный ответ мультиплексора A на команду сохранения "
-                                          "коммутационных настроек!")
-                         : QStringLiteral("Ошибочный ответ мультиплексора B на команду сохранения "
-                                          "коммутационных настроек!"));
+            LogEvent(WrongSaveAnswer(atA));
         }
         SwSetState = 0;
         if (atA) {
@@ -528,11 +539,7 @@ void TSwitchForm::SwResetButtonClick(Sender sender) {
     if (sender == Sender::Timeout) {
         RemovePendingRequest(this, FlowReset);
         if (SwResetState == CmdWriteSwitching) {
-            LogEvent(CurrentMux == 0
-                         ? QStringLiteral("Нет ответа от мультиплексора A на команду сохранения "
-                                          "коммутационных настроек!")
-                         : QStringLiteral("Нет ответа от мультиплексора B на команду сохранения "
-                                          "коммутационных настроек!"));
+            LogEvent(NoSaveAnswer(CurrentMux == 0));
         }
         SwResetState = 0;
         // B alone is not a step the window can resume from: the next read starts at A.
@@ -552,10 +559,7 @@ void TSwitchForm::SwResetButtonClick(Sender sender) {
             LogEvent(atA ? QStringLiteral("Сброс настроек мультиплексора А произведен")
                          : QStringLiteral("Сброс настроек мультиплексора B произведен"));
         } else {
-            LogEvent(atA ? QStringLiteral("Ошибочный ответ мультиплексора A на команду сохранения "
-                                          "коммутационных настроек!")
-                         : QStringLiteral("Ошибочный ответ мультиплексора B на команду сохранения "
-                                          "коммутационных настроек!"));
+            LogEvent(WrongSaveAnswer(atA));
         }
         SwResetState = 0;
         if (atA && SwResetScope == 2) {
