@@ -2,7 +2,6 @@
 // What every window that talks to a module shares: its ReceiveBuffer, and the guarantee that
 // no answer and no time-out reaches it once it is gone.
 #include <QWidget>
-#include <map>
 
 #include "link/exchange.h"
 #include "link/pending.h"
@@ -29,11 +28,5 @@ class ModuleWindow : public QWidget, public AnswerTarget {
     QString send(const QString& address, const QString& port, const Continuation& handler,
                  int length);
 
-    // The exchange last started for a flow, while its answer is still to come.
-    ConnectionRef openExchange(int flow) const;
-
     ReceiveBuffer ReceiveBuffer_{};
-
-  private:
-    std::map<int, std::weak_ptr<TcpConnection>> lastExchange_;
 };
