@@ -229,18 +229,21 @@ class PortModelTest : public QObject {
         QTest::addColumn<int>("group");
         QTest::addColumn<int>("channel");
         QTest::addColumn<bool>("foreign");  // switched over a session not towards the other side
-        QTest::newRow("A's transit TMO3 missing") << 0 << 1 << 2 << false;
-        QTest::newRow("B's TF2 missing") << 1 << 0 << 7 << false;
-        QTest::newRow("A's TF1 over session 3") << 0 << 0 << 6 << true;
-        QTest::newRow("B's TMO4 over session 3") << 1 << 0 << 3 << true;
+        QTest::addColumn<int>("code");      // of that session
+        QTest::newRow("A's transit TMO3 missing") << 0 << 1 << 2 << false << 0;
+        QTest::newRow("B's TF2 missing") << 1 << 0 << 7 << false << 0;
+        QTest::newRow("A's TF1 over session 3") << 0 << 0 << 6 << true << 4;
+        QTest::newRow("B's TMO4 over session 3") << 1 << 0 << 3 << true << 4;
+        QTest::newRow("A's TMO5 over session 6, the last code") << 0 << 0 << 4 << true << 7;
     }
     void portsBlockedForGood() {
         QFETCH(int, mux);
         QFETCH(int, group);
         QFETCH(int, channel);
         QFETCH(bool, foreign);
+        QFETCH(int, code);
         MuxSnapshot& side = mux == 0 ? SnapshotA : SnapshotB;
-        const Link foreignLink{foreign ? 4 : 0, 1, 4};
+        const Link foreignLink{code, 1, 4};
         if (foreign)
             Put(side, group, channel, foreignLink);
         else
