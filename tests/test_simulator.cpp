@@ -178,6 +178,8 @@ class TestSimulator : public QObject {
     void endpointParsing();
     void misbehaveRuleParsing_data();
     void misbehaveRuleParsing();
+    void misbehaveNamesAServedModule_data();
+    void misbehaveNamesAServedModule();
     void randomRepeatsItsSeedAndMeetsEveryKind();
     void helpNamesEveryOption();
     void versionOfBothPrograms_data();
@@ -963,6 +965,31 @@ void TestSimulator::misbehaveRuleParsing() {
     QCOMPARE(rule->type ? int(*rule->type) : -1, type);
     QCOMPARE(static_cast<int>(rule->how.kind), kind);
     QCOMPARE(rule->how.ms, ms);
+}
+
+// A rule may name any module that is served, the last one included, and no other.
+void TestSimulator::misbehaveNamesAServedModule_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("last of two")
+        << QStringList{"--misbehave", "2:connect=silent", "127.0.0.1:0", "127.0.0.2:0"} << true;
+    QTest::newRow("past the last of two")
+        << QStringList{"--misbehave", "3:connect=silent", "127.0.0.1:0", "127.0.0.2:0"} << false;
+    QTest::newRow("the default module") << QStringList{"--misbehave", "1:connect=close"} << true;
+    QTest::newRow("past the default module")
+        << QStringList{"--misbehave", "2:connect=close"} << false;
+}
+
+void TestSimulator::misbehaveNamesAServedModule() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, valid);
+    std::vector<std::string> args;
+    for (const QString& a : arguments)
+        args.push_back(a.toStdString());
+    std::string error;
+    const auto line = ParseCommandLine(args, &error);
+    QCOMPARE(line.has_value(), valid);
+    QCOMPARE(error.empty(), valid);
 }
 
 void TestSimulator::randomRepeatsItsSeedAndMeetsEveryKind() {
