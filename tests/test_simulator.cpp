@@ -971,8 +971,9 @@ void TestSimulator::misbehaveRuleParsing() {
 void TestSimulator::misbehaveNamesAServedModule_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("valid");
-    QTest::newRow("last of two")
-        << QStringList{"--misbehave", "2:connect=silent", "127.0.0.1:0", "127.0.0.2:0"} << true;
+    QTest::newRow("last of two") << QStringList{"--misbehave", "2:connect=silent", "127.0.0.1:0",
+                                                "127.0.0.2:0"}
+                                 << true;
     QTest::newRow("past the last of two")
         << QStringList{"--misbehave", "3:connect=silent", "127.0.0.1:0", "127.0.0.2:0"} << false;
     QTest::newRow("the default module") << QStringList{"--misbehave", "1:connect=close"} << true;
