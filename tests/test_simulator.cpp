@@ -816,6 +816,13 @@ void TestSimulator::malformedStateIsReported_data() {
     QTest::newRow("error after good lines") << "module=1\n" + goodConfig + "module=2\ncounters=00\n"
                                             << "line 4";
     QTest::newRow("binary junk") << QByteArray("\x01\x02\xFF\n", 4) << "line 1";
+    // A whole block but for one digit: only the digit check can refuse it.
+    QByteArray badLow = goodConfig;
+    badLow[8] = 'g';
+    QByteArray badHigh = goodConfig;
+    badHigh[7] = 'G';
+    QTest::newRow("one low digit not hexadecimal") << badLow << "line 1";
+    QTest::newRow("one high digit not hexadecimal") << badHigh << "line 1";
 }
 
 void TestSimulator::malformedStateIsReported() {
