@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "link/protocol.h"
 #include "model/bytes.h"
@@ -181,6 +182,8 @@ class TestSimulator : public QObject {
     void misbehaveNamesAServedModule_data();
     void misbehaveNamesAServedModule();
     void randomRepeatsItsSeedAndMeetsEveryKind();
+    void randomPausesSpanTheirWholeRange_data();
+    void randomPausesSpanTheirWholeRange();
     void helpNamesEveryOption();
     void versionOfBothPrograms_data();
     void versionOfBothPrograms();
@@ -1067,6 +1070,39 @@ void TestSimulator::randomRepeatsItsSeedAndMeetsEveryKind() {
     QCOMPARE(recorded->requests().size(), size_t(kRequests));
     QCOMPARE(counted->requestCount(), size_t(kRequests));
     QVERIFY(counted->requests().empty());
+}
+
+// "Up to MS" means every pause from 0 to MS can come, and none longer.
+void TestSimulator::randomPausesSpanTheirWholeRange_data() {
+    QTest::addColumn<int>("longestDelay");
+    QTest::newRow("no delay") << 0;
+    QTest::newRow("1 ms") << 1;
+    QTest::newRow("2 ms") << 2;
+    QTest::newRow("7 ms") << 7;
+}
+
+void TestSimulator::randomPausesSpanTheirWholeRange() {
+    QFETCH(int, longestDelay);
+    std::mt19937 generator(5);
+    std::set<int> delays;
+    std::set<int> splits;
+    for (int i = 0; i < 3000; ++i) {
+        const Misbehaviour how = DrawMisbehaviour(generator, longestDelay);
+        if (how.kind == MisbehaviourKind::Delay)
+            delays.insert(how.ms);
+        else if (how.kind == MisbehaviourKind::Split)
+            splits.insert(how.ms);
+        else
+            QCOMPARE(how.ms, 0);
+    }
+    const auto range = [](int last) {
+        std::set<int> all;
+        for (int ms = 0; ms <= last; ++ms)
+            all.insert(ms);
+        return all;
+    };
+    QCOMPARE(delays, range(longestDelay));
+    QCOMPARE(splits, range(kRandomSplitPauseMs));
 }
 
 void TestSimulator::helpNamesEveryOption() {
