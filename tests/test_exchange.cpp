@@ -332,6 +332,25 @@ class ExchangeTest : public QObject {
         QCOMPARE(moduleA().requestCount(), size_t(1));
     }
 
+    // The answer has come and its hand-over is queued when the time-out fires in the same turn of
+    // the event loop: the window hears the time-out alone, never the answer after it.
+    void answerQueuedBeforeItsTimeOutIsDropped() {
+        AppFixture app;
+        ProbeWindow w("127.0.0.1", port());
+        w.press(1, 1);
+        QVERIFY(w.waiting(1));
+        QVERIFY(WaitForReceiveThreads(2000));  // answered and handed over, not yet delivered
+        for (int tick = 0; tick <= kTimeoutCountdown; ++tick)
+            TimerTimeout();
+        QCOMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(w.entries[0].sender, Sender::Timeout);
+        QTest::qWait(50);
+        QCOMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(w.ignored, 0);
+        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(OpenExchangeCount(), 0);
+    }
+
     void receiveStatus_data() {
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("abandon");
