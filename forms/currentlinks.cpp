@@ -112,14 +112,9 @@ void TCurLinksForm::ButtonConnectClick(Sender sender) {
     if (PendingLinksType == 0) {
         if (CheckMuxAddress(address, port))
             return;
-        const int length = BuildRequest(GroupSwitching, CmdReadSwitching);
-        const QString error =
-            send(address, port, bind(kFlowLinks, &TCurLinksForm::ButtonConnectClick), length);
-        if (!error.isEmpty()) {
-            LogEvent(error);
-            PendingLinksType = 0;
+        if (!sendRequest(address, port, bind(kFlowLinks, &TCurLinksForm::ButtonConnectClick),
+                         GroupSwitching, CmdReadSwitching))
             return;
-        }
         setLinkButtonsEnabled(false);
         PendingLinksType = CmdReadSwitching;
         return;

@@ -1,5 +1,7 @@
 #include "forms/modulewindow.h"
 
+#include "link/shell.h"
+
 ModuleWindow::ModuleWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
 ModuleWindow::~ModuleWindow() {
@@ -16,4 +18,13 @@ QString ModuleWindow::send(const QString& address, const QString& port, const Co
         AddPendingRequest(handler, this, started);
     }
     return error;
+}
+
+bool ModuleWindow::sendRequest(const QString& address, const QString& port,
+                               const Continuation& handler, uint8_t group, uint8_t type) {
+    const QString error = send(address, port, handler, BuildRequest(group, type));
+    if (error.isEmpty())
+        return true;
+    LogEvent(error);
+    return false;
 }

@@ -28,5 +28,10 @@ class ModuleWindow : public QWidget, public AnswerTarget {
     QString send(const QString& address, const QString& port, const Continuation& handler,
                  int length);
 
+    // Builds command `type` of `group` and sends it; a failure to send is logged here. True once
+    // the command is on its way.
+    bool sendRequest(const QString& address, const QString& port, const Continuation& handler,
+                     uint8_t group, uint8_t type);
+
     ReceiveBuffer ReceiveBuffer_{};
 };

@@ -230,11 +230,9 @@ void TSettingsForm::selectPage(int index) {
 // Connect and read
 
 void TSettingsForm::sendConnectStep(uint8_t type) {
-    const int length = BuildRequest(GroupConfig, type);
-    const QString error = send(EditMuxIp->text(), EditMuxPort->text(),
-                               bind(FlowConnect, &TSettingsForm::ButtonMuxConnectionClick), length);
-    if (!error.isEmpty()) {
-        LogEvent(error);
+    if (!sendRequest(EditMuxIp->text(), EditMuxPort->text(),
+                     bind(FlowConnect, &TSettingsForm::ButtonMuxConnectionClick), GroupConfig,
+                     type)) {
         if (type == CmdReadConfig)
             SetBusy(false);
         ConnectState = 0;
@@ -323,13 +321,11 @@ void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
         }
         if (CheckMuxAddress(EditMuxIp->text(), EditMuxPort->text()))
             return;
-        // A text that does not convert raises here, before anything is sent.
-        const int length = BuildRequest(GroupConfig, CmdWriteConfig);
-        const QString error =
-            send(EditMuxIp->text(), EditMuxPort->text(),
-                 bind(FlowApply, &TSettingsForm::ButtonSetCurOptionsClick), length);
-        if (!error.isEmpty()) {
-            LogEvent(error);
+        // A text that does not convert raises while the request is built, before anything is
+        // sent.
+        if (!sendRequest(EditMuxIp->text(), EditMuxPort->text(),
+                         bind(FlowApply, &TSettingsForm::ButtonSetCurOptionsClick), GroupConfig,
+                         CmdWriteConfig)) {
             ::SetBusy(false);
             ApplyState = 0;
             return;

@@ -225,15 +225,10 @@ void TStatForm::RequestButtonClick(Sender sender) {
     if (!isAnswer) {
         if (CheckMuxAddress(EditStatIp->text(), EditStatPort->text()))
             return;
-        const int length = BuildRequest(GroupStatistics, CmdReadStatistics);
-        const QString error = send(EditStatIp->text(), EditStatPort->text(),
-                                   bind(FlowStat, &TStatForm::RequestButtonClick), length);
-        if (!error.isEmpty()) {
-            LogEvent(error);
-            PendingStatType = 0;
-            return;
-        }
-        PendingStatType = CmdReadStatistics;
+        if (sendRequest(EditStatIp->text(), EditStatPort->text(),
+                        bind(FlowStat, &TStatForm::RequestButtonClick), GroupStatistics,
+                        CmdReadStatistics))
+            PendingStatType = CmdReadStatistics;
         return;
     }
     RemovePendingRequest(this, FlowStat);
@@ -265,15 +260,10 @@ void TStatForm::ClearButtonClick(Sender sender) {
     if (!isAnswer) {
         if (CheckMuxAddress(EditStatIp->text(), EditStatPort->text()))
             return;
-        const int length = BuildRequest(GroupStatistics, CmdClearStatistics);
-        const QString error = send(EditStatIp->text(), EditStatPort->text(),
-                                   bind(FlowClear, &TStatForm::ClearButtonClick), length);
-        if (!error.isEmpty()) {
-            LogEvent(error);
-            PendingClearType = 0;
-            return;
-        }
-        PendingClearType = CmdClearStatistics;
+        if (sendRequest(EditStatIp->text(), EditStatPort->text(),
+                        bind(FlowClear, &TStatForm::ClearButtonClick), GroupStatistics,
+                        CmdClearStatistics))
+            PendingClearType = CmdClearStatistics;
         return;
     }
     RemovePendingRequest(this, FlowClear);

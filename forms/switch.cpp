@@ -393,30 +393,16 @@ void TSwitchForm::readStep() {
         SnapshotB.fill(0);
         ReadComplete_ = false;
         SnapshotAHeld_ = false;
-        address = ComboBoxSwIpA->currentText();
-        port = EditSwPortA->text();
-    } else if (CurrentMux == 1) {
-        address = ComboBoxSwIpB->currentText();
-        port = EditSwPortB->text();
     }
-    if (CurrentConnection) {
-        LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
-        setCommandControlsEnabled(true);
+    currentMuxAddress(address, port);
+    if (!mayStepTo(address, port))
         return;
-    }
-    if (CheckMuxAddress(address, port)) {
-        setCommandControlsEnabled(true);
-        return;
-    }
     if (CurrentMux == 0)
         rememberAddress(ComboBoxSwIpA, EditSwPortA, PortListA);
     else
         rememberAddress(ComboBoxSwIpB, EditSwPortB, PortListB);
-    const int length = BuildRequest(GroupSwitching, CmdReadSwitching);
-    const QString error =
-        send(address, port, bind(FlowConnect, &TSwitchForm::SwConnectButtonClick), length);
-    if (!error.isEmpty()) {
-        LogEvent(error);
+    if (!sendRequest(address, port, bind(FlowConnect, &TSwitchForm::SwConnectButtonClick),
+                     GroupSwitching, CmdReadSwitching)) {
         SwConnectState = 0;
         CurrentMux = 0;
         setCommandControlsEnabled(true);
@@ -424,6 +410,32 @@ void TSwitchForm::readStep() {
     }
     setCommandControlsEnabled(false);
     SwConnectState = CmdReadSwitching;
+}
+
+// The address and port of the multiplexer of CurrentMux: A for 0, B for 1, none otherwise.
+void TSwitchForm::currentMuxAddress(QString& address, QString& port) const {
+    if (CurrentMux == 0) {
+        address = ComboBoxSwIpA->currentText();
+        port = EditSwPortA->text();
+    } else if (CurrentMux == 1) {
+        address = ComboBoxSwIpB->currentText();
+        port = EditSwPortB->text();
+    }
+}
+
+// Whether a read or write step may go out to `address`; when it may not, the controls are given
+// back.
+bool TSwitchForm::mayStepTo(const QString& address, const QString& port) {
+    if (CurrentConnection) {
+        LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
+        setCommandControlsEnabled(true);
+        return false;
+    }
+    if (CheckMuxAddress(address, port)) {
+        setCommandControlsEnabled(true);
+        return false;
+    }
+    return true;
 }
 
 // The address just used joins the list, or replaces the chosen item, with its port.
@@ -490,31 +502,12 @@ void TSwitchForm::SwSetButtonClick(Sender sender) {
 void TSwitchForm::writeStep() {
     QString address;
     QString port;
-    if (CurrentMux == 0) {
-        std::copy_n(SnapshotA.begin() + SnapshotOffset::Switching, kSwitchingBlockSize,
-                    OutgoingSwitching.begin());
-        address = ComboBoxSwIpA->currentText();
-        port = EditSwPortA->text();
-    } else if (CurrentMux == 1) {
-        std::copy_n(SnapshotB.begin() + SnapshotOffset::Switching, kSwitchingBlockSize,
-                    OutgoingSwitching.begin());
-        address = ComboBoxSwIpB->currentText();
-        port = EditSwPortB->text();
-    }
-    if (CurrentConnection) {
-        LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
-        setCommandControlsEnabled(true);
+    stageOutgoing();
+    currentMuxAddress(address, port);
+    if (!mayStepTo(address, port))
         return;
-    }
-    if (CheckMuxAddress(address, port)) {
-        setCommandControlsEnabled(true);
-        return;
-    }
-    const int length = BuildRequest(GroupSwitching, CmdWriteSwitching);
-    const QString error =
-        send(address, port, bind(FlowSet, &TSwitchForm::SwSetButtonClick), length);
-    if (!error.isEmpty()) {
-        LogEvent(error);
+    if (!sendRequest(address, port, bind(FlowSet, &TSwitchForm::SwSetButtonClick), GroupSwitching,
+                     CmdWriteSwitching)) {
         SwSetState = 0;
         setCommandControlsEnabled(true);
         return;
@@ -654,14 +647,9 @@ bool TSwitchForm::prepareReset(QString& address, QString& port) {
 }
 
 void TSwitchForm::resetStep(const QString& address, const QString& port) {
-    const MuxSnapshot& source = CurrentMux == 0 ? SnapshotA : SnapshotB;
-    std::copy_n(source.begin() + SnapshotOffset::Switching, kSwitchingBlockSize,
-                OutgoingSwitching.begin());
-    const int length = BuildRequest(GroupSwitching, CmdWriteSwitching);
-    const QString error =
-        send(address, port, bind(FlowReset, &TSwitchForm::SwResetButtonClick), length);
-    if (!error.isEmpty()) {
-        LogEvent(error);
+    stageOutgoing();
+    if (!sendRequest(address, port, bind(FlowReset, &TSwitchForm::SwResetButtonClick),
+                     GroupSwitching, CmdWriteSwitching)) {
         SwResetState = 0;
         if (CurrentMux == 2) {
             CurrentMux = 0;
@@ -672,6 +660,14 @@ void TSwitchForm::resetStep(const QString& address, const QString& port) {
     }
     setCommandControlsEnabled(false);
     SwResetState = CmdWriteSwitching;
+}
+
+// The switching block of the multiplexer being written, A's at CurrentMux 0 and B's otherwise,
+// goes into the outgoing request.
+void TSwitchForm::stageOutgoing() {
+    const MuxSnapshot& source = CurrentMux == 0 ? SnapshotA : SnapshotB;
+    std::copy_n(source.begin() + SnapshotOffset::Switching, kSwitchingBlockSize,
+                OutgoingSwitching.begin());
 }
 
 // After the last answer of a reset both multiplexers are read again, as if the operator had

@@ -77,6 +77,9 @@ class TSwitchForm : public ModuleWindow {
     // Chooses the reset's target and prepares its blocks; false when nothing is to be sent.
     bool prepareReset(QString& address, QString& port);
     void resetStep(const QString& address, const QString& port);
+    void stageOutgoing();
+    void currentMuxAddress(QString& address, QString& port) const;
+    bool mayStepTo(const QString& address, const QString& port);
     void endReset();
     void readStep();
     void writeStep();
