@@ -1,7 +1,6 @@
 // One command end to end against the simulator on loopback: connect, send, the receive thread,
 // the hand-over to the GUI thread, time-outs, and windows that go away while they wait.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,19 +13,10 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/probe_window.h"
+#include "support/process_stats.h"
 #include "support/sim_pair.h"
 
 namespace {
-
-int OpenFdCount() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++n;
-        closedir(d);
-    }
-    return n;
-}
 
 // A port on 127.0.0.1 where nobody listens.
 QString ClosedPort() {

@@ -9,7 +9,6 @@
 //
 // The main window's Timer runs every TIMER_MS, so a time-out comes after two to three of them;
 // the modules delay answers by up to four ticks, so some answers come after their time-out.
-#include <dirent.h>
 
 #include <QApplication>
 #include <QDir>
@@ -21,7 +20,6 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -34,6 +32,7 @@
 #include "link/exchange.h"
 #include "link/pending.h"
 #include "sim/simulator.h"
+#include "support/process_stats.h"
 #include "ui/errorreport.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -45,27 +44,6 @@ constexpr bool kMemoryBounded = true;
 #endif
 
 namespace {
-
-// Kilobytes of a "VmRSS:" or "VmHWM:" line of /proc/self/status.
-long StatusKb(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(std::string(field).size()));
-    }
-    return -1;
-}
-
-int OpenFdCount() {
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (const dirent* entry = readdir(dir))
-            n += entry->d_name[0] != '.' ? 1 : 0;
-        closedir(dir);
-    }
-    return n - 1;  // the directory being read
-}
 
 // Module 1 and 2: the switching pair A and B; 3 to 6: one per statistics window; 7: the
 // settings window's module; 8: the module of the current-links window and the selective reset.

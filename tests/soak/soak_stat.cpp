@@ -13,27 +13,16 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "forms/main.h"
 #include "forms/stat.h"
 #include "link/exchange.h"
 #include "link/pending.h"
+#include "support/process_stats.h"
 #include "ui/errorreport.h"
 
 namespace {
-
-// Kilobytes of a "VmRSS:" or "VmHWM:" line of /proc/self/status.
-long StatusKb(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(std::string(field).size()));
-    }
-    return -1;
-}
 
 // What the simulator's log says it received and answered.
 struct SimCounts {
