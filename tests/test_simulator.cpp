@@ -986,6 +986,8 @@ void TestSimulator::misbehaveNamesAServedModule_data() {
                                  << true;
     QTest::newRow("past the last of two")
         << QStringList{"--misbehave", "3:connect=silent", "127.0.0.1:0", "127.0.0.2:0"} << false;
+    QTest::newRow("last of two, written inline")
+        << QStringList{"--misbehave=2:connect=silent", "127.0.0.1:0", "127.0.0.2:0"} << true;
     QTest::newRow("the default module") << QStringList{"--misbehave", "1:connect=close"} << true;
     QTest::newRow("past the default module")
         << QStringList{"--misbehave", "2:connect=close"} << false;
