@@ -235,6 +235,30 @@ class WindowsLayoutTest : public QObject {
         }
     }
 
+    // The statistics window's groups have no names of their own: each is found by what it holds.
+    void unnamedGroup_data() {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("Управление") << "RequestButton"
+                                    << "Управление";
+        QTest::newRow("Ip адрес") << "EditStatIp"
+                                  << "Ip адрес";
+        QTest::newRow("Порт") << "EditStatPort"
+                              << "Порт";
+    }
+    void unnamedGroup() {
+        QFETCH(QString, control);
+        QFETCH(QString, title);
+        AppFixture app;
+        QWidget* w = OpenWindow(app, QStringLiteral("StatForm0"));
+        QVERIFY(w);
+        auto* held = w->findChild<QWidget*>(control);
+        QVERIFY(held);
+        auto* group = qobject_cast<QGroupBox*>(held->parentWidget());
+        QVERIFY(group);
+        QCOMPARE(group->title(), title);
+    }
+
     void label_data() {
         QTest::addColumn<QString>("window");
         QTest::addColumn<QString>("text");
