@@ -16,6 +16,9 @@ const std::array<QString, 3> kTosPresetBits{QStringLiteral("00000000"), QStringL
 
 namespace {
 
+const QString kReadBeforeWrite =
+    QStringLiteral("Перед сохранением настроек считайте конфигурацию этого мультиплексора");
+
 QLineEdit* NewEdit(const QString& name, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
@@ -239,6 +242,7 @@ void TSettingsForm::sendConnectStep(uint8_t type) {
         return;
     }
     ConnectState = type;
+    ReadingFrom_ = ParseModuleEndpoint(EditMuxIp->text(), EditMuxPort->text());
     if (type == CmdConnect)
         SetBusy(true);
 }
@@ -287,6 +291,8 @@ void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
             if (ParseAnswer(*this) != CmdReadConfig) {
                 LogEvent(QStringLiteral(
                     "Ошибочный ответ мультиплексора на команду чтения текущих настроек!"));
+            } else {
+                ReadFrom = ReadingFrom_;
             }
             ::SetBusy(false);
             ConnectState = 0;
@@ -321,6 +327,12 @@ void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
         }
         if (CheckMuxAddress(EditMuxIp->text(), EditMuxPort->text()))
             return;
+        // Only what was read from this very module goes back to it: fields that hold no whole
+        // read, or another module's, would overwrite its configuration with what nobody chose.
+        if (!ReadFrom || ParseModuleEndpoint(EditMuxIp->text(), EditMuxPort->text()) != ReadFrom) {
+            LogEvent(kReadBeforeWrite);
+            return;
+        }
         // A text that does not convert raises while the request is built, before anything is
         // sent.
         if (!sendRequest(EditMuxIp->text(), EditMuxPort->text(),
@@ -347,6 +359,8 @@ void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
 // Control states
 
 void TSettingsForm::LockModuleSettings(bool lock) {
+    if (lock)
+        ReadFrom.reset();  // the fields are cleared: they hold no module's configuration
     if (!lock) {
         Sockets->setEnabled(true);
         for (QGroupBox* g :

@@ -9,7 +9,10 @@
 #include <QTabWidget>
 #include <array>
 
+#include <optional>
+
 #include "forms/modulewindow.h"
+#include "link/codecs.h"
 #include "model/sessions.h"
 #include "ui/optionlist.h"
 
@@ -53,6 +56,9 @@ class TSettingsForm : public ModuleWindow {
 
     int ConnectState = 0;  // 0 idle, 1 awaiting CmdConnect, 2 awaiting CmdReadConfig
     int ApplyState = 0;    // 0 idle, 4 awaiting CmdWriteConfig
+    // The module whose whole configuration the fields hold; empty while they hold none. A write
+    // goes only there.
+    std::optional<ModuleEndpoint> ReadFrom;
 
     QPushButton* ButtonSetCurOptions;
     QTabWidget* PageControl1;
@@ -91,6 +97,8 @@ class TSettingsForm : public ModuleWindow {
     enum Flow { FlowConnect = 1, FlowApply = 2 };
 
   protected:
+    std::optional<ModuleEndpoint> ReadingFrom_;  // where the awaited configuration comes from
+
     void closeEvent(QCloseEvent* event) override;
 
   private:

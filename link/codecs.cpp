@@ -155,3 +155,11 @@ bool CheckMuxAddress(const QString& address, const QString& port) {
     }
     return refuse;
 }
+
+std::optional<ModuleEndpoint> ParseModuleEndpoint(const QString& address, const QString& port) {
+    ModuleEndpoint endpoint;
+    endpoint.port = ParsePortText(port);
+    if (endpoint.port < 0 || !ParseIpv4(address, endpoint.ip.data()))
+        return std::nullopt;
+    return endpoint;
+}

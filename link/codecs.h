@@ -2,7 +2,9 @@
 // Conversions between the texts of the edit fields and the bytes of the wire blocks, and the
 // check of a multiplexer's address and port before every command.
 #include <QString>
+#include <array>
 #include <cstdint>
+#include <optional>
 
 // The one reading of an address text: four decimal parts 0..255 joined by ".", leading zeros
 // allowed and never octal. Writes the four octets to `out` (if given) only when the text is
@@ -33,3 +35,13 @@ bool CheckMuxAddress(const QString& address, const QString& port);
 
 // The port text as a number 1..65535, or -1.
 int ParsePortText(const QString& text);
+
+// A module as the dialler reaches it, so that two spellings of one address and port compare
+// equal and a read can be matched with the write that builds on it.
+struct ModuleEndpoint {
+    std::array<uint8_t, 4> ip{};
+    int port = 0;
+    bool operator==(const ModuleEndpoint&) const = default;
+};
+// Empty for any address or port text that CheckMuxAddress refuses.
+std::optional<ModuleEndpoint> ParseModuleEndpoint(const QString& address, const QString& port);

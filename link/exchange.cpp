@@ -121,20 +121,20 @@ void Deliver(const ConnectionRef& c) {
     if (c->Interrupted || c->delivered)
         return;
     c->delivered = true;
-    if (c->receiveBuffer) {
-        c->receiveBuffer->fill(0);
-        std::copy_n(c->received.begin(), std::max(c->receivedLength, 0), c->receiveBuffer->begin());
-    }
+    if (c->receiveBuffer)
+        TakeAnswer(c->awaitedGroup, c->received.data(), c->receivedLength, *c->receiveBuffer);
     NotifyExchangeEnd(c->callback, ExchangeEnd::Answered);
     const Handler handler = c->callback.handler;
     RunGuarded([&] { handler(Sender::Answer); });
 }
 
 void ReceiveThread(ConnectionRef c) {
-    const int expected = AnswerLength(c->awaitedType);
     int total = 0;
     bool failed = false;
-    while (total < expected) {
+    // Reads until the answer is as long as its own header says, the module closes, or the first
+    // byte shows that it answers something else; what is cut short is judged on delivery.
+    while (JudgeAnswer(c->awaitedGroup, c->received.data(), total) == AnswerState::Partial &&
+           total < kFrameBufferSize) {
         const ssize_t n = ::recv(c->socket, c->received.data() + total,
                                  static_cast<size_t>(kFrameBufferSize - total), 0);
         if (n < 0 && errno == EINTR)
@@ -146,9 +146,6 @@ void ReceiveThread(ConnectionRef c) {
         if (n == 0)
             break;
         total += static_cast<int>(n);
-        // An answer of another type (255 above all) is complete with what has come.
-        if (total >= kHeaderSize && c->received[1] != c->awaitedType)
-            break;
     }
     {
         std::lock_guard<std::mutex> guard(c->lock);
@@ -220,7 +217,7 @@ QString SendCommand(const QString& address, const QString& port, Continuation ca
 
     c->callback = std::move(callback);
     c->receiveBuffer = &receiveBuffer;
-    c->awaitedType = length >= kHeaderSize ? data[1] : 0;
+    c->awaitedGroup = length >= 1 ? data[0] : 0;
     {
         std::lock_guard<std::mutex> guard(g_threadsLock);
         ++g_threadsRunning;

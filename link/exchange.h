@@ -46,7 +46,7 @@ struct TcpConnection {
     bool Interrupted = false;  // abandoned: no delivery, the thread ends on its own
     Continuation callback;
     QString receiveStatus;
-    uint8_t awaitedType = 0;
+    uint8_t awaitedGroup = 0;  // the request's; an answer of another group is not its answer
 
     std::mutex lock;
     FrameBuffer received{};  // the exchange's own bytes, copied over on delivery

@@ -50,17 +50,32 @@ int RequestLength(uint8_t type) {
     }
 }
 
-int AnswerLength(uint8_t type) {
-    switch (type) {
-        case CmdReadConfig:
-            return kHeaderSize + kConfigBlockSize;
-        case CmdReadStatistics:
-            return kHeaderSize + kStatisticsBlockSize;
-        case CmdReadSwitching:
-            return kHeaderSize + kSnapshotSize;
-        default:
-            return kHeaderSize;
-    }
+int AnswerLength(uint8_t group, uint8_t type) {
+    if (group == GroupConfig && type == CmdReadConfig)
+        return kHeaderSize + kConfigBlockSize;
+    if (group == GroupStatistics && type == CmdReadStatistics)
+        return kHeaderSize + kStatisticsBlockSize;
+    if (group == GroupSwitching && type == CmdReadSwitching)
+        return kHeaderSize + kSnapshotSize;
+    return kHeaderSize;
+}
+
+AnswerState JudgeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length) {
+    if (length < 1)
+        return AnswerState::Partial;
+    if (bytes[0] != askedGroup)
+        return AnswerState::Foreign;
+    if (length < kHeaderSize || length < AnswerLength(bytes[0], bytes[1]))
+        return AnswerState::Partial;
+    return AnswerState::Whole;
+}
+
+bool TakeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length, ReceiveBuffer& into) {
+    into.fill(0);
+    if (JudgeAnswer(askedGroup, bytes, length) != AnswerState::Whole)
+        return false;
+    std::copy_n(bytes, std::min(length, kFrameBufferSize), into.begin());
+    return true;
 }
 
 namespace {

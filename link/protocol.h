@@ -36,8 +36,22 @@ int BuildRequest(uint8_t group, int32_t type);
 // Whole length of a request, header included; the payload goes by the type alone.
 int RequestLength(uint8_t type);
 
-// Whole length of the answer to a command, header included (2 for commands without payload).
-int AnswerLength(uint8_t type);
+// Whole length of an answer that carries this group and type, header included: the three reads
+// carry their block, every other answer is its header alone.
+int AnswerLength(uint8_t group, uint8_t type);
+
+// How far the bytes received so far make an answer to a request of `askedGroup`.
+enum class AnswerState {
+    Partial,  // fewer bytes than its own group and type call for (or no header yet)
+    Whole,
+    Foreign,  // another group than the request's: nothing of it belongs to the asking window
+};
+AnswerState JudgeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length);
+
+// What the asking window's ReceiveBuffer holds after an exchange: the answer if it is whole and
+// of the asked group, otherwise nothing at all (zeros), exactly as when the module closed without
+// a word, so that every window takes its wrong-answer path. True when the answer was taken.
+bool TakeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length, ReceiveBuffer& into);
 
 // Installs what fills OutgoingConfig from the settings window before a configuration write.
 void SetConfigComposer(std::function<void()> composer);

@@ -167,7 +167,10 @@ Misbehaviour modes (MODE):
                          normal, unsupported, silent, close, split (parts up to 20 ms
                          apart) or delay (up to MS milliseconds, default 200). The same
                          SEED gives every module the same sequence of choices again.
-Silent, close and unsupported do not carry out the command; split and delay do.
+  cut:N                  Send only the first N bytes of the answer (0..2000), then
+                         close the connection.
+  group:G                Answer with the group byte G (0..255) instead of the request's.
+Silent, close and unsupported do not carry out the command; split, delay, cut and group do.
 
 Examples (the pair A and B the utility expects):
   kestrel-sim 127.0.0.1:65530 127.0.0.2:65530
@@ -176,6 +179,8 @@ Examples (the pair A and B the utility expects):
   kestrel-sim --misbehave 1:all=delay:1000 --misbehave read-statistics=split:500 \
       127.0.0.1:65530 127.0.0.2:65530
       A answers a second late, except statistics reads, which both split in two.
+  kestrel-sim --misbehave 1:read-switching=cut:150 127.0.0.1:65530 127.0.0.2:65530
+      A's switching answer breaks off after 150 of its 282 bytes.
   kestrel-sim --misbehave all=random:7 127.0.0.1:65530 127.0.0.2:65530
       Every request meets one of the misbehaviours, chosen by the seed 7.
   kestrel-sim --state pair.txt --save pair.txt 127.0.0.1:65530 127.0.0.2:65530

@@ -101,6 +101,10 @@ std::optional<Misbehaviour> ParseMisbehaviour(std::string_view text) {
     }
     if (name == "delay" && hasMs)
         return Misbehaviour{MisbehaviourKind::Delay, *ms};
+    if (name == "cut" && hasMs && *ms <= kFrameBufferSize)
+        return Misbehaviour{MisbehaviourKind::Cut, 0, 0, *ms};
+    if (name == "group" && hasMs && *ms <= 255)
+        return Misbehaviour{MisbehaviourKind::Group, 0, 0, *ms};
     return std::nullopt;
 }
 
@@ -136,6 +140,10 @@ const char* MisbehaviourName(MisbehaviourKind kind) {
             return "delay";
         case MisbehaviourKind::Random:
             return "random";
+        case MisbehaviourKind::Cut:
+            return "cut";
+        case MisbehaviourKind::Group:
+            return "group";
     }
     return "?";
 }

@@ -19,15 +19,27 @@ const char* CommandName(uint8_t type);
 std::optional<uint8_t> ParseCommandType(std::string_view text);
 
 // How one command type is mistreated. `ms` is the pause of Split and Delay, and the longest
-// delay Random may choose. Random picks one of the other kinds for every request, from a
-// generator started at `seed`, so that a run can be repeated exactly.
-enum class MisbehaviourKind { Normal, Silent, Unsupported, Close, Split, Delay, Random };
-constexpr int kMisbehaviourKinds = 7;
+// delay Random may choose. Random picks one of the first six kinds for every request, from a
+// generator started at `seed`, so that a run can be repeated exactly. Cut sends only the first
+// `value` bytes of the answer and closes; Group answers with `value` as its group byte.
+enum class MisbehaviourKind {
+    Normal,
+    Silent,
+    Unsupported,
+    Close,
+    Split,
+    Delay,
+    Random,
+    Cut,
+    Group
+};
+constexpr int kMisbehaviourKinds = 9;
 
 struct Misbehaviour {
     MisbehaviourKind kind = MisbehaviourKind::Normal;
     int ms = 0;
     uint32_t seed = 0;
+    int value = 0;
     bool operator==(const Misbehaviour&) const = default;
 };
 
@@ -38,7 +50,7 @@ constexpr int kDefaultRandomDelayMs = 200;
 constexpr int kRandomSplitPauseMs = 20;
 
 // "normal", "silent", "unsupported", "close", "split", "split:MS", "delay:MS",
-// "random:SEED", "random:SEED:MS".
+// "random:SEED", "random:SEED:MS", "cut:N", "group:G".
 std::optional<Misbehaviour> ParseMisbehaviour(std::string_view text);
 
 // One draw of Random: every kind but Normal and Random itself as likely as a good answer, the

@@ -196,6 +196,16 @@ SimModule::Reply SimModule::handle(const std::vector<uint8_t>& request) {
         case MisbehaviourKind::Random:  // already resolved above
             reply.bytes = answerLocked(request);
             break;
+        case MisbehaviourKind::Cut:
+            reply.bytes = answerLocked(request);
+            if (reply.bytes.size() > static_cast<size_t>(reply.how.value))
+                reply.bytes.resize(static_cast<size_t>(reply.how.value));
+            break;
+        case MisbehaviourKind::Group:
+            reply.bytes = answerLocked(request);
+            if (!reply.bytes.empty())
+                reply.bytes[0] = static_cast<uint8_t>(reply.how.value);
+            break;
     }
     return reply;
 }
@@ -208,7 +218,7 @@ std::vector<uint8_t> SimModule::answerLocked(const std::vector<uint8_t>& request
     if (!IsKnownCommand(group, type) || request.size() < static_cast<size_t>(RequestLength(type))) {
         return {group, AnswerUnsupported};
     }
-    std::vector<uint8_t> out(AnswerLength(type), 0);
+    std::vector<uint8_t> out(AnswerLength(group, type), 0);
     out[0] = group;
     out[1] = type;
     uint8_t* payload = out.data() + kHeaderSize;

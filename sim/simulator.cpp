@@ -320,8 +320,16 @@ void Simulator::serve(Connection& connection) {
                               SendAll(fd, answer.data() + first, answer.size() - first);
                 break;
             }
+            case MisbehaviourKind::Cut:
+                // The module did the work; its answer breaks off and the connection goes.
+                log(connection, "<-",
+                    FrameForLog(answer.data(), answer.size()) + " cut there, closing");
+                SendAll(fd, answer.data(), answer.size());
+                keepServing = false;
+                break;
             case MisbehaviourKind::Normal:
             case MisbehaviourKind::Unsupported:
+            case MisbehaviourKind::Group:
             case MisbehaviourKind::Random:  // resolved by the module
                 log(connection, "<-", FrameForLog(answer.data(), answer.size()));
                 keepServing = SendAll(fd, answer.data(), answer.size());

@@ -232,21 +232,63 @@ class FramingTest : public QObject {
     }
 
     void answerLengths_data() {
+        QTest::addColumn<int>("group");
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("length");
-        QTest::newRow("connect") << 1 << 2;
-        QTest::newRow("read config") << 2 << 102;
-        QTest::newRow("write config") << 4 << 2;
-        QTest::newRow("read statistics") << 8 << 470;
-        QTest::newRow("clear statistics") << 16 << 2;
-        QTest::newRow("read switching") << 32 << 282;
-        QTest::newRow("write switching") << 64 << 2;
-        QTest::newRow("unsupported") << 255 << 2;
+        QTest::newRow("connect") << 1 << 1 << 2;
+        QTest::newRow("read config") << 1 << 2 << 102;
+        QTest::newRow("write config") << 1 << 4 << 2;
+        QTest::newRow("read statistics") << 2 << 8 << 470;
+        QTest::newRow("clear statistics") << 2 << 16 << 2;
+        QTest::newRow("read switching") << 3 << 32 << 282;
+        QTest::newRow("write switching") << 3 << 64 << 2;
+        QTest::newRow("unsupported") << 2 << 255 << 2;
+        // A block comes only with its own group: a read type under another group is a header.
+        QTest::newRow("read config type under group 3") << 3 << 2 << 2;
+        QTest::newRow("read switching type under group 2") << 2 << 32 << 2;
     }
     void answerLengths() {
+        QFETCH(int, group);
         QFETCH(int, type);
         QFETCH(int, length);
-        QCOMPARE(AnswerLength(static_cast<uint8_t>(type)), length);
+        QCOMPARE(AnswerLength(static_cast<uint8_t>(group), static_cast<uint8_t>(type)), length);
+    }
+
+    // What reaches the window: a whole answer of the asked group, or nothing at all.
+    void takeAnswer_data() {
+        QTest::addColumn<int>("asked");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("taken");
+        const auto frame = [](int group, int type, int length) {
+            QByteArray b(length, '\x5A');
+            b[0] = char(group);
+            if (length > 1)
+                b[1] = char(type);
+            return b;
+        };
+        QTest::newRow("whole read") << 3 << frame(3, 32, 282) << true;
+        QTest::newRow("longer than whole") << 2 << frame(2, 8, 500) << true;
+        QTest::newRow("header of a read") << 3 << frame(3, 32, 2) << false;
+        QTest::newRow("read one byte short") << 1 << frame(1, 2, 101) << false;
+        QTest::newRow("statistics cut in the middle") << 2 << frame(2, 8, 235) << false;
+        QTest::newRow("half a header") << 2 << frame(2, 16, 1) << false;
+        QTest::newRow("nothing") << 1 << QByteArray() << false;
+        QTest::newRow("unsupported of the asked group") << 2 << frame(2, 255, 2) << true;
+        QTest::newRow("other type of the asked group") << 1 << frame(1, 8, 2) << true;
+        QTest::newRow("another group, whole") << 2 << frame(3, 32, 282) << false;
+        QTest::newRow("another group's first byte alone") << 2 << frame(1, 0, 1) << false;
+    }
+    void takeAnswer() {
+        QFETCH(int, asked);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, taken);
+        ReceiveBuffer buffer;
+        buffer.fill(0xEE);  // the previous answer must not shine through either way
+        const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
+        QCOMPARE(TakeAnswer(static_cast<uint8_t>(asked), data, int(bytes.size()), buffer), taken);
+        const int kept = taken ? std::min<int>(int(bytes.size()), kFrameBufferSize) : 0;
+        QVERIFY(std::equal(data, data + kept, buffer.begin()));
+        QVERIFY(std::all_of(buffer.begin() + kept, buffer.end(), [](uint8_t b) { return b == 0; }));
     }
 };
 

@@ -302,6 +302,13 @@ class SettingsTest : public QObject {
                 << apply << "127.0.0.1"
                 << "70000" << QStringList{"Некорректный номер порта!"};
         }
+        // The fields hold A's configuration: it goes nowhere else. "=" keeps A's port.
+        const QStringList readFirst{
+            "Перед сохранением настроек считайте конфигурацию этого мультиплексора"};
+        QTest::newRow("apply, another module") << true << "127.0.0.2"
+                                               << "=" << readFirst;
+        QTest::newRow("apply, another port") << true << "127.0.0.1"
+                                             << "1" << readFirst;
     }
     void addressChecksSendNothing() {
         QFETCH(bool, apply);
@@ -311,7 +318,8 @@ class SettingsTest : public QObject {
         connectAndRead();
         const size_t before = requests().size();
         C<QLineEdit>("EditMuxIp")->setText(address);
-        C<QLineEdit>("EditMuxPort")->setText(port);
+        if (port != "=")
+            C<QLineEdit>("EditMuxPort")->setText(port);
         C<QPushButton>(apply ? "ButtonSetCurOptions" : "ButtonMuxConnection")->click();
         QCOMPARE(app->messages().mid(2), log);
         QCOMPARE(s->ConnectState, 0);

@@ -230,7 +230,8 @@ void TestSimulator::answers() {
     QCOMPARE(answer.size(), length);
     QCOMPARE(answer.left(kHeaderSize), head);
     if (head.at(1) != static_cast<char>(AnswerUnsupported)) {
-        QCOMPARE(answer.size(), AnswerLength(static_cast<uint8_t>(head.at(1))));
+        QCOMPARE(answer.size(),
+                 AnswerLength(static_cast<uint8_t>(head.at(0)), static_cast<uint8_t>(head.at(1))));
     }
 }
 
@@ -420,27 +421,54 @@ void TestSimulator::silentHoldsTheConnection() {
 
 void TestSimulator::closeEndsWithoutBytes_data() {
     QTest::addColumn<QByteArray>("request");
-    QTest::newRow("connect") << Request(1, 1);
-    QTest::newRow("read statistics") << Request(2, 8);
-    QTest::newRow("write config") << Request(1, 4, Pattern(100, 14));
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("value");
+    const int close = int(MisbehaviourKind::Close);
+    const int cut = int(MisbehaviourKind::Cut);
+    QTest::newRow("connect") << Request(1, 1) << close << 0;
+    QTest::newRow("read statistics") << Request(2, 8) << close << 0;
+    QTest::newRow("write config") << Request(1, 4, Pattern(100, 14)) << close << 0;
+    QTest::newRow("read switching cut at 150") << Request(3, 32) << cut << 150;
+    QTest::newRow("read config cut to its header") << Request(1, 2) << cut << 2;
+    QTest::newRow("clear cut to one byte") << Request(2, 16) << cut << 1;
+    QTest::newRow("cut longer than the answer") << Request(1, 1) << cut << 5;
+    QTest::newRow("write switching, group 1")
+        << Request(3, 64, Pattern(160, 17)) << int(MisbehaviourKind::Group) << 1;
+    QTest::newRow("read statistics, group 3") << Request(2, 8) << int(MisbehaviourKind::Group) << 3;
 }
 
+// A module that closes early, or answers with another group, has still done the work unless it
+// closed without a word.
 void TestSimulator::closeEndsWithoutBytes() {
     QFETCH(QByteArray, request);
+    QFETCH(int, kind);
+    QFETCH(int, value);
     std::string error;
     auto simulator = StartPair(&error);
     QVERIFY2(simulator, error.c_str());
-    simulator->setMisbehaviour(static_cast<uint8_t>(request.at(1)),
-                               Misbehaviour{MisbehaviourKind::Close});
-    const ConfigBlock configBefore = simulator->module(kA).config();
+    simulator->clock().advance(std::chrono::seconds(2));
+    // A write's answer is its header; asking for it would already carry the write out.
+    const QByteArray normal =
+        request.size() > kHeaderSize ? request.left(kHeaderSize) : Ask(*simulator, kA, request);
+    const auto how = MisbehaviourKind(kind);
+    simulator->setMisbehaviour(static_cast<uint8_t>(request.at(1)), Misbehaviour{how, 0, 0, value});
+    const ModuleState before = simulator->module(kA).state();
+    const size_t requestsBefore = simulator->module(kA).requestCount();
 
     SimClient client(kAddress[kA], simulator->port(kA));
     QVERIFY(client.send(request));
     const SimClient::Received received = client.receive(2000);
-    QVERIFY(received.closed);
-    QCOMPARE(received.bytes.size(), 0);
-    QCOMPARE(simulator->module(kA).requestCount(), size_t(1));
-    QCOMPARE(simulator->module(kA).config(), configBefore);
+    QByteArray expected;
+    if (how == MisbehaviourKind::Cut)
+        expected = normal.left(value);
+    if (how == MisbehaviourKind::Group)
+        expected = QByteArray(1, char(value)) + normal.mid(1);
+    QCOMPARE(received.bytes, expected);
+    QCOMPARE(received.closed, how != MisbehaviourKind::Group);
+    QCOMPARE(simulator->module(kA).requestCount(), requestsBefore + 1);
+    const ModuleState after = simulator->module(kA).state();
+    const bool written = how != MisbehaviourKind::Close && request.size() > kHeaderSize;
+    QCOMPARE(after.config != before.config || after.switching != before.switching, written);
 }
 
 void TestSimulator::splitArrivesInTwoParts_data() {
@@ -958,6 +986,15 @@ void TestSimulator::misbehaveRuleParsing_data() {
     QTest::newRow("random without seed") << "all=random" << false << 0 << 0 << 0 << 0;
     QTest::newRow("random, bad seed") << "all=random:x" << false << 0 << 0 << 0 << 0;
     QTest::newRow("random, empty delay") << "all=random:7:" << false << 0 << 0 << 0 << 0;
+    QTest::newRow("cut") << "1:read-switching=cut:150" << true << 1 << 32
+                         << kind(MisbehaviourKind::Cut) << 150;
+    QTest::newRow("cut to nothing")
+        << "all=cut:0" << true << 0 << -1 << kind(MisbehaviourKind::Cut) << 0;
+    QTest::newRow("cut without length") << "all=cut" << false << 0 << 0 << 0 << 0;
+    QTest::newRow("cut past the buffer") << "all=cut:2001" << false << 0 << 0 << 0 << 0;
+    QTest::newRow("group") << "read-statistics=group:3" << true << 0 << 8
+                           << kind(MisbehaviourKind::Group) << 3;
+    QTest::newRow("group 256") << "all=group:256" << false << 0 << 0 << 0 << 0;
 }
 
 void TestSimulator::misbehaveRuleParsing() {
@@ -974,7 +1011,9 @@ void TestSimulator::misbehaveRuleParsing() {
     QCOMPARE(rule->module, module);
     QCOMPARE(rule->type ? int(*rule->type) : -1, type);
     QCOMPARE(static_cast<int>(rule->how.kind), kind);
-    QCOMPARE(rule->how.ms, ms);
+    const bool counted =
+        rule->how.kind == MisbehaviourKind::Cut || rule->how.kind == MisbehaviourKind::Group;
+    QCOMPARE(counted ? rule->how.value : rule->how.ms, ms);
 }
 
 // A rule may name any module that is served, the last one included, and no other.
@@ -1049,7 +1088,9 @@ void TestSimulator::randomRepeatsItsSeedAndMeetsEveryKind() {
         const auto kind = static_cast<MisbehaviourKind>(k);
         const auto n = std::count_if(first.begin(), first.end(),
                                      [&](const Misbehaviour& m) { return m.kind == kind; });
-        if (kind == MisbehaviourKind::Random) {
+        // Cut and group are chosen only by name, so that a seed keeps its old sequence.
+        if (kind == MisbehaviourKind::Random || kind == MisbehaviourKind::Cut ||
+            kind == MisbehaviourKind::Group) {
             QCOMPARE(n, 0);
         } else {
             // Six kinds of 600 draws: far more than a handful each unless one never comes.

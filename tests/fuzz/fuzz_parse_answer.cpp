@@ -17,17 +17,19 @@
 
 namespace {
 
-// Fills the window's ReceiveBuffer as one recv would: the bytes that came, and behind them
-// whatever the buffer held before (here zeros, so a run does not depend on the one before).
-void Receive(ModuleWindow& window, const uint8_t* data, size_t size) {
-    ReceiveBuffer& buffer = window.receiveBuffer();
-    buffer.fill(0);
-    std::memcpy(buffer.data(), data, std::min(size, buffer.size()));
+// Hands the bytes to the window as the exchange does: a whole answer of the asked group, or
+// nothing at all for one that is cut short or belongs to another group.
+void Receive(ModuleWindow& window, const uint8_t* data, size_t size, uint8_t askedGroup) {
+    const int length = static_cast<int>(std::min<size_t>(size, kFrameBufferSize));
+    const bool taken = TakeAnswer(askedGroup, data, length, window.receiveBuffer());
+    FuzzCheck(taken == (length >= kHeaderSize && data[0] == askedGroup &&
+                        length >= AnswerLength(data[0], data[1])),
+              "an answer is taken exactly when it is whole and of the asked group");
 }
 
 void SettingsAnswer(const uint8_t* data, size_t size, bool write) {
     TSettingsForm& form = *SettingsForm;
-    Receive(form, data, size);
+    Receive(form, data, size, GroupConfig);
     if (write) {
         form.ApplyState = CmdWriteConfig;
         form.ButtonSetCurOptionsClick(Sender::Answer);
@@ -46,7 +48,7 @@ void SwitchingAnswer(const uint8_t* data, size_t size) {
     const size_t fromA = std::min(size, SnapshotA.size());
     std::memcpy(SnapshotA.data(), data, fromA);
     SnapshotB.fill(0);
-    Receive(form, data + fromA, size - fromA);
+    Receive(form, data + fromA, size - fromA, GroupSwitching);
     CurrentMux = 1;
     form.SwConnectState = CmdReadSwitching;
     form.SwConnectButtonClick(Sender::Answer);
@@ -55,7 +57,7 @@ void SwitchingAnswer(const uint8_t* data, size_t size) {
 
 void CurrentLinksAnswer(const uint8_t* data, size_t size) {
     TCurLinksForm& form = *CurLinksForm;
-    Receive(form, data, size);
+    Receive(form, data, size, GroupSwitching);
     form.PendingLinksType = CmdReadSwitching;
     form.ButtonConnectClick(Sender::Answer);
     FuzzCheck(form.PendingLinksType == 0, "the read ends with its answer");
@@ -80,7 +82,7 @@ void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
         if (++answers % kAnswersPerLog == 0)
             NewStatLog();
     }
-    Receive(form, data, size);
+    Receive(form, data, size, GroupStatistics);
     form.PendingStatType = CmdReadStatistics;
     form.RequestButtonClick(Sender::Answer);
     FuzzCheck(form.PendingStatType == 0, "the request ends with its answer");
@@ -88,7 +90,7 @@ void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
 
 void ClearAnswer(const uint8_t* data, size_t size) {
     TStatForm& form = *StatWindows[kSingleSlot];
-    Receive(form, data, size);
+    Receive(form, data, size, GroupStatistics);
     form.PendingClearType = CmdClearStatistics;
     form.ClearButtonClick(Sender::Answer);
     FuzzCheck(form.PendingClearType == 0, "the clear ends with its answer");

@@ -27,7 +27,7 @@ void Requests(const uint8_t* data, size_t size) {
         const SimModule::Reply reply = module.handle(request);
         const std::vector<uint8_t>& answer = reply.bytes;
         if (IsKnownCommand(request[0], request[1])) {
-            FuzzCheck(answer.size() == static_cast<size_t>(AnswerLength(request[1])),
+            FuzzCheck(answer.size() == static_cast<size_t>(AnswerLength(request[0], request[1])),
                       "a known command is answered in full");
         } else {
             FuzzCheck(answer.size() == kHeaderSize && answer[1] == AnswerUnsupported,

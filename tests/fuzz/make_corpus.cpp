@@ -103,6 +103,15 @@ int main(int argc, char** argv) {
     Seed("parse_answer", "statistics-automatic-B", Join({{5}, statisticsB}));
     Seed("parse_answer", "statistics-cleared", Join({{6}, cleared}));
     Seed("parse_answer", "statistics-clear-answered-by-read", Join({{6}, statistics}));
+    // Answers that break off, and one of another group: the window must hear nothing of them.
+    Seed("parse_answer", "settings-read-cut",
+         Join({{0}, Bytes(config.begin(), config.begin() + 51)}));
+    Seed("parse_answer", "statistics-single-cut",
+         Join({{4}, Bytes(statistics.begin(), statistics.end() - 1)}));
+    Seed("parse_answer", "current-links-foreign-group",
+         Join({{3}, {GroupStatistics, CmdReadSwitching}, Payload(switchingA)}));
+    Seed("parse_answer", "statistics-foreign-group",
+         Join({{4}, {3}, Bytes(statistics.begin() + 1, statistics.end())}));
 
     // The cross-check: address of A, address of B, snapshot of A, snapshot of B.
     Seed("crosscheck", "pair",
