@@ -78,57 +78,51 @@ TCurLinksForm::TCurLinksForm(QWidget* parent) : ModuleWindow(parent) {
 }
 
 TCurLinksForm::~TCurLinksForm() {
-    if (CurLinksForm == this)
+    if (CurLinksForm == this) {
         CurLinksForm = nullptr;
+        Pair.linksWindowClosed();
+    }
 }
 
-void TCurLinksForm::setLinkButtonsEnabled(bool enabled) {
-    ButtonConnect->setEnabled(enabled);
+// Both windows' command controls: the switching pair and this read share one exchange.
+void TCurLinksForm::showCommandState() {
+    ButtonConnect->setEnabled(Pair.commandsEnabled());
     if (SwitchForm)
-        SwitchForm->setCommandControlsEnabled(enabled);
+        SwitchForm->showCommandState();
+}
+
+LinksChoice TCurLinksForm::choice() const {
+    LinksChoice c;
+    c.ip = EditIp->text();
+    c.port = EditPort->text();
+    for (int n = 0; n < kSessions; ++n)
+        c.chosen[n] = StringGridCurLinks->cellText(kChoiceColumn, n + 1) == SelectMark;
+    return c;
 }
 
 void TCurLinksForm::ButtonConnectClick(Sender sender) {
-    // Whatever the snapshots held belongs to another read: after this one they hold only what
-    // its answer brings, or nothing.
-    SnapshotA.fill(0);
-    SnapshotB.fill(0);
-    if (SwitchForm)
-        SwitchForm->SnapshotsDiscarded();
-    const QString address = EditIp->text();
-    const QString port = EditPort->text();
-    if (sender == Sender::Timeout) {
+    if (sender == Sender::Timeout || sender == Sender::Answer) {
         RemovePendingRequest(this, kFlowLinks);
-        if (PendingLinksType == CmdReadSwitching)
-            LogEvent(
-                QStringLiteral("Нет ответа от мультиплексора A на запрос коммутационных настроек"));
-        setLinkButtonsEnabled(true);
-        PendingLinksType = 0;
-        return;
-    }
-    // A press while the answer is awaited is not the answer: the answer comes by itself.
-    if ((PendingLinksType != 0) != (sender == Sender::Answer))
-        return;
-    if (PendingLinksType == 0) {
-        if (CheckMuxAddress(address, port))
+        if (Pair.openExchange() != SwitchingPair::Op::Links)
             return;
-        if (!sendRequest(address, port, bind(kFlowLinks, &TCurLinksForm::ButtonConnectClick),
-                         GroupSwitching, CmdReadSwitching))
-            return;
-        setLinkButtonsEnabled(false);
-        PendingLinksType = CmdReadSwitching;
+        if (sender == Sender::Timeout) {
+            Pair.linksTimedOut();
+        } else {
+            // After the answer the snapshots hold what it brought, or nothing.
+            SnapshotA.fill(0);
+            SnapshotB.fill(0);
+            if (Pair.linksAnswered(ParseAnswer(*this)))
+                FillLinksTable();
+        }
+        showCommandState();
         return;
     }
-    RemovePendingRequest(this, kFlowLinks);
-    if (ParseAnswer(*this) == CmdReadSwitching) {
-        PendingLinksType = 0;
-        FillLinksTable();
-    } else {
-        LogEvent(
-            QStringLiteral("Ошибочный ответ мультиплексора на запрос коммутационных настроек!"));
-        PendingLinksType = 0;
-    }
-    setLinkButtonsEnabled(true);
+    const SwitchingPair::Step step = Pair.pressLinks(EditIp->text(), EditPort->text());
+    if (step.sends() &&
+        !sendRequest(step.address, step.port, bind(kFlowLinks, &TCurLinksForm::ButtonConnectClick),
+                     GroupSwitching, step.type))
+        Pair.linksSendFailed();
+    showCommandState();
 }
 
 void TCurLinksForm::FillLinksTable() {
@@ -149,19 +143,17 @@ void TCurLinksForm::StringGridCurLinksDblClick(int column, int row) {
 void TCurLinksForm::FormClose() {
     // Without chosen sessions the selective reset is over: the switching window's target
     // choice is offered again.
-    if (SwitchForm) {
-        SwitchForm->ComboBoxSwResetFor->setEnabled(true);
-        SwitchForm->ComboBoxSwResetType->setCurrentIndex(-1);
-    }
-    // A read given up by closing must not leave the switching window's buttons disabled.
-    if (PendingLinksType != 0)
-        setLinkButtonsEnabled(true);
-    PendingLinksType = 0;
+    if (SwitchForm)
+        SwitchForm->SelectiveResetEnded();
     ReleasePendingRequests(this);
     AbandonExchanges(this);
     deleteLater();
-    if (CurLinksForm == this)
+    if (CurLinksForm == this) {
         CurLinksForm = nullptr;
+        Pair.linksWindowClosed();
+    }
+    if (SwitchForm)
+        SwitchForm->showCommandState();
 }
 
 void TCurLinksForm::closeEvent(QCloseEvent* event) {

@@ -5,6 +5,7 @@
 
 #include "forms/modulewindow.h"
 #include "model/currentlinks.h"
+#include "model/switchingpair.h"
 #include "ui/stringgrid.h"
 
 class TCurLinksForm : public ModuleWindow {
@@ -28,13 +29,11 @@ class TCurLinksForm : public ModuleWindow {
     void StringGridCurLinksDblClick(int column, int row);
     void FormClose();
 
-    // 0 idle, CmdReadSwitching while its answer is awaited.
-    int PendingLinksType = 0;
+    // "Соединиться" here, and the switching window's command buttons while it exists.
+    void showCommandState();
+    // The target of a selective reset: the typed address and port, and the chosen sessions.
+    LinksChoice choice() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-
-  private:
-    // "Соединиться" here and the switching window's command buttons, while it exists.
-    void setLinkButtonsEnabled(bool enabled);
 };

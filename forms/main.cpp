@@ -106,10 +106,8 @@ void TMainForm::lockModuleSettings(bool lock) {
 void TMainForm::setBusy(bool busy) {
     if (SettingsForm)
         SettingsForm->SetBusyControls(busy);
-    if (SwitchForm) {
-        SwitchForm->SwConnectButton->setEnabled(!busy);
-        SwitchForm->SwResetButton->setEnabled(!busy);
-    }
+    if (SwitchForm)
+        SwitchForm->SetBusyControls(busy);
     for (TStatForm* w : StatWindows) {
         if (w)
             w->RequestButton->setEnabled(!busy);

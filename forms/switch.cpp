@@ -10,9 +10,7 @@
 #include "link/codecs.h"
 #include "link/pending.h"
 #include "link/shell.h"
-#include "model/crosscheck.h"
 #include "model/switchblock.h"
-#include "model/switchreset.h"
 
 namespace {
 
@@ -119,24 +117,6 @@ QComboBox* MakeChoiceBox(const QString& name, const QStringList& items, const QR
     return box;
 }
 
-// A write of the switching and a reset end in the same lines when the module fails them.
-QString NoSaveAnswer(bool atA) {
-    return atA ? QStringLiteral(
-                     "Нет ответа от мультиплексора A на команду сохранения "
-                     "коммутационных настроек!")
-               : QStringLiteral(
-                     "Нет ответа от мультиплексора B на команду сохранения "
-                     "коммутационных настроек!");
-}
-QString WrongSaveAnswer(bool atA) {
-    return atA ? QStringLiteral(
-                     "Ошибочный ответ мультиплексора A на команду сохранения "
-                     "коммутационных настроек!")
-               : QStringLiteral(
-                     "Ошибочный ответ мультиплексора B на команду сохранения "
-                     "коммутационных настроек!");
-}
-
 int ReadNumber(const IniStore& store, const QString& key, const QString& fallback) {
     const QString text = store.ReadString(kSection, key, fallback);
     bool ok = false;
@@ -208,12 +188,6 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
     setObjectName(QStringLiteral("SwitchForm"));
     setWindowTitle(QStringLiteral("Коммутация"));
     setFixedSize(kClientWidth, kClientHeight);
-
-    SnapshotA.fill(0);
-    SnapshotB.fill(0);
-    CurrentMux = 0;
-    PartnerSessionA = 0;
-    PartnerSessionB = 0;
 
     // The TMO matrix across the top; below it the TF matrix with the pair group under it, and
     // the reset group in the column beside both.
@@ -294,13 +268,16 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
     connect(StringGridSwitchTMO, &QTableWidget::cellDoubleClicked, this,
             [this] { RunGuarded([this] { StringGridSwitchTMODblClick(); }); });
     Matrix_.setObserver([this](Matrix m, int column, int row) { showCell(m, column, row); });
+    Pair.windowOpened(Matrix_);
 }
 
 TSwitchForm::~TSwitchForm() {
     // The main window replaces and finally deletes its switching window without a close; the
     // store is written only by a close.
-    if (SwitchForm == this)
+    if (SwitchForm == this) {
         SwitchForm = nullptr;
+        Pair.windowClosed();
+    }
 }
 
 void TSwitchForm::LoadSettings(const IniStore& store) {
@@ -321,121 +298,88 @@ void TSwitchForm::ComboBoxSwIpBChange() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Read both multiplexers
+// The three flows
 
 void TSwitchForm::SwConnectButtonClick(Sender sender) {
-    if (sender == Sender::Timeout) {
-        RemovePendingRequest(this, FlowConnect);
-        if (SwConnectState == CmdReadSwitching) {
-            if (CurrentMux == 0) {
-                LogEvent(QStringLiteral(
-                    "Нет ответа от мультиплексора A на запрос коммутационных настроек!"));
-            } else if (CurrentMux == 1) {
-                LogEvent(QStringLiteral(
-                    "Нет ответа от мультиплексора B на запрос коммутационных настроек!"));
-                CurrentMux = 0;
-            }
-        }
-        SwConnectState = 0;
-        setCommandControlsEnabled(true);
-        return;
-    }
-    if (sender == Sender::Answer) {
-        // An answer that comes after the read has ended was given up with its time-out.
-        if (SwConnectState != CmdReadSwitching)
-            return;
-        RemovePendingRequest(this, FlowConnect);
-        const uint8_t type = ParseAnswer(*this);
-        SwConnectState = 0;
-        if (type != CmdReadSwitching) {
-            LogEvent(QStringLiteral(
-                "Ошибочный ответ мультиплексора на команду запроса коммутационных настроек"));
-            CurrentMux = 0;
-            setCommandControlsEnabled(true);
-            return;
-        }
-        if (CurrentMux == 0) {
-            SnapshotAHeld_ = true;
-            CurrentMux = 1;
-            readStep();
-            return;
-        }
-        if (CurrentMux == 1) {
-            if (CheckMuxSwitchSettings(Matrix_, ComboBoxSwIpA->currentText(),
-                                       ComboBoxSwIpB->currentText()) != 0) {
-                LogEvent(QStringLiteral("Ошибка анализа коммутационных настроек"));
-            }
-            // A read resumed at B completes nothing if A's snapshot went meanwhile: a write
-            // would build A's block from whatever took its place.
-            ReadComplete_ = SnapshotAHeld_;
-            CurrentMux = 0;
-        }
-        setCommandControlsEnabled(true);
-        return;
-    }
-    // A new command. One exchange of this window at a time: a press while it waits is not an
-    // answer, and the answer comes by itself.
-    if (waiting())
-        return;
-    if (ComboBoxSwIpA->currentText() == ComboBoxSwIpB->currentText()) {
-        LogEvent(QStringLiteral("Не допустимо использование одинаковых Ip-адресов!"));
-        return;
-    }
-    readStep();
+    handle(SwitchingPair::Op::Read, sender);
 }
 
-// Sends the read to the multiplexer of CurrentMux; A's step starts from empty snapshots.
-void TSwitchForm::readStep() {
-    QString address;
-    QString port;
-    if (CurrentMux == 0) {
-        SnapshotA.fill(0);
-        SnapshotB.fill(0);
-        ReadComplete_ = false;
-        SnapshotAHeld_ = false;
-    }
-    currentMuxAddress(address, port);
-    if (!mayStepTo(address, port))
-        return;
-    if (CurrentMux == 0)
-        rememberAddress(ComboBoxSwIpA, EditSwPortA, PortListA);
-    else
-        rememberAddress(ComboBoxSwIpB, EditSwPortB, PortListB);
-    if (!sendRequest(address, port, bind(FlowConnect, &TSwitchForm::SwConnectButtonClick),
-                     GroupSwitching, CmdReadSwitching)) {
-        SwConnectState = 0;
-        CurrentMux = 0;
-        setCommandControlsEnabled(true);
-        return;
-    }
-    setCommandControlsEnabled(false);
-    SwConnectState = CmdReadSwitching;
+void TSwitchForm::SwSetButtonClick(Sender sender) {
+    handle(SwitchingPair::Op::Write, sender);
 }
 
-// The address and port of the multiplexer of CurrentMux: A for 0, B for 1, none otherwise.
-void TSwitchForm::currentMuxAddress(QString& address, QString& port) const {
-    if (CurrentMux == 0) {
-        address = ComboBoxSwIpA->currentText();
-        port = EditSwPortA->text();
-    } else if (CurrentMux == 1) {
-        address = ComboBoxSwIpB->currentText();
-        port = EditSwPortB->text();
-    }
+void TSwitchForm::SwResetButtonClick(Sender sender) {
+    handle(SwitchingPair::Op::Reset, sender);
 }
 
-// Whether a read or write step may go out to `address`; when it may not, the controls are given
-// back.
-bool TSwitchForm::mayStepTo(const QString& address, const QString& port) {
-    if (CurrentConnection) {
+namespace {
+int FlowOf(SwitchingPair::Op op) {
+    return op == SwitchingPair::Op::Read    ? TSwitchForm::FlowConnect
+           : op == SwitchingPair::Op::Write ? TSwitchForm::FlowSet
+                                            : TSwitchForm::FlowReset;
+}
+}  // namespace
+
+void TSwitchForm::handle(SwitchingPair::Op op, Sender sender) {
+    SwitchingPair::Step step;
+    if (sender == Sender::Timeout || sender == Sender::Answer) {
+        RemovePendingRequest(this, FlowOf(op));
+        // An end that is not the open exchange's was given up with it.
+        if (Pair.openExchange() != op)
+            return;
+        step = sender == Sender::Timeout ? Pair.timedOut(choice())
+                                         : Pair.answered(ParseAnswer(*this), choice());
+    } else if (op == SwitchingPair::Op::Read) {
+        step = Pair.pressRead(choice());
+    } else if (op == SwitchingPair::Op::Write) {
+        step = Pair.pressWrite(choice());
+    } else {
+        step = Pair.pressReset(choice(),
+                               CurLinksForm ? std::optional(CurLinksForm->choice()) : std::nullopt);
+    }
+    run(step);
+}
+
+// Sends what the flow decided, step after step while sends fail, and shows where it stands.
+void TSwitchForm::run(SwitchingPair::Step step) {
+    while (step.sends() && !sendStep(step))
+        step = Pair.sendFailed(choice());
+    showCommandState();
+}
+
+bool TSwitchForm::sendStep(const SwitchingPair::Step& step) {
+    using Op = SwitchingPair::Op;
+    if (step.op != Op::Reset && CurrentConnection) {
         LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
-        setCommandControlsEnabled(true);
         return false;
     }
-    if (CheckMuxAddress(address, port)) {
-        setCommandControlsEnabled(true);
-        return false;
+    if (step.op == Op::Read) {
+        if (CurrentMux == 0)
+            rememberAddress(ComboBoxSwIpA, EditSwPortA, PortListA);
+        else
+            rememberAddress(ComboBoxSwIpB, EditSwPortB, PortListB);
     }
-    return true;
+    void (TSwitchForm::*handler)(Sender) = step.op == Op::Read ? &TSwitchForm::SwConnectButtonClick
+                                           : step.op == Op::Write
+                                               ? &TSwitchForm::SwSetButtonClick
+                                               : &TSwitchForm::SwResetButtonClick;
+    return sendRequest(step.address, step.port, bind(FlowOf(step.op), handler), GroupSwitching,
+                       step.type);
+}
+
+PairChoice TSwitchForm::choice() const {
+    PairChoice c;
+    c.ipA = ComboBoxSwIpA->currentText();
+    c.portA = EditSwPortA->text();
+    c.ipB = ComboBoxSwIpB->currentText();
+    c.portB = EditSwPortB->text();
+    constexpr ResetType kTypes[] = {ResetType::All, ResetType::Selective};
+    constexpr ResetTarget kTargets[] = {ResetTarget::A, ResetTarget::B, ResetTarget::Both};
+    const int type = ComboBoxSwResetType->currentIndex();
+    const int target = ComboBoxSwResetFor->currentIndex();
+    c.resetType = type >= 0 && type < 2 ? kTypes[type] : ResetType::None;
+    c.resetTarget = target >= 0 && target < 3 ? kTargets[target] : ResetTarget::None;
+    return c;
 }
 
 // The address just used joins the list, or replaces the chosen item, with its port.
@@ -454,234 +398,6 @@ void TSwitchForm::rememberAddress(QComboBox* box, QLineEdit* port, QStringList& 
         ports[index] = portText;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Write both multiplexers
-
-void TSwitchForm::SwSetButtonClick(Sender sender) {
-    if (sender == Sender::Timeout) {
-        RemovePendingRequest(this, FlowSet);
-        if (SwSetState == CmdWriteSwitching) {
-            LogEvent(NoSaveAnswer(CurrentMux == 0));
-        }
-        SwSetState = 0;
-        setCommandControlsEnabled(true);
-        return;
-    }
-    if (sender == Sender::Answer) {
-        if (SwSetState != CmdWriteSwitching)
-            return;
-        RemovePendingRequest(this, FlowSet);
-        const bool atA = CurrentMux == 0;
-        if (ParseAnswer(*this) == CmdWriteSwitching) {
-            LogEvent(atA ? QStringLiteral("Текущие коммутационные настройки мультиплексора А "
-                                          "успешно сохранены")
-                         : QStringLiteral("Текущие коммутационные настройки мультиплексора В "
-                                          "успешно сохранены"));
-        } else {
-            LogEvent(WrongSaveAnswer(atA));
-        }
-        SwSetState = 0;
-        if (atA) {
-            // B is written whatever A answered.
-            CurrentMux = 1;
-            writeStep();
-            return;
-        }
-        CurrentMux = 0;
-        setCommandControlsEnabled(true);
-        return;
-    }
-    if (waiting())
-        return;
-    // Both blocks are built once, at the start; a write resumed at B sends B's block as built.
-    if (CurrentMux == 0)
-        Matrix_.GridsToSnapshots(SnapshotA, SnapshotB, PartnerSessionA, PartnerSessionB);
-    writeStep();
-}
-
-void TSwitchForm::writeStep() {
-    QString address;
-    QString port;
-    stageOutgoing();
-    currentMuxAddress(address, port);
-    if (!mayStepTo(address, port))
-        return;
-    if (!sendRequest(address, port, bind(FlowSet, &TSwitchForm::SwSetButtonClick), GroupSwitching,
-                     CmdWriteSwitching)) {
-        SwSetState = 0;
-        setCommandControlsEnabled(true);
-        return;
-    }
-    setCommandControlsEnabled(false);
-    SwSetState = CmdWriteSwitching;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Reset
-
-namespace {
-const QString kResetAll = QStringLiteral("Все настройки");
-const QString kResetA = QStringLiteral("Мультиплексора  А");
-const QString kResetB = QStringLiteral("Мультиплексора  В");
-const QString kResetBoth = QStringLiteral("Мультиплексоров А и В");
-const QString kNoAddressA = QStringLiteral("Не задан Ip-адрес или номер порта мультиплексора А");
-const QString kNoAddressB = QStringLiteral("Не задан Ip-адрес или номер порта мультиплексора B");
-}  // namespace
-
-void TSwitchForm::SwResetButtonClick(Sender sender) {
-    if (sender == Sender::Timeout) {
-        RemovePendingRequest(this, FlowReset);
-        if (SwResetState == CmdWriteSwitching) {
-            LogEvent(NoSaveAnswer(CurrentMux == 0));
-        }
-        SwResetState = 0;
-        // B alone is not a step the window can resume from: the next read starts at A.
-        if (CurrentMux == 2) {
-            CurrentMux = 0;
-            SwResetScope = 0;
-        }
-        setCommandControlsEnabled(true);
-        return;
-    }
-    if (sender == Sender::Answer) {
-        if (SwResetState != CmdWriteSwitching)
-            return;
-        RemovePendingRequest(this, FlowReset);
-        const bool atA = CurrentMux == 0;
-        if (ParseAnswer(*this) == CmdWriteSwitching) {
-            LogEvent(atA ? QStringLiteral("Сброс настроек мультиплексора А произведен")
-                         : QStringLiteral("Сброс настроек мультиплексора B произведен"));
-        } else {
-            LogEvent(WrongSaveAnswer(atA));
-        }
-        SwResetState = 0;
-        if (atA && SwResetScope == 2) {
-            CurrentMux = 1;
-            resetStep(ComboBoxSwIpB->currentText(), EditSwPortB->text());
-            return;
-        }
-        endReset();
-        return;
-    }
-    if (waiting())
-        return;
-    QString address;
-    QString port;
-    if (!prepareReset(address, port)) {
-        if (CurrentMux == 2)
-            CurrentMux = 0;
-        return;
-    }
-    resetStep(address, port);
-}
-
-bool TSwitchForm::prepareReset(QString& address, QString& port) {
-    if (CurrentMux != 0) {
-        // Resuming a reset of both at B.
-        address = ComboBoxSwIpB->currentText();
-        port = EditSwPortB->text();
-        return true;
-    }
-    const QString addressA = ComboBoxSwIpA->currentText();
-    const QString portA = EditSwPortA->text();
-    const QString addressB = ComboBoxSwIpB->currentText();
-    const QString portB = EditSwPortB->text();
-    const bool all = ComboBoxSwResetType->currentText() == kResetAll;
-    const QString target = ComboBoxSwResetFor->currentText();
-    const auto usable = [](const QString& a, const QString& p, const QString& missing) {
-        if (a.isEmpty() || p.isEmpty()) {
-            LogEvent(missing);
-            return false;
-        }
-        return !CheckMuxAddress(a, p);
-    };
-    if (target == kResetA) {
-        if (!usable(addressA, portA, kNoAddressA))
-            return false;
-        if (all)
-            UnlinkAllPorts(SnapshotA);
-        address = addressA;
-        port = portA;
-        SwResetScope = 1;
-        return true;
-    }
-    if (target == kResetB) {
-        CurrentMux = 2;
-        if (!usable(addressB, portB, kNoAddressB))
-            return false;
-        if (all)
-            UnlinkAllPorts(SnapshotB);
-        address = addressB;
-        port = portB;
-        SwResetScope = 1;
-        return true;
-    }
-    if (target == kResetBoth) {
-        if (!usable(addressA, portA, kNoAddressA) || !usable(addressB, portB, kNoAddressB))
-            return false;
-        if (all) {
-            UnlinkAllPorts(SnapshotA);
-            UnlinkAllPorts(SnapshotB);
-        }
-        address = addressA;
-        port = portA;
-        SwResetScope = 2;
-        return true;
-    }
-    if (!target.isEmpty() || !CurLinksForm)
-        return false;
-    // The selective reset: the sessions chosen in the current-links window, at its module.
-    std::array<QString, kSessionCount> choices;
-    for (int n = 0; n < kSessionCount; ++n)
-        choices[n] = CurLinksForm->StringGridCurLinks->cellText(2, n + 1);
-    if (!UnlinkChosenSessions(SnapshotA, choices)) {
-        LogEvent(QStringLiteral("Не выбрано ни одной сессии!"));
-        return false;
-    }
-    address = CurLinksForm->EditIp->text();
-    port = CurLinksForm->EditPort->text();
-    if (CheckMuxAddress(address, port))
-        return false;
-    SwResetScope = 1;
-    return true;
-}
-
-void TSwitchForm::resetStep(const QString& address, const QString& port) {
-    stageOutgoing();
-    if (!sendRequest(address, port, bind(FlowReset, &TSwitchForm::SwResetButtonClick),
-                     GroupSwitching, CmdWriteSwitching)) {
-        SwResetState = 0;
-        if (CurrentMux == 2) {
-            CurrentMux = 0;
-            SwResetScope = 0;
-        }
-        setCommandControlsEnabled(true);
-        return;
-    }
-    setCommandControlsEnabled(false);
-    SwResetState = CmdWriteSwitching;
-}
-
-// The switching block of the multiplexer being written, A's at CurrentMux 0 and B's otherwise,
-// goes into the outgoing request.
-void TSwitchForm::stageOutgoing() {
-    const MuxSnapshot& source = CurrentMux == 0 ? SnapshotA : SnapshotB;
-    std::copy_n(source.begin() + SnapshotOffset::Switching, kSwitchingBlockSize,
-                OutgoingSwitching.begin());
-}
-
-// After the last answer of a reset both multiplexers are read again, as if the operator had
-// pressed "Соединиться".
-void TSwitchForm::endReset() {
-    if ((CurrentMux == 0 && SwResetScope == 1) || (CurrentMux == 1 && SwResetScope == 2) ||
-        (CurrentMux == 2 && SwResetScope == 1)) {
-        CurrentMux = 0;
-        SwResetScope = 0;
-    }
-    setCommandControlsEnabled(true);
-    SwConnectButtonClick(Sender::Window);
-}
-
 void TSwitchForm::ComboBoxSwResetTypeChange() {
     if (ComboBoxSwResetType->currentIndex() != 1) {
         // Back from the selective reset, the target can be chosen again.
@@ -690,30 +406,33 @@ void TSwitchForm::ComboBoxSwResetTypeChange() {
     }
     ComboBoxSwResetFor->setCurrentIndex(-1);
     ComboBoxSwResetFor->setEnabled(false);
-    if (!CurLinksForm) {
-        // Its size is fixed where it is built; it may not start a read while this window waits.
-        CurLinksForm = new TCurLinksForm(nullptr);
-        CurLinksForm->ButtonConnect->setEnabled(!waiting());
-    }
+    if (!CurLinksForm)
+        CurLinksForm = new TCurLinksForm(nullptr);  // its size is fixed where it is built
+    CurLinksForm->showCommandState();
     CurLinksForm->show();
 }
 
-void TSwitchForm::SnapshotsDiscarded() {
-    ReadComplete_ = false;
-    SnapshotAHeld_ = false;
-    SwSetButton->setEnabled(false);
+void TSwitchForm::SelectiveResetEnded() {
+    ComboBoxSwResetFor->setEnabled(true);
+    ComboBoxSwResetType->setCurrentIndex(-1);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Matrices and control states
 
-void TSwitchForm::setCommandControlsEnabled(bool enabled) {
+void TSwitchForm::showCommandState() {
+    const bool enabled = Pair.commandsEnabled();
     SwConnectButton->setEnabled(enabled);
-    // Nothing may be written until a read of both has filled the snapshots again.
-    SwSetButton->setEnabled(enabled && ReadComplete_);
+    SwSetButton->setEnabled(Pair.writeEnabled());
     SwResetButton->setEnabled(enabled);
     if (CurLinksForm)
         CurLinksForm->ButtonConnect->setEnabled(enabled);
+}
+
+void TSwitchForm::SetBusyControls(bool busy) {
+    const bool enabled = !busy && Pair.commandsEnabled();
+    SwConnectButton->setEnabled(enabled);
+    SwResetButton->setEnabled(enabled);
 }
 
 void TSwitchForm::showCell(Matrix m, int column, int row) {
@@ -747,8 +466,12 @@ void TSwitchForm::FormSwitchClose() {
     // A closed window goes on with nothing: an answer to it must not start the next step.
     AbandonExchanges(this);
     deleteLater();
-    if (SwitchForm == this)
+    if (SwitchForm == this) {
         SwitchForm = nullptr;
+        Pair.windowClosed();
+        if (CurLinksForm)
+            CurLinksForm->showCommandState();
+    }
     // setChecked does not click, so the main window's handler is not entered again.
     if (MainForm && MainForm->ButtonSwitching->isChecked())
         MainForm->ButtonSwitching->setChecked(false);

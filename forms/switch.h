@@ -8,6 +8,7 @@
 
 #include "forms/modulewindow.h"
 #include "model/portmodel.h"
+#include "model/switchingpair.h"
 #include "ui/inistore.h"
 #include "ui/stringgrid.h"
 
@@ -39,7 +40,8 @@ class TSwitchForm : public ModuleWindow {
     QStringList PortListA;
     QStringList PortListB;
 
-    // The three-entry handlers: the operator's click, the answer, the time-out.
+    // The three-entry handlers: the operator's click, the answer, the time-out. The pair flow
+    // decides every step; these map its steps to sends and its states to the controls.
     void SwConnectButtonClick(Sender sender);
     void SwSetButtonClick(Sender sender);
 
@@ -48,10 +50,15 @@ class TSwitchForm : public ModuleWindow {
     void SwResetButtonClick(Sender sender);
     void ComboBoxSwResetTypeChange();
 
-    // The command buttons, and "Соединиться" of the current-links window while it is open.
-    void setCommandControlsEnabled(bool enabled);
-    // The snapshots were emptied outside this window: nothing may be written until a new read.
-    void SnapshotsDiscarded();
+    // The command buttons as the pair flow allows them, and the current-links window's too.
+    void showCommandState();
+    // Another window's exchange began (true) or ended: the buttons follow, but never while the
+    // pair or the current-links window waits.
+    void SetBusyControls(bool busy);
+    // What the window holds for the flow: the four address texts and the reset choice.
+    PairChoice choice() const;
+    // The current-links window closed: the target of a reset can be chosen again.
+    void SelectiveResetEnded();
 
     void ComboBoxSwIpAChange();
     void ComboBoxSwIpBChange();
@@ -62,34 +69,18 @@ class TSwitchForm : public ModuleWindow {
     // What both grids show; the grids are redrawn from it.
     PortMatrix& matrix() { return Matrix_; }
 
-    int SwConnectState = 0;  // 0 idle, 32 awaiting CmdReadSwitching
-    int SwSetState = 0;      // 0 idle, 64 awaiting CmdWriteSwitching
-    int SwResetState = 0;    // 0 idle, 64 awaiting CmdWriteSwitching of a reset
-    int SwResetScope = 0;    // 0 none, 1 one multiplexer, 2 both A and B
-
     enum Flow { FlowConnect = 1, FlowSet = 2, FlowReset = 3 };
 
   protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    bool waiting() const { return SwConnectState != 0 || SwSetState != 0 || SwResetState != 0; }
-    // Chooses the reset's target and prepares its blocks; false when nothing is to be sent.
-    bool prepareReset(QString& address, QString& port);
-    void resetStep(const QString& address, const QString& port);
-    void stageOutgoing();
-    void currentMuxAddress(QString& address, QString& port) const;
-    bool mayStepTo(const QString& address, const QString& port);
-    void endReset();
-    void readStep();
-    void writeStep();
+    void handle(SwitchingPair::Op op, Sender sender);
+    void run(SwitchingPair::Step step);
+    bool sendStep(const SwitchingPair::Step& step);
     void rememberAddress(QComboBox* box, QLineEdit* port, QStringList& ports);
     void showCell(Matrix m, int column, int row);
     void toggleCurrentCell(StringGrid* grid, Matrix m);
 
     PortMatrix Matrix_;
-    // Both snapshots hold a whole read of A and B, so a write has something to build on.
-    bool ReadComplete_ = false;
-    // SnapshotA holds this window's read of A, not emptied or refilled by another window since.
-    bool SnapshotAHeld_ = false;
 };

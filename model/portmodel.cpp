@@ -56,6 +56,7 @@ void PortMatrix::set(Matrix m, int column, int row, CellMark mark) {
     if (cell == mark)
         return;
     cell = mark;
+    ++version_;
     if (observer_)
         observer_(m, column, row);
 }

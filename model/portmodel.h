@@ -84,6 +84,8 @@ class PortMatrix {
     QString text(Matrix m, int column, int row) const;
     uint8_t count(Matrix m, int column, int row) const { return counts_.at(m, column, row); }
     PortBlockCounts& counts() { return counts_; }
+    // Grows with every change of a cell, so that a flow can tell whether the matrices moved.
+    uint64_t version() const { return version_; }
 
     void ClearGrids();
     void MarkPortUnavailable(int mux, int group, Channel channel);
@@ -115,6 +117,7 @@ class PortMatrix {
     PortBlockCounts& counts_;
     TmoCells tmo_{};
     TfCells tf_{};
+    uint64_t version_ = 0;
     Observer observer_;
 };
 

@@ -1,6 +1,5 @@
 #include "model/switchreset.h"
 
-#include "model/currentlinks.h"
 #include "model/portmodel.h"
 
 void UnlinkAllPorts(MuxSnapshot& snapshot) {
@@ -8,13 +7,12 @@ void UnlinkAllPorts(MuxSnapshot& snapshot) {
         PutLink(snapshot, port, 0, NoChannel, CrossPathNone);
 }
 
-bool UnlinkChosenSessions(MuxSnapshot& snapshot,
-                          const std::array<QString, kSessionCount>& choices) {
-    bool chosen = false;
+bool UnlinkChosenSessions(MuxSnapshot& snapshot, const std::array<bool, kSessionCount>& chosen) {
+    bool any = false;
     for (int n = 0; n < kSessionCount; ++n) {
-        if (choices[n] != SelectMark)
+        if (!chosen[n])
             continue;
-        chosen = true;
+        any = true;
         const auto code = static_cast<uint8_t>(n + kFirstSessionCode);
         for (int port = 0; port < kPortCount; ++port) {
             const int at = SnapshotOffset::Switching + PortEntryOffsetOf(port);
@@ -22,5 +20,5 @@ bool UnlinkChosenSessions(MuxSnapshot& snapshot,
                 PutLink(snapshot, port, 0, NoChannel, CrossPathNone);
         }
     }
-    return chosen;
+    return any;
 }

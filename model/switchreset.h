@@ -1,7 +1,6 @@
 #pragma once
 // What a reset of the switching writes: entries unlinked, all of them or those of chosen
 // sessions. Bytes 0 to 3 and 7 of every entry stay as the module sent them.
-#include <QString>
 #include <array>
 
 #include "model/configblock.h"
@@ -9,6 +8,6 @@
 
 void UnlinkAllPorts(MuxSnapshot& snapshot);
 
-// The choice column of the current-links window, session 1 first: every entry carried over a
-// chosen session is unlinked. False when no session was chosen (then nothing changes).
-bool UnlinkChosenSessions(MuxSnapshot& snapshot, const std::array<QString, kSessionCount>& choices);
+// Session 1 first: every entry carried over a chosen session is unlinked. False when no session
+// was chosen (then nothing changes).
+bool UnlinkChosenSessions(MuxSnapshot& snapshot, const std::array<bool, kSessionCount>& chosen);

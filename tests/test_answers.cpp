@@ -136,7 +136,7 @@ class AnswersTest : public QObject {
                 w->EditSwPortB->setText(portB);
                 window = w;
                 idle = [w] {
-                    return w->SwConnectState == 0 && w->SwSetState == 0 && CurrentMux == 0;
+                    return Pair.SwConnectState == 0 && Pair.SwSetState == 0 && CurrentMux == 0;
                 };
                 w->SwConnectButton->click();
                 break;
@@ -148,7 +148,7 @@ class AnswersTest : public QObject {
                 w->EditPort->setText(portA);
                 w->show();
                 window = w;
-                idle = [w] { return w->PendingLinksType == 0; };
+                idle = [w] { return Pair.PendingLinksType == 0; };
                 w->ButtonConnect->click();
                 break;
             }

@@ -72,7 +72,7 @@ class SwitchResetTest : public QObject {
         emit box->activated(index);
     }
     bool idle() const {
-        return w->SwConnectState == 0 && w->SwSetState == 0 && w->SwResetState == 0;
+        return Pair.SwConnectState == 0 && Pair.SwSetState == 0 && Pair.SwResetState == 0;
     }
     void readBoth() {
         w->SwConnectButton->click();
@@ -113,9 +113,9 @@ class SwitchResetTest : public QObject {
         const int codes[] = {2, 2, 3, 7, 0, 9};
         for (int port = 0; port < 6; ++port)
             PutLink(s, port, static_cast<uint8_t>(codes[port]), static_cast<uint8_t>(port), 4);
-        std::array<QString, kSessionCount> choices;
+        std::array<bool, kSessionCount> choices{};
         for (int n = 0; n < kSessionCount; ++n)
-            choices[n] = chosen.contains(n + 1) ? SelectMark : (n % 2 ? NoSelectMark : QString());
+            choices[n] = chosen.contains(n + 1);
         MuxSnapshot expected = s;
         for (int port : unlinked)
             PutLink(expected, port, 0, NoChannel, CrossPathNone);
@@ -182,7 +182,7 @@ class SwitchResetTest : public QObject {
         resetAndReread(1);
         QCOMPARE(app->messages(), log);
         QCOMPARE(CurrentMux, 0);
-        QCOMPARE(w->SwResetScope, 0);
+        QCOMPARE(Pair.SwResetScope, 0);
         // What each module was sent: A first; then both read again, A first.
         const Requests allA = A().requests();
         const Requests allB = B().requests();
@@ -228,7 +228,7 @@ class SwitchResetTest : public QObject {
         w->SwResetButton->click();
         QCOMPARE(app->messages(), QStringList{"Не выбрано ни одной сессии!"});
         links->ButtonConnect->click();
-        QTRY_COMPARE(links->PendingLinksType, 0);
+        QTRY_COMPARE(Pair.PendingLinksType, 0);
         // A read in the links window empties the snapshots: no write until the next read.
         QVERIFY(!w->SwSetButton->isEnabled());
         emit links->StringGridCurLinks->cellDoubleClicked(1, 2);  // S1, the partner session
@@ -281,7 +281,7 @@ class SwitchResetTest : public QObject {
         w->SwResetButton->click();
         QCOMPARE(app->messages(), log);
         QCOMPARE(CurrentMux, 0);
-        QCOMPARE(w->SwResetState, 0);
+        QCOMPARE(Pair.SwResetState, 0);
         QVERIFY(app->errors.isEmpty());
         QTest::qWait(50);
         QCOMPARE(A().requests().size(), aBefore);

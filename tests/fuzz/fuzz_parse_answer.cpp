@@ -43,24 +43,29 @@ void SettingsAnswer(const uint8_t* data, size_t size, bool write) {
 
 void SwitchingAnswer(const uint8_t* data, size_t size) {
     TSwitchForm& form = *SwitchForm;
-    // A's snapshot as its answer left it, then B's answer: the cross-check runs on both.
-    SnapshotA.fill(0);
-    const size_t fromA = std::min(size, SnapshotA.size());
-    std::memcpy(SnapshotA.data(), data, fromA);
-    SnapshotB.fill(0);
+    const PairChoice choice = form.choice();
+    // The pair's read, its steps taken by hand: A answers whole with the input's first bytes as
+    // its payload, B answers with whatever follows; the cross-check runs on both.
+    FuzzCheck(Pair.pressRead(choice).sends(), "a read starts at A");
+    uint8_t answerA[kHeaderSize + kSnapshotSize] = {GroupSwitching, CmdReadSwitching};
+    const size_t fromA = std::min(size, static_cast<size_t>(kSnapshotSize));
+    std::memcpy(answerA + kHeaderSize, data, fromA);
+    Receive(form, answerA, sizeof answerA, GroupSwitching);
+    FuzzCheck(Pair.answered(ParseAnswer(form), choice).sends(), "a whole answer of A goes on to B");
     Receive(form, data + fromA, size - fromA, GroupSwitching);
-    CurrentMux = 1;
-    form.SwConnectState = CmdReadSwitching;
-    form.SwConnectButtonClick(Sender::Answer);
-    FuzzCheck(form.SwConnectState == 0 && CurrentMux == 0, "the read of B ends the read");
+    Pair.answered(ParseAnswer(form), choice);
+    FuzzCheck(Pair.commandsEnabled() && CurrentMux == 0, "the answer of B ends the read");
+    form.showCommandState();
+    FuzzCheck(form.SwSetButton->isEnabled() == Pair.writeEnabled(), "the write follows the flow");
 }
 
 void CurrentLinksAnswer(const uint8_t* data, size_t size) {
     TCurLinksForm& form = *CurLinksForm;
+    FuzzCheck(Pair.pressLinks(form.EditIp->text(), form.EditPort->text()).sends(),
+              "the links read starts");
     Receive(form, data, size, GroupSwitching);
-    form.PendingLinksType = CmdReadSwitching;
     form.ButtonConnectClick(Sender::Answer);
-    FuzzCheck(form.PendingLinksType == 0, "the read ends with its answer");
+    FuzzCheck(Pair.commandsEnabled(), "the read ends with its answer");
 }
 
 constexpr int kSingleSlot = 0;
@@ -101,9 +106,13 @@ void ClearAnswer(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     FuzzMainForm();  // with its hidden switching window
-    SwitchForm->ComboBoxSwIpA->addItem(QStringLiteral("127.0.0.1"));
-    SwitchForm->ComboBoxSwIpB->addItem(QStringLiteral("127.0.0.2"));
+    SwitchForm->ComboBoxSwIpA->setEditText(QStringLiteral("127.0.0.1"));
+    SwitchForm->ComboBoxSwIpB->setEditText(QStringLiteral("127.0.0.2"));
+    SwitchForm->EditSwPortA->setText(QStringLiteral("65530"));
+    SwitchForm->EditSwPortB->setText(QStringLiteral("65530"));
     CurLinksForm = new TCurLinksForm(nullptr);
+    CurLinksForm->EditIp->setText(QStringLiteral("127.0.0.3"));
+    CurLinksForm->EditPort->setText(QStringLiteral("65530"));
     for (int slot : {kSingleSlot, kAutomaticSlot})
         StatWindows[slot] = new TStatForm(slot, &FuzzMainForm());
     // The automatic mode as its start leaves it; the timer never fires, as no event loop runs.

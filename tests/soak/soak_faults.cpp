@@ -306,11 +306,11 @@ int main(int argc, char** argv) {
             lastOtherClose = received();
             if (nextOtherClose++ % 2 == 0) {
                 tally[Switching].abandoned +=
-                    sw->SwConnectState != 0 || sw->SwSetState != 0 || sw->SwResetState != 0;
+                    Pair.SwConnectState != 0 || Pair.SwSetState != 0 || Pair.SwResetState != 0;
                 sw->close();
                 openSwitchWindow();
             } else {
-                tally[Links].abandoned += links->PendingLinksType != 0;
+                tally[Links].abandoned += Pair.PendingLinksType != 0;
                 links->close();
             }
             ++closed;
@@ -334,8 +334,8 @@ int main(int argc, char** argv) {
                 statRestartAt[n] = received();
             }
         }
-        if (sw->SwConnectState != 0 || sw->SwSetState != 0 || sw->SwResetState != 0 ||
-            links->PendingLinksType != 0)
+        if (Pair.SwConnectState != 0 || Pair.SwSetState != 0 || Pair.SwResetState != 0 ||
+            Pair.PendingLinksType != 0)
             return;
         const int op = switchStep++ % 8;
         switch (op) {
@@ -421,8 +421,8 @@ int main(int argc, char** argv) {
     const auto busy = [&] {
         int n = PendingRequestCount() + OpenExchangeCount();
         n += SettingsForm->ConnectState != 0 || SettingsForm->ApplyState != 0;
-        n += sw->SwConnectState != 0 || sw->SwSetState != 0 || sw->SwResetState != 0;
-        n += links->PendingLinksType != 0;
+        n += Pair.SwConnectState != 0 || Pair.SwSetState != 0 || Pair.SwResetState != 0;
+        n += Pair.PendingLinksType != 0;
         for (TStatForm* w : StatWindows) {
             n += !statIdle(w);
             n += w->RequestButton->text() == QString::fromUtf8(kStopCaption);
