@@ -1,7 +1,9 @@
 // The switching window against the simulated pair: read both, edit the matrices, write both.
 #include <QtTest>
 
+#include "forms/currentlinks.h"
 #include "forms/main.h"
+#include "forms/stat.h"
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "sim/simulator.h"
@@ -294,6 +296,31 @@ class SwitchTest : public QObject {
                               "Ошибка анализа коммутационных настроек"}));
         // Nothing that stopped early may be written back.
         QCOMPARE(commands(), (QList<bool>{true, false, true}));
+    }
+
+    // Another window's answer ends its own busy state, not this window's wait: the command
+    // buttons, and the current-links window's, stay shut until the read has ended.
+    void otherWindowsAnswersLeaveTheWaitingWindowShut() {
+        A().setMisbehaviour(CmdReadSwitching, Misbehaviour{MisbehaviourKind::Delay, 400});
+        C<QPushButton>("SwConnectButton")->click();
+        QComboBox* type = C<QComboBox>("ComboBoxSwResetType");
+        type->setCurrentIndex(1);
+        emit type->activated(1);
+        QVERIFY(CurLinksForm);
+        app->form->ButtonStat->click();
+        TStatForm* stat = StatWindows[0];
+        stat->EditStatIp->setText("127.0.0.1");
+        stat->EditStatPort->setText(QString::number(sim->port(0)));
+        stat->RequestButton->click();
+        QTRY_COMPARE(stat->PendingStatType, 0);
+        QCOMPARE(commands(), (QList<bool>{false, false, false}));
+        QVERIFY(!CurLinksForm->ButtonConnect->isEnabled());
+        CurLinksForm->ButtonConnectClick(Sender::Operator);  // a press that gets through anyway
+        QTRY_VERIFY(idle());
+        QCOMPARE(A().requests(), Requests({kReadRequest, {2, 8}}));
+        QCOMPARE(commands(), (QList<bool>{true, true, true}));
+        QVERIFY(CurLinksForm->ButtonConnect->isEnabled());
+        CurLinksForm->close();
     }
 
     void closingWhileWaitingEndsTheRead() {

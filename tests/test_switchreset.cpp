@@ -7,6 +7,7 @@
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "model/switchreset.h"
+#include "sim/commands.h"
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/port_marks.h"
@@ -44,6 +45,26 @@ QList<QList<int>> Links(const SwitchingBlock& block) {
     return out;
 }
 const QList<QList<int>> kAllUnlinked(kPortCount, QList<int>{0, NoChannel, 0});
+
+QString Classify(const std::vector<uint8_t>& request, const SwitchingBlock& held) {
+    const Written sent = Inspect(request, held);
+    if (!sent.carriedKept)
+        return "foreign";
+    if (sent.links == kAllUnlinked)
+        return "all";
+    if (sent.links == Links(held))
+        return "same";
+    for (int n = 1; n <= kSessionCount; ++n) {
+        QList<QList<int>> without = Links(held);
+        for (QList<int>& link : without) {
+            if (link[0] == n + 1)
+                link = {0, NoChannel, 0};
+        }
+        if (sent.links == without)
+            return "sel" + QString::number(n);
+    }
+    return "other";
+}
 
 std::vector<uint8_t> Writes(const Requests& requests, int n) {
     int seen = 0;
@@ -285,6 +306,128 @@ class SwitchResetTest : public QObject {
         QVERIFY(app->errors.isEmpty());
         QTest::qWait(50);
         QCOMPARE(A().requests().size(), aBefore);
+    }
+
+    // Whatever the operator does, a module is written only what was built from a whole read of
+    // that very module plus the operator's choice. Each module's requests after the script, as
+    // tokens: r a read; a write as "same" (links as the module held them), "all" (every link
+    // gone), "selN" (only session N's gone), "other", or "foreign" (bytes not the module's own).
+    void nothingIsWrittenThatNobodyChose_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("expected");
+        const QString selective = "type 1,links A,mark 1,";
+        for (const char* how : {"unsupported", "close", "silent"}) {
+            QTest::addRow("selective reset after a links read that failed: %s", how)
+                << selective + "mis A read " + how + ",links A,reset"
+                << "A:rr";
+        }
+        QTest::newRow("selective reset after the switching window was reopened")
+            << selective + "reopen,type 1,reset"
+            << "A:rsel1r B:r";
+        QTest::newRow("selective reset pressed twice") << selective + "reset,reset"
+                                                       << "A:rsel1r B:r";
+        QTest::newRow("all settings after selective, no target") << selective + "type 0,reset"
+                                                                 << "A:r";
+        QTest::newRow("reset before any read") << "reopen,type 0,for 0,reset"
+                                               << "";
+        QTest::newRow("reset without a type before any read") << "reopen,for 2,reset"
+                                                              << "";
+        QTest::newRow("write after an analysis without a partner on A") << "nopartner,read,set"
+                                                                        << "A:r B:r";
+        QTest::newRow("write after far channel 170") << "port0 2 170 4,read,set"
+                                                     << "A:r B:r";
+        QTest::newRow("write after a wrong cross-path") << "port0 2 1 5,read,set"
+                                                        << "A:r B:r";
+        QTest::newRow("write after a reset that timed out")
+            << "mis A write silent,type 0,for 0,reset,mis A write normal,set"
+            << "A:allsame B:other";
+        QTest::newRow("write after a selective reset refused by its address")
+            << "type 1,links A,mark 3,read,linksip 127.0.0,reset,set"
+            << "A:rrsame B:rother";
+        QTest::newRow("reset of A after a read refused at B")
+            << "ipB 127.0.2,read,ipB 127.0.0.2,type 0,for 0,reset"
+            << "A:r";
+        QTest::newRow("reset of A after a write that timed out at B")
+            << "mis B write silent,set,mis B write normal,type 0,for 0,reset"
+            << "A:sameallr B:otherr";
+        QTest::newRow("one module under two spellings") << "ipB 127.0.0.001,read"
+                                                        << "";
+    }
+    void nothingIsWrittenThatNobodyChose() {
+        QFETCH(QString, script);
+        QFETCH(QString, expected);
+        app->form->Timer->setInterval(50);
+        const size_t aBefore = A().requests().size();
+        const size_t bBefore = B().requests().size();
+        for (const QString& step : script.split(',')) {
+            const QStringList word = step.split(' ');
+            const QString& op = word[0];
+            if (op == "type" || op == "for")
+                choose(op == "type" ? w->ComboBoxSwResetType : w->ComboBoxSwResetFor,
+                       word[1].toInt());
+            else if (op == "links" || op == "linksip" || op == "mark") {
+                TCurLinksForm* links = CurLinksForm;
+                QVERIFY(links);
+                if (op == "mark")
+                    emit links->StringGridCurLinks->cellDoubleClicked(word[1].toInt(), 2);
+                else if (op == "linksip")
+                    links->EditIp->setText(word[1]);
+                else {
+                    links->EditIp->setText("127.0.0.1");
+                    links->EditPort->setText(QString::number(sim->port(0)));
+                    links->ButtonConnect->click();
+                }
+            } else if (op == "mis") {
+                const uint8_t type = word[2] == "read" ? CmdReadSwitching : CmdWriteSwitching;
+                const std::optional<Misbehaviour> how = ParseMisbehaviour(word[3].toStdString());
+                QVERIFY(how);
+                (word[1] == "A" ? A() : B()).setMisbehaviour(type, *how);
+            } else if (op == "reopen") {
+                w->close();
+                app->form->ButtonSwitching->click();
+                w = SwitchForm;
+                w->ComboBoxSwIpA->setEditText("127.0.0.1");
+                w->EditSwPortA->setText(QString::number(sim->port(0)));
+                w->ComboBoxSwIpB->setEditText("127.0.0.2");
+                w->EditSwPortB->setText(QString::number(sim->port(1)));
+            } else if (op == "nopartner" || op == "port0") {
+                ModuleState state = A().state();
+                if (op == "nopartner") {
+                    (*state.config)[SessionRecordOffset(0) + SessionOffset::Enable] = 0;
+                } else {  // port 0 of A: session code, far channel, cross-path
+                    uint8_t* e = state.switching->data() + PortEntryOffsetOf(0);
+                    for (int i = 0; i < 3; ++i)
+                        e[PortEntryOffset::LinkSession + i] = uint8_t(word[i + 1].toInt());
+                }
+                A().apply(state);
+                heldA = A().switching();
+            } else if (op == "ipB") {
+                w->ComboBoxSwIpB->setEditText(word[1]);
+            } else if (op == "read") {
+                w->SwConnectButton->click();
+            } else if (op == "set") {
+                w->SwSetButton->click();
+            } else if (op == "reset") {
+                w->SwResetButton->click();
+            } else {
+                QFAIL(qPrintable("unknown step " + step));
+            }
+            // Every exchange, and the re-read that follows a reset, runs to its end.
+            QTest::qWait(20);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                idle() && Pair.PendingLinksType == 0 && PendingRequestCount() == 0, 3000);
+        }
+        QString got;
+        for (const auto& [name, module, held, before] :
+             {std::tuple{'A', &A(), heldA, aBefore}, std::tuple{'B', &B(), heldB, bBefore}}) {
+            const Requests all = module->requests();
+            QString tokens;
+            for (size_t i = before; i < all.size(); ++i)
+                tokens += all[i] == kRead ? QStringLiteral("r") : Classify(all[i], held);
+            if (!tokens.isEmpty())
+                got += QString(got.isEmpty() ? "" : " ") + name + ':' + tokens;
+        }
+        QCOMPARE(got, expected);
     }
 
     void timeoutAtBLeavesTheWindowUsable() {
