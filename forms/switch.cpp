@@ -11,6 +11,7 @@
 #include "link/pending.h"
 #include "link/shell.h"
 #include "model/switchblock.h"
+#include "ui/controls.h"
 
 namespace {
 
@@ -73,50 +74,6 @@ StringGrid* MakePortGrid(const QString& name, int size, const QStringList& headi
     return grid;
 }
 
-QLabel* MakeLabel(const QString& text, const QRect& geometry, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setGeometry(geometry);
-    return label;
-}
-
-QPushButton* MakeButton(const QString& name, const QString& caption, const QRect& geometry,
-                        QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
-    return button;
-}
-
-QComboBox* MakeAddressBox(const QString& name, const QRect& geometry, QWidget* parent) {
-    auto* box = new QComboBox(parent);
-    box->setObjectName(name);
-    box->setEditable(true);
-    // The window itself decides when a typed address joins the list, and no completion may
-    // change what the operator typed.
-    box->setInsertPolicy(QComboBox::NoInsert);
-    box->setCompleter(nullptr);
-    box->setGeometry(geometry);
-    return box;
-}
-
-QLineEdit* MakePortEdit(const QString& name, const QRect& geometry, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setAlignment(Qt::AlignCenter);
-    edit->setGeometry(geometry);
-    return edit;
-}
-
-QComboBox* MakeChoiceBox(const QString& name, const QStringList& items, const QRect& geometry,
-                         QWidget* parent) {
-    auto* box = new QComboBox(parent);
-    box->setObjectName(name);
-    box->addItems(items);
-    box->setCurrentIndex(-1);
-    box->setGeometry(geometry);
-    return box;
-}
-
 int ReadNumber(const IniStore& store, const QString& key, const QString& fallback) {
     const QString text = store.ReadString(kSection, key, fallback);
     bool ok = false;
@@ -124,24 +81,6 @@ int ReadNumber(const IniStore& store, const QString& key, const QString& fallbac
     if (!ok)
         throw ConversionError(QStringLiteral("Неверное число \"%1\"").arg(text));
     return value;
-}
-
-// A text typed over a chosen address is a new address, not an edit of the chosen one: the
-// choice is dropped and the typed text kept.
-void DropChoiceOnTyping(QComboBox* box) {
-    QObject::connect(box->lineEdit(), &QLineEdit::textEdited, box, [box] {
-        if (box->currentIndex() < 0)
-            return;
-        QLineEdit* edit = box->lineEdit();
-        const QString text = edit->text();
-        const int cursor = edit->cursorPosition();
-        {
-            const QSignalBlocker block(box);
-            box->setCurrentIndex(-1);
-        }
-        edit->setText(text);
-        edit->setCursorPosition(cursor);
-    });
 }
 
 void LoadSide(const IniStore& store, const QString& side, QComboBox* box, QLineEdit* port,
