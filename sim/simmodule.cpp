@@ -245,9 +245,13 @@ std::vector<uint8_t> SimModule::answerLocked(const std::vector<uint8_t>& request
             std::memcpy(payload + SnapshotOffset::Availability, availability_.data(),
                         availability_.size());
             break;
-        case CmdWriteSwitching:
+        case CmdWriteSwitching: {
+            const SwitchingBlock before = switching_;
             std::memcpy(switching_.data(), incoming, switching_.size());
+            if (writeWatcher_)
+                writeWatcher_(before, switching_);
             break;
+        }
         default:
             break;
     }
@@ -383,4 +387,9 @@ void SimModule::setRecording(bool on) {
 uint64_t SimModule::replies(uint8_t type, MisbehaviourKind kind) const {
     std::lock_guard lock(mutex_);
     return replies_[type][static_cast<size_t>(kind)];
+}
+
+void SimModule::setWriteWatcher(WriteWatcher watcher) {
+    std::lock_guard lock(mutex_);
+    writeWatcher_ = std::move(watcher);
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -98,6 +99,12 @@ class SimModule {
     // Requests of a type answered (or not) in a kind, Random resolved to what it chose.
     uint64_t replies(uint8_t type, MisbehaviourKind kind) const;
 
+    // Told of every switching write the module carries out, with the block it held before; runs
+    // on the serving thread, so that a soak can judge each write when it lands.
+    using WriteWatcher =
+        std::function<void(const SwitchingBlock& before, const SwitchingBlock& written)>;
+    void setWriteWatcher(WriteWatcher watcher);
+
   private:
     std::vector<uint8_t> answerLocked(const std::vector<uint8_t>& request);
     StatisticsBlock countersAt(SimClock::Clock::time_point now) const;
@@ -119,4 +126,5 @@ class SimModule {
     size_t requestCount_ = 0;
     std::vector<std::vector<uint8_t>> requests_;
     std::array<std::array<uint64_t, kMisbehaviourKinds>, 256> replies_{};
+    WriteWatcher writeWatcher_;
 };

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -161,6 +162,24 @@ int main(int argc, char** argv) {
         links.switching = seeded[static_cast<size_t>(module)].switching;
         sim.module(module).apply(links);
     };
+    // Every switching write a module receives keeps what the module holds of its own (bytes 0
+    // to 3 and 7 of each entry): a block built from another module's read, or from none, does not.
+    std::atomic<int> foreignWrites{0};
+    std::atomic<int> switchingWrites{0};
+    for (int m : {0, 1, kLinksModule}) {
+        sim.module(m).setWriteWatcher([&](const SwitchingBlock& before, const SwitchingBlock& w) {
+            ++switchingWrites;
+            for (int port = 0; port < kPortCount; ++port) {
+                const int at = PortEntryOffsetOf(port);
+                for (int i : {0, 1, 2, 3, 7}) {
+                    if (w[at + i] != before[at + i]) {
+                        ++foreignWrites;
+                        return;
+                    }
+                }
+            }
+        });
+    }
     const auto address = [](int module) { return QStringLiteral("127.0.0.%1").arg(module + 1); };
     const auto port = [&](int module) { return QString::number(sim.port(module)); };
 
@@ -592,6 +611,8 @@ int main(int argc, char** argv) {
     for (const QString& r : reports)
         std::printf("  %s\n", r.toUtf8().constData());
     std::printf("send errors    %d\n", sendErrors);
+    std::printf("switching      %d writes received, %d not built from the module's own read\n",
+                switchingWrites.load(), foreignWrites.load());
     std::fflush(stdout);
 
     SetExchangeWatcher({});
@@ -603,7 +624,7 @@ int main(int argc, char** argv) {
     const bool ok = !hung && settled && accounted && threadsEnded && pending == 0 && open == 0 &&
                     simOpen == 0 && fdEnd == fdStart && rssFirstHalfMax > 0 &&
                     (!kMemoryBounded || growth <= memoryBoundKb) && reports.isEmpty() &&
-                    sendErrors == 0 && total >= target;
+                    sendErrors == 0 && total >= target && foreignWrites == 0;
     if (hung)
         std::printf("HUNG: no request reached a module for 15 s\n");
     std::printf("%s\n", ok ? "PASS" : "FAIL");
