@@ -208,6 +208,8 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
             [this] { RunGuarded([this] { StringGridSwitchTMODblClick(); }); });
     Matrix_.setObserver([this](Matrix m, int column, int row) { showCell(m, column, row); });
     Pair.windowOpened(Matrix_);
+    // The current-links window may be waiting for its answer as this window opens.
+    showCommandState();
 }
 
 TSwitchForm::~TSwitchForm() {

@@ -160,6 +160,11 @@ SwitchingPair::Step SwitchingPair::readStep(const PairChoice& now) {
 }
 
 SwitchingPair::Step SwitchingPair::finishRead(const PairChoice& now) {
+    if (!pendingA_ || !asked_ || !matrix_) {
+        CurrentMux = 0;
+        endExchange();
+        return {};
+    }
     // The analysis works on what A really answered, whatever took SnapshotA's place meanwhile.
     SnapshotA = pendingA_->snapshot;
     const HeldRead answeredB{*asked_, SnapshotB, {}};

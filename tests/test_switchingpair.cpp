@@ -240,7 +240,7 @@ class SwitchingPairTest : public QObject {
         QTest::addColumn<QString>("events");
         QTest::addColumn<QString>("requests");
         QTest::addColumn<QStringList>("log");
-        QTest::addColumn<bool>("writable");
+        QTest::addColumn<QString>("controls");  // all, commands (no write), or none
         const QString noB =
             "Нет ответа от мультиплексора B на команду сохранения коммутационных "
             "настроек!";
@@ -259,85 +259,99 @@ class SwitchingPairTest : public QObject {
         const QString analysis = "Ошибка анализа коммутационных настроек";
         const QString read = "read,answer,answer";
 
-        QTest::newRow("read both") << read << "A:r B:r" << QStringList{} << true;
+        QTest::newRow("read both") << read << "A:r B:r" << QStringList{} << "all";
+        QTest::newRow("read under way") << "read,answer"
+                                        << "A:r" << QStringList{} << "none";
+        QTest::newRow("read that timed out at B starts again at A")
+            << "read,answer,timeout,read,answer,answer"
+            << "A:rr B:rr"
+            << QStringList{"Нет ответа от мультиплексора B на запрос коммутационных настроек!"}
+            << "all";
+        QTest::newRow("read that could not be sent to B starts again at A")
+            << "read,answer,senderror,read,answer"
+            << "A:rr" << QStringList{} << "none";
         QTest::newRow("read refused at B ends the read")
             << "ipB 127.0.0.0.1,read,answer,reset A all"
-            << "A:r" << QStringList{"Некорректный формат IP-адреса!", readA} << false;
+            << "A:r" << QStringList{"Некорректный формат IP-адреса!", readA} << "commands";
         QTest::newRow("read cut at B")
             << "read,answer,cut,write" << "A:r B:r"
             << QStringList{"Ошибочный ответ мультиплексора на команду запроса коммутационных "
-                           "настроек", readBoth} << false;
+                           "настроек", readBoth} << "commands";
         QTest::newRow("no partner on B: no write")
             << "ipB 127.0.0.3,read,answer,answer,write"
             << "A:r C:r"
             << QStringList{"В мультиплексоре А не сконфигурирована связь с мультиплексором В",
                            analysis, readBoth}
-            << false;
+            << "commands";
         QTest::newRow("write both") << read + ",toggle 3 2,write,answer,answer"
-                                    << "A:rw B:rw" << QStringList{savedA, savedB} << true;
+                                    << "A:rw B:rw" << QStringList{savedA, savedB} << "all";
         QTest::newRow("write resumed at B")
             << read + ",write,answer,timeout,write,answer"
-            << "A:rw B:rww" << QStringList{savedA, noB, savedB} << true;
+            << "A:rw B:rww" << QStringList{savedA, noB, savedB} << "all";
         QTest::newRow("write edited after B's time-out starts at A")
             << read + ",write,answer,timeout,toggle 3 2,write,answer,answer"
-            << "A:rww B:rww" << QStringList{savedA, noB, savedA, savedB} << true;
+            << "A:rww B:rww" << QStringList{savedA, noB, savedA, savedB} << "all";
         QTest::newRow("write stopped at B, reset of A goes to A")
             << read + ",write,answer,senderror,reset A all,answer,answer,answer"
-            << "A:rwwr B:rr" << QStringList{savedA, resetA} << true;
+            << "A:rwwr B:rr" << QStringList{savedA, resetA} << "all";
         QTest::newRow("reset of both resumed at B")
             << read + ",reset Both all,answer,timeout,reset Both all,answer,answer,answer"
-            << "A:rwr B:rwwr" << QStringList{resetA, noB, resetB} << true;
+            << "A:rwr B:rwwr" << QStringList{resetA, noB, resetB} << "all";
         QTest::newRow("reset of both with another type starts at A")
             << read + ",reset Both all,answer,timeout,reset Both none,answer,answer,answer,answer"
-            << "A:rwwr B:rwwr" << QStringList{resetA, noB, resetA, resetB} << true;
-        QTest::newRow("reset before any read") << "reset A all,reset B none,reset Both all"
-                                               << "" << QStringList{readA, readB, readA} << false;
+            << "A:rwwr B:rwwr" << QStringList{resetA, noB, resetA, resetB} << "all";
+        QTest::newRow("reset before any read")
+            << "reset A all,reset B none,reset Both all"
+            << "" << QStringList{readA, readB, readA} << "commands";
         QTest::newRow("reset of A after a read of another module")
             << read + ",ipA 127.0.0.3,reset A all"
-            << "A:r B:r" << QStringList{readA} << true;
+            << "A:r B:r" << QStringList{readA} << "all";
         QTest::newRow("all settings without a target") << read + ",reset - all"
-                                                       << "A:r B:r" << QStringList{} << true;
+                                                       << "A:r B:r" << QStringList{} << "all";
         QTest::newRow("selective reset") << "links A,answer,mark 1,reset - sel,answer,answer,answer"
-                                         << "A:rwr B:r" << QStringList{resetA} << true;
+                                         << "A:rwr B:r" << QStringList{resetA} << "all";
         QTest::newRow("selective reset twice needs a new links read")
             << "links A,answer,mark 1,reset - sel,answer,answer,answer,reset - sel"
-            << "A:rwr B:r" << QStringList{resetA, readLinks} << true;
+            << "A:rwr B:r" << QStringList{resetA, readLinks} << "all";
         QTest::newRow("selective reset after a refused links read")
             << "links A,answer,mark 1,links A,wrong,reset - sel"
             << "A:rr"
             << QStringList{"Ошибочный ответ мультиплексора на запрос коммутационных настроек!",
                            readLinks}
-            << false;
+            << "commands";
         QTest::newRow("selective reset after a links read that timed out")
             << "links A,answer,mark 1,links A,timeout,reset - sel"
             << "A:rr"
             << QStringList{"Нет ответа от мультиплексора A на запрос коммутационных настроек",
                            readLinks}
-            << false;
+            << "commands";
         QTest::newRow("selective reset after the switching window was reopened")
             << "links B,answer,mark 1,close,open,reset - sel,answer"
-            << "B:rw" << QStringList{resetA} << false;
+            << "B:rw" << QStringList{resetA} << "none";
         QTest::newRow("a links read meanwhile shuts the write")
             << read + ",links C,answer,write"
-            << "A:r B:r C:r" << QStringList{readBoth} << false;
+            << "A:r B:r C:r" << QStringList{readBoth} << "commands";
         QTest::newRow("presses while the read waits do nothing")
             << "read,write,reset A all,links C,read,answer,answer"
-            << "A:r B:r" << QStringList{} << true;
+            << "A:r B:r" << QStringList{} << "all";
         QTest::newRow("same module under two spellings")
             << "ipB 127.000.0.001,read"
-            << "" << QStringList{"Не допустимо использование одинаковых Ip-адресов!"} << false;
+            << "" << QStringList{"Не допустимо использование одинаковых Ip-адресов!"} << "commands";
     }
     void script() {
         QFETCH(QString, events);
         QFETCH(QString, requests);
         QFETCH(QStringList, log);
-        QFETCH(bool, writable);
+        QFETCH(QString, controls);
         Bench bench;
         for (const QString& e : events.split(',', Qt::SkipEmptyParts))
             bench.event(e);
         QCOMPARE(bench.requests(), requests);
         QCOMPARE(bench.shell.log, log);
-        QCOMPARE(Pair.writeEnabled(), writable);
+        QCOMPARE(!Pair.commandsEnabled() ? "none"
+                 : Pair.writeEnabled()   ? "all"
+                                         : "commands",
+                 controls);
         QCOMPARE(bench.violations, QStringList{});
     }
 
