@@ -368,12 +368,12 @@ class SwitchingPairTest : public QObject {
             "ipA 127.0.0.1", "ipA 127.0.0.3",   "ipB 127.0.0.2", "ipB 127.0.0.3"};
         const bool one = qEnvironmentVariableIsSet("KESTREL_PAIR_SEED");
         const uint32_t first = one ? qEnvironmentVariableIntValue("KESTREL_PAIR_SEED") : 1;
-        const uint32_t last = one ? first : 3000;
+        const uint32_t last = one ? first : 20000;
         for (uint32_t seed = first; seed <= last; ++seed) {
             std::mt19937 random(seed);
             Bench bench;
             QStringList done;
-            for (int i = 0; i < 60; ++i) {
+            for (int i = 0; i < 80; ++i) {
                 const QString e = kEvents[int(random() % kEvents.size())];
                 done << e;
                 bench.event(e);
