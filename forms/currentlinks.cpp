@@ -97,9 +97,9 @@ void TCurLinksForm::ButtonConnectClick(Sender sender) {
         SwitchForm->SnapshotsDiscarded();
     const QString address = EditIp->text();
     const QString port = EditPort->text();
-    if (sender == Sender::Timeout) {
+    if (EndsUnanswered(sender)) {
         RemovePendingRequest(this, kFlowLinks);
-        if (PendingLinksType == CmdReadSwitching)
+        if (sender == Sender::Timeout && PendingLinksType == CmdReadSwitching)
             LogEvent(
                 QStringLiteral("Нет ответа от мультиплексора A на запрос коммутационных настроек"));
         setLinkButtonsEnabled(true);

@@ -1,6 +1,7 @@
 #pragma once
-// One command on a TCP connection of its own: connect and send on the GUI thread, receive the
-// whole answer on a receive thread, hand the answer to the asking window's handler on the GUI
+// One command on a TCP connection of its own: the socket is made on the GUI thread; the connect,
+// the send and the receiving of the whole answer run on the exchange's own thread, which hands
+// the answer (or the failure to deliver the command) to the asking window's handler on the GUI
 // thread.
 #include <netinet/in.h>
 
@@ -15,8 +16,16 @@
 #include "link/protocol.h"
 
 // Why a handler is entered: the operator's control, the window itself (its own timer or an
-// internal step), the delivery of an answer, or the time-out of the main window's timer.
-enum class Sender { Operator, Window, Answer, Timeout };
+// internal step), the delivery of an answer, the time-out of the main window's timer, or a
+// command that never reached the module (its connect or send failed on the exchange's thread;
+// the error line is already in the event log).
+enum class Sender { Operator, Window, Answer, Timeout, SendFailed };
+
+// A command that ends without an answer: its flow goes back to idle the same way whether the
+// module kept silent or was never reached; only a time-out has a no-answer line of its own.
+inline bool EndsUnanswered(Sender sender) {
+    return sender == Sender::Timeout || sender == Sender::SendFailed;
+}
 
 using Handler = std::function<void(Sender)>;
 
@@ -47,6 +56,9 @@ struct TcpConnection {
     Continuation callback;
     QString receiveStatus;
     uint8_t awaitedGroup = 0;  // the request's; an answer of another group is not its answer
+    std::vector<uint8_t> request;  // sent by the exchange's thread once it is connected
+    int connectTimeoutMs = 0;
+    QString sendError;  // set by the thread when the command never reached the module
 
     std::mutex lock;
     FrameBuffer received{};  // the exchange's own bytes, copied over on delivery
@@ -68,8 +80,10 @@ inline const QString Thread =
     QStringLiteral("Ошибка при работе с сетью: Ошибка создания потока приема данных");
 }  // namespace NetError
 
-// Sends `length` bytes of `data` to address:port and starts the receive thread. Returns the empty
-// text on success (then `started`, if given, holds the exchange) or one of the NetError texts.
+// Starts the exchange's thread, which connects to address:port, sends `length` bytes of `data`
+// and receives the answer. Returns the empty text once the thread runs (then `started`, if given,
+// holds the exchange) or, when not even the socket could be made, one of the NetError texts.
+// A connect or send that fails later is logged and reaches the handler as Sender::SendFailed.
 // A port text that is not a number 0..65535 raises ConversionError before anything is opened.
 QString SendCommand(const QString& address, const QString& port, Continuation callback,
                     const uint8_t* data, int length, ReceiveBuffer& receiveBuffer,
@@ -84,13 +98,14 @@ int OpenExchangeCount();
 // Waits until every receive thread has ended; false on time-out.
 bool WaitForReceiveThreads(int timeoutMs);
 
-// How an exchange ended for its window: its answer was handed over, or its time-out came first.
-enum class ExchangeEnd { Answered, TimedOut };
+// How an exchange ended for its window: its answer was handed over, its time-out came first, or
+// the command never reached the module.
+enum class ExchangeEnd { Answered, TimedOut, SendFailed };
 // Told of every end just before the window's handler hears of it; empty unless a soak or a test
 // watches the link as a whole. GUI thread only.
 using ExchangeWatcher = std::function<void(const Continuation&, ExchangeEnd)>;
 void SetExchangeWatcher(ExchangeWatcher watcher);
 void NotifyExchangeEnd(const Continuation& continuation, ExchangeEnd end);
 
-// Upper bound of the blocking connect on the GUI thread, in milliseconds. Tests may shorten it.
+// Upper bound of the connect on the exchange's thread, in milliseconds. Tests may shorten it.
 extern int ConnectTimeoutMs;

@@ -221,8 +221,13 @@ class SettingsTest : public QObject {
         connectAndRead();
         sim->stop();  // nobody listens there any more
         C<QPushButton>(apply ? "ButtonSetCurOptions" : "ButtonMuxConnection")->click();
-        QCOMPARE(app->messages(), (QStringList{kConnected, kRead,
-                                               "Ошибка при работе с сетью: Ошибка соединения 3"}));
+        // The connect runs off the GUI thread; until it has failed the window waits, as for
+        // any exchange.
+        QVERIFY(!C<QPushButton>("ButtonMuxConnection")->isEnabled());
+        QTRY_COMPARE(app->messages(), (QStringList{kConnected, kRead,
+                                                   "Ошибка при работе с сетью: Ошибка соединения 3"}));
+        QTest::qWait(50);
+        QCOMPARE(app->messages().size(), 3);
         QCOMPARE(s->ConnectState, 0);
         QCOMPARE(s->ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
@@ -290,33 +295,54 @@ class SettingsTest : public QObject {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QString>("field");  // a module field typed over before the press
+        QTest::addColumn<QString>("text");
         for (bool apply : {false, true}) {
             const char* button = apply ? "apply" : "connect";
             QTest::addRow("%s, empty port", button)
                 << apply << "127.0.0.1"
-                << "" << QStringList{"Введите номер порта удаленного мультиплексора!"};
+                << "" << QStringList{"Введите номер порта удаленного мультиплексора!"} << QString() << QString();
             QTest::addRow("%s, bad address", button)
                 << apply << "127.0.0"
-                << "65530" << QStringList{"Некорректный формат IP-адреса!"};
+                << "65530" << QStringList{"Некорректный формат IP-адреса!"} << QString() << QString();
             QTest::addRow("%s, port 70000", button)
                 << apply << "127.0.0.1"
-                << "70000" << QStringList{"Некорректный номер порта!"};
+                << "70000" << QStringList{"Некорректный номер порта!"} << QString() << QString();
         }
         // The fields hold A's configuration: it goes nowhere else. "=" keeps A's port.
         const QStringList readFirst{
             "Перед сохранением настроек считайте конфигурацию этого мультиплексора"};
         QTest::newRow("apply, another module") << true << "127.0.0.2"
-                                               << "=" << readFirst;
+                                               << "=" << readFirst << QString() << QString();
         QTest::newRow("apply, another port") << true << "127.0.0.1"
-                                             << "1" << readFirst;
+                                             << "1" << readFirst << QString() << QString();
+        // A block that would cut the module off from its management network.
+        QTest::newRow("apply, control port 0")
+            << true << "127.0.0.1"
+            << "="
+            << QStringList{"Настройки не сохранены: порт управления 0 отключит модуль от сети "
+                           "управления"}
+            << "EditControlPort"
+            << "0";
+        QTest::newRow("apply, own address 0.0.0.0")
+            << true << "127.0.0.1"
+            << "="
+            << QStringList{"Настройки не сохранены: локальный IP 0.0.0.0 отключит модуль от сети "
+                           "управления"}
+            << "EditLocalIp"
+            << "0.0.0.0";
     }
     void addressChecksSendNothing() {
         QFETCH(bool, apply);
         QFETCH(QString, address);
         QFETCH(QString, port);
         QFETCH(QStringList, log);
+        QFETCH(QString, field);
+        QFETCH(QString, text);
         connectAndRead();
         const size_t before = requests().size();
+        if (!field.isEmpty())
+            C<QLineEdit>(field.toLatin1().constData())->setText(text);
         C<QLineEdit>("EditMuxIp")->setText(address);
         if (port != "=")
             C<QLineEdit>("EditMuxPort")->setText(port);

@@ -302,7 +302,7 @@ class StatTest : public QObject {
         QFETCH(bool, clear);
         sim->stop();
         (clear ? clearButton() : requestButton())->click();
-        QCOMPARE(app->messages(), QStringList{NetError::Connect3});
+        QTRY_COMPARE(app->messages(), QStringList{NetError::Connect3});
         QCOMPARE(w->PendingStatType + w->PendingClearType, 0);
         QCOMPARE(PendingRequestCount(), 0);
     }

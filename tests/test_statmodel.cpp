@@ -31,6 +31,19 @@ class PlainCells : public StatCells {
     QList<QStringList> texts_;
 };
 
+// What a log tells its window, as "file" for a file not written, "left file" for a record left
+// in its working file, "dropped N file" for lines that found no room.
+StatLogFile::FailureReport Recorder(QStringList& reports) {
+    return [&reports](StatLogFile::Trouble trouble, const QString& name, qint64 dropped) {
+        if (trouble == StatLogFile::Trouble::NotWritten)
+            reports << name;
+        else if (trouble == StatLogFile::Trouble::LeftInWorkingFile)
+            reports << "left " + name;
+        else
+            reports << QStringLiteral("dropped %1 %2").arg(dropped).arg(name);
+    };
+}
+
 PlainCells SessionTable() {
     return PlainCells(kSessionRowHeadings, kSessionColumnHeadings);
 }
@@ -208,6 +221,8 @@ class StatModelTest : public QObject {
                                            << "7. 12. 2026 23:55:08";
         QTest::newRow("quoted literal t kept") << "bg_BG"
                                                << "7.12.26 г. 23:55:08 ч.";
+        QTest::newRow("zone in brackets") << "ca_ES"
+                                          << "7/12/26 23:55:08";
     }
     void dateTimeText() {
         QFETCH(QString, locale);
@@ -248,7 +263,7 @@ class StatModelTest : public QObject {
     }
 
     // Every block is on disk as soon as it is appended; the finish moves the working file to its
-    // final name, replacing a file there.
+    // final name, or to the next free one when another log has it.
     void logFileGrowsOnDiskAndMoves() {
         QTemporaryDir dir;
         const QString working = dir.filePath("a.part.txt");
@@ -259,15 +274,17 @@ class StatModelTest : public QObject {
         old.close();
         QStringList reports;
         {
-            StatLogFile log(working, [&](const QString& name) { reports << name; });
+            StatLogFile log(working, Recorder(reports));
             QCOMPARE(ReadAll(working), QByteArray());
             log.append({"x", "", "Ж"});
             QCOMPARE(ReadAll(working), QByteArray("x\n\n\xD0\x96\n"));
             log.append({"y"});
             QCOMPARE(ReadAll(working), QByteArray("x\n\n\xD0\x96\ny\n"));
             QVERIFY(log.finish(final));
+            QCOMPARE(log.finalPath(), dir.filePath("a_2.txt"));
         }
-        QCOMPARE(ReadAll(final), QByteArray("x\n\n\xD0\x96\ny\n"));
+        QCOMPARE(ReadAll(dir.filePath("a_2.txt")), QByteArray("x\n\n\xD0\x96\ny\n"));
+        QCOMPARE(ReadAll(final), QByteArray("an older log that is longer than the new one\n"));
         QVERIFY(!QFile::exists(working));
         QVERIFY(reports.isEmpty());
     }
@@ -278,32 +295,49 @@ class StatModelTest : public QObject {
         const QString folder = dir.filePath("later");
         const QString working = folder + "/a.part.txt";
         QStringList reports;
-        StatLogFile log(working, [&](const QString& name) { reports << name; });
+        StatLogFile log(working, Recorder(reports));
         QCOMPARE(reports, QStringList{working});
         log.append({"one"});
         log.append({"two"});
         QCOMPARE(reports, QStringList{working});  // not again for every block
+        // What waits is bounded: blocks that find no room are dropped whole and counted.
+        const QString line(1000, QLatin1Char('z'));
+        const qsizetype room = StatLogFile::kUnwrittenLimit / (line.size() + 1);
+        for (qsizetype i = 0; i < room + 2; ++i)
+            log.append({line});
+        QVERIFY(log.unwrittenBytes() <= StatLogFile::kUnwrittenLimit);
         QVERIFY(QDir().mkpath(folder));
         log.append({"three"});
-        QCOMPARE(ReadAll(working), QByteArray("one\ntwo\nthree\n"));
+        QCOMPARE(ReadAll(working).left(8), QByteArray("one\ntwo\n"));
+        QVERIFY(ReadAll(working).endsWith("z\nthree\n"));
         QCOMPARE(log.unwrittenBytes(), 0);
         QVERIFY(log.finish(folder + "/a.txt"));
-        QCOMPARE(ReadAll(folder + "/a.txt"), QByteArray("one\ntwo\nthree\n"));
-        QCOMPARE(reports, QStringList{working});
+        QVERIFY(ReadAll(folder + "/a.txt").endsWith("z\nthree\n"));
+        QCOMPARE(reports, (QStringList{working, "dropped 2 " + folder + "/a.txt"}));
     }
 
     void finishNeverLosesSilently() {
         QTemporaryDir dir;
         QStringList reports;
-        const auto report = [&](const QString& name) { reports << name; };
-        // A folder of the final name: reported, the working file keeps the record.
+        const auto report = Recorder(reports);
+        // A folder of the final name: the record takes the next free name.
         {
             const QString working = dir.filePath("b.part.txt");
             QVERIFY(QDir(dir.path()).mkdir("b.txt"));
             StatLogFile log(working, report);
             log.append({"kept"});
-            QVERIFY(!log.finish(dir.filePath("b.txt")));
-            QCOMPARE(reports, QStringList{dir.filePath("b.txt")});
+            QVERIFY(log.finish(dir.filePath("b.txt")));
+            QCOMPARE(ReadAll(dir.filePath("b_2.txt")), QByteArray("kept\n"));
+            QVERIFY(reports.isEmpty());
+        }
+        // The final name cannot be taken at all: the line names the working file, which keeps
+        // the record.
+        {
+            const QString working = dir.filePath("e.part.txt");
+            StatLogFile log(working, report);
+            log.append({"kept"});
+            QVERIFY(!log.finish(dir.filePath("missing/e.txt")));
+            QCOMPARE(reports, QStringList{"left " + working});
             QCOMPARE(ReadAll(working), QByteArray("kept\n"));
         }
         // No working file could ever be made and the final one cannot be either.
