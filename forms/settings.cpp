@@ -1,11 +1,11 @@
 #include "forms/settings.h"
 
 #include <QCloseEvent>
-#include <algorithm>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "forms/main.h"
 #include "link/codecs.h"
@@ -19,8 +19,8 @@ namespace {
 
 const QString kReadBeforeWrite =
     QStringLiteral("Перед сохранением настроек считайте конфигурацию этого мультиплексора");
-const QString kControlPortZero = QStringLiteral(
-    "Настройки не сохранены: порт управления 0 отключит модуль от сети управления");
+const QString kControlPortZero =
+    QStringLiteral("Настройки не сохранены: порт управления 0 отключит модуль от сети управления");
 const QString kOwnAddressZero = QStringLiteral(
     "Настройки не сохранены: локальный IP 0.0.0.0 отключит модуль от сети управления");
 

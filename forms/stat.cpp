@@ -371,8 +371,9 @@ void TStatForm::FormStatClose() {
         return;
     if (MainForm) {
         MainForm->RegIniFile().WriteStrings(
-            QStringLiteral("Statistic"), {{QStringLiteral("MuxIp%1").arg(n), EditStatIp->text()},
-                                          {QStringLiteral("MuxPort%1").arg(n), EditStatPort->text()}});
+            QStringLiteral("Statistic"),
+            {{QStringLiteral("MuxIp%1").arg(n), EditStatIp->text()},
+             {QStringLiteral("MuxPort%1").arg(n), EditStatPort->text()}});
     }
     // Emptied now rather than on deletion, so that the very next press can reuse the slot.
     StatWindows[n] = nullptr;

@@ -172,17 +172,17 @@ void DropChoiceOnTyping(QComboBox* box) {
 
 void LoadSide(const QHash<QString, QString>& section, const QString& side, QComboBox* box,
               QLineEdit* port, QStringList& ports) {
-    const int count = std::min(
-        ReadNumber(section, QStringLiteral("Count") + side, QStringLiteral("0")),
-        kMaxRememberedAddresses);
+    const int count =
+        std::min(ReadNumber(section, QStringLiteral("Count") + side, QStringLiteral("0")),
+                 kMaxRememberedAddresses);
     const int index = ReadNumber(section, QStringLiteral("ItemIndex") + side, QStringLiteral("0"));
     {
         // The box would choose its first item by itself; the stored choice is applied below.
         const QSignalBlocker block(box);
         for (int n = 0; n < count; ++n) {
             box->addItem(section.value(QStringLiteral("ip%1%2").arg(side.toLower()).arg(n)));
-            ports.append(section.value(QStringLiteral("port%1%2").arg(side.toLower()).arg(n),
-                                       kDefaultPort));
+            ports.append(
+                section.value(QStringLiteral("port%1%2").arg(side.toLower()).arg(n), kDefaultPort));
         }
         box->setCurrentIndex(-1);
     }
@@ -198,8 +198,8 @@ void LoadSide(const QHash<QString, QString>& section, const QString& side, QComb
     port->setText(ports[index]);
 }
 
-void SaveSide(QList<std::pair<QString, QString>>& values, const QString& side,
-              const QComboBox* box, const QStringList& ports) {
+void SaveSide(QList<std::pair<QString, QString>>& values, const QString& side, const QComboBox* box,
+              const QStringList& ports) {
     for (int n = 0; n < box->count(); ++n) {
         values.append({QStringLiteral("Ip%1%2").arg(side).arg(n), box->itemText(n)});
         values.append({QStringLiteral("Port%1%2").arg(side).arg(n), ports.value(n)});

@@ -112,7 +112,8 @@ bool ConnectNow(TcpConnection& c) {
                                   .count();
             if (left <= 0)
                 break;
-            ready = PollFor(c.socket, POLLOUT, static_cast<int>(std::min<long long>(left, kSliceMs)));
+            ready =
+                PollFor(c.socket, POLLOUT, static_cast<int>(std::min<long long>(left, kSliceMs)));
         }
         if (ready > 0) {
             int error = 0;

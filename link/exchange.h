@@ -55,7 +55,7 @@ struct TcpConnection {
     bool Interrupted = false;  // abandoned: no delivery, the thread ends on its own
     Continuation callback;
     QString receiveStatus;
-    uint8_t awaitedGroup = 0;  // the request's; an answer of another group is not its answer
+    uint8_t awaitedGroup = 0;      // the request's; an answer of another group is not its answer
     std::vector<uint8_t> request;  // sent by the exchange's thread once it is connected
     int connectTimeoutMs = 0;
     QString sendError;  // set by the thread when the command never reached the module

@@ -132,8 +132,8 @@ bool StatLogFile::finish(const QString& finalPath) {
             written = true;
         } else {
             QFile final(finalPath_);
-            written = final.open(QIODevice::Append | QIODevice::Unbuffered) &&
-                      writeUnwritten(final);
+            written =
+                final.open(QIODevice::Append | QIODevice::Unbuffered) && writeUnwritten(final);
             if (!written)
                 report_(Trouble::NotWritten, finalPath_, 0);
         }

@@ -1,4 +1,7 @@
 // The INI settings store: defaults, write-at-once, and tolerance of damaged files.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QtTest>
 
 #include "support/recording_shell.h"
@@ -67,17 +70,32 @@ class IniStoreTest : public QObject {
 
     void valuesKeepTheirText_data() {
         QTest::addColumn<QString>("value");
-        QTest::newRow("empty") << "";
-        QTest::newRow("cyrillic") << QStringLiteral("Мультиплексор А");
-        QTest::newRow("equals sign") << "a=b";
-        QTest::newRow("minus one") << "-1";
+        QTest::addColumn<QString>("stored");  // as read back
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("cyrillic") << QStringLiteral("Мультиплексор А")
+                                  << QStringLiteral("Мультиплексор А");
+        QTest::newRow("equals sign") << "a=b"
+                                     << "a=b";
+        QTest::newRow("minus one") << "-1"
+                                   << "-1";
+        // Pasted line breaks would start a section and a key of their own: they are removed,
+        // with every other control character.
+        QTest::newRow("pasted lines") << "10.0.0.1\n[X]\r\nK=evil"
+                                      << "10.0.0.1[X]K=evil";
+        QTest::newRow("tab, bell, separators")
+            << QStringLiteral("10.0\t.0\a.1\u2028\u2029\x7f") << "10.0.0.1";
     }
     void valuesKeepTheirText() {
         QFETCH(QString, value);
+        QFETCH(QString, stored);
         QTemporaryDir dir;
         IniStore store(dir.filePath("k.ini"));
         QVERIFY(store.WriteString("S", "K", value));
-        QCOMPARE(IniStore(dir.filePath("k.ini")).ReadString("S", "K", "default"), value);
+        IniStore again(dir.filePath("k.ini"));
+        QCOMPARE(again.ReadString("S", "K", "default"), stored);
+        QCOMPARE(again.ReadString("X", "K", "none"), QString("none"));
+        QCOMPARE(ReadFile(dir.filePath("k.ini")).count('\n'), 2);
     }
 
     void blanksAroundNamesAndValuesMeanNothing() {
@@ -147,6 +165,67 @@ class IniStoreTest : public QObject {
         QVERIFY(store.WriteString("ConnectionSettings", "MuxIp", "3.3.3.3"));
         QCOMPARE(IniStore(path).ReadString("ConnectionSettings", "MuxPort", "x"), QString("4464"));
         QCOMPARE(IniStore(path).ReadString("ConnectionSettings", "MuxIp", "x"), QString("3.3.3.3"));
+    }
+
+    // Reading a device or a pipe could block or never end; writing it could harm it.
+    void notARegularFileIsReportedAndLeftAlone_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("pipe") << "fifo";
+        QTest::newRow("link to /dev/zero") << "zero";
+        QTest::newRow("folder") << "folder";
+    }
+    void notARegularFileIsReportedAndLeftAlone() {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("k.ini");
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == "zero")
+            QVERIFY(QFile::link("/dev/zero", path));
+        else
+            QVERIFY(QDir(dir.path()).mkdir("k.ini"));
+        RecordingShell shell;
+        IniStore store(path);
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(store.ReadString("ConnectionSettings", "MuxPort", "65530"), QString("65530"));
+        QCOMPARE(store.ReadString("ConnectionSettings", "MuxIp", ""), QString());
+        QVERIFY(!store.WriteString("ConnectionSettings", "MuxIp", "10.0.0.1"));
+        QVERIFY(t.elapsed() < 1000);
+        QCOMPARE(shell.errors.size(), 1);
+        QVERIFY2(shell.errors[0].contains(path), qPrintable(shell.errors[0]));
+        QVERIFY(!QFileInfo(path).isFile());
+    }
+
+    // The temporary file of an atomic write needs the folder; the file itself does not.
+    void writableFileInAFolderThatIsNot() {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("locked");
+        const QString path = folder + "/k.ini";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) |
+                                                      QFileDevice::ExeGroup |
+                                                      QFileDevice::ExeOther));
+        WriteFile(path, "[S]\nK=old\n");
+        const auto all = [](QFileDevice::Permissions owner) {
+            return owner | QFileDevice::Permissions::fromInt(owner.toInt() >> 4) |
+                   QFileDevice::Permissions::fromInt(owner.toInt() >> 8);
+        };
+        QVERIFY(QFile::setPermissions(path, all(QFileDevice::ReadUser | QFileDevice::WriteUser)));
+        QVERIFY(QFile::setPermissions(folder, all(QFileDevice::ReadUser | QFileDevice::ExeUser)));
+        // Folder permissions do not hold for root: the write is made as nobody.
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QCOMPARE(::seteuid(65534), 0);
+        RecordingShell shell;
+        const bool written = IniStore(path).WriteString("S", "K", "new");
+        if (root)
+            QCOMPARE(::seteuid(0), 0);
+        QFile::setPermissions(
+            folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY2(written, qPrintable(shell.errors.join('|')));
+        QVERIFY(shell.errors.isEmpty());
+        QCOMPARE(ReadFile(path), QByteArray("[S]\nK=new\n"));
     }
 
     void unwritableFileIsReportedOnceAndKeptIntact() {

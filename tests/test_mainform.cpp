@@ -70,7 +70,8 @@ class MainFormTest : public QObject {
             << QStringList{QStringLiteral("первая"), QStringLiteral("вторая")};
         QStringList many;
         for (int n = 0; n < kLogLineLimit / 2 + 3; ++n)
-            many << QStringLiteral("Ошибочный ответ мультиплексора на запрос статистики! %1").arg(n);
+            many
+                << QStringLiteral("Ошибочный ответ мультиплексора на запрос статистики! %1").arg(n);
         QTest::newRow("beyond the bound, the oldest go first") << many;
     }
     void logEvent() {
@@ -81,7 +82,8 @@ class MainFormTest : public QObject {
         QStringList expected{QString()};
         for (const QString& t : texts)
             expected << t << QString(98, QLatin1Char('*'));
-        QCOMPARE(app.memoLines(), expected.mid(std::max<qsizetype>(0, expected.size() - kLogLineLimit)));
+        QCOMPARE(app.memoLines(),
+                 expected.mid(std::max<qsizetype>(0, expected.size() - kLogLineLimit)));
     }
 
     void undoTakesBackOnlyTheOperatorsTyping() {

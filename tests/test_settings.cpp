@@ -224,8 +224,9 @@ class SettingsTest : public QObject {
         // The connect runs off the GUI thread; until it has failed the window waits, as for
         // any exchange.
         QVERIFY(!C<QPushButton>("ButtonMuxConnection")->isEnabled());
-        QTRY_COMPARE(app->messages(), (QStringList{kConnected, kRead,
-                                                   "Ошибка при работе с сетью: Ошибка соединения 3"}));
+        QTRY_COMPARE(
+            app->messages(),
+            (QStringList{kConnected, kRead, "Ошибка при работе с сетью: Ошибка соединения 3"}));
         QTest::qWait(50);
         QCOMPARE(app->messages().size(), 3);
         QCOMPARE(s->ConnectState, 0);
@@ -301,10 +302,12 @@ class SettingsTest : public QObject {
             const char* button = apply ? "apply" : "connect";
             QTest::addRow("%s, empty port", button)
                 << apply << "127.0.0.1"
-                << "" << QStringList{"Введите номер порта удаленного мультиплексора!"} << QString() << QString();
+                << "" << QStringList{"Введите номер порта удаленного мультиплексора!"} << QString()
+                << QString();
             QTest::addRow("%s, bad address", button)
                 << apply << "127.0.0"
-                << "65530" << QStringList{"Некорректный формат IP-адреса!"} << QString() << QString();
+                << "65530" << QStringList{"Некорректный формат IP-адреса!"} << QString()
+                << QString();
             QTest::addRow("%s, port 70000", button)
                 << apply << "127.0.0.1"
                 << "70000" << QStringList{"Некорректный номер порта!"} << QString() << QString();

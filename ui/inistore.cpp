@@ -1,5 +1,7 @@
 #include "ui/inistore.h"
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -49,8 +51,9 @@ QByteArray EndOf(const QByteArray& raw) {
 // Blanks around section names, keys and values mean nothing. A "key=value" counts only under a
 // well-formed "[section]"; everything else is kept on disk but not read.
 bool IniStore::regularOrAbsent() const {
-    const QFileInfo info(path_);
-    if (!info.exists() || info.isFile()) {
+    struct stat info {};
+    // What cannot be looked at is left to the open, which reports it as it always has.
+    if (::stat(QFile::encodeName(path_).constData(), &info) != 0 || S_ISREG(info.st_mode)) {
         irregularReported_ = false;
         return true;
     }

@@ -114,10 +114,11 @@ const Lines& LinesOf(int window) {
 }
 
 struct Tally {
-    uint64_t sent = 0;       // requests the modules received
-    uint64_t answered = 0;   // handed to the window's handler as its answer
-    uint64_t timedOut = 0;   // handed to the window's handler as its time-out
-    uint64_t abandoned = 0;  // given up by closing the window while it waited
+    uint64_t sent = 0;        // requests the modules received
+    uint64_t answered = 0;    // handed to the window's handler as its answer
+    uint64_t timedOut = 0;    // handed to the window's handler as its time-out
+    uint64_t abandoned = 0;   // given up by closing the window while it waited
+    uint64_t sendFailed = 0;  // never reached the module: its connect or send failed
     int okLines = 0, wrongLines = 0, timeoutLines = 0;
 };
 
@@ -234,7 +235,10 @@ int main(int argc, char** argv) {
             ++strayEnds;
             return;
         }
-        ++(end == ExchangeEnd::Answered ? tally[w].answered : tally[w].timedOut);
+        if (end == ExchangeEnd::SendFailed)
+            ++tally[w].sendFailed;
+        else
+            ++(end == ExchangeEnd::Answered ? tally[w].answered : tally[w].timedOut);
     });
 
     // The event log is read and emptied as it goes: a log that keeps every line of a long run
@@ -384,6 +388,17 @@ int main(int argc, char** argv) {
     operatorTimer.start();
     logTimer.start();
 
+    // The GUI thread's answer to a timer: the largest gap between two ticks is the longest the
+    // window could not be used.
+    qint64 largestGapMs = 0;
+    QElapsedTimer sinceTick;
+    QTimer guiTick;
+    guiTick.setInterval(10);
+    QObject::connect(&guiTick, &QTimer::timeout,
+                     [&] { largestGapMs = std::max(largestGapMs, sinceTick.restart()); });
+    sinceTick.start();
+    guiTick.start();
+
     QElapsedTimer clock;
     clock.start();
     QElapsedTimer stall;
@@ -412,6 +427,7 @@ int main(int argc, char** argv) {
         }
     }
     const double seconds = clock.elapsed() / 1000.0;
+    guiTick.stop();
 
     // Nothing new is pressed; what is on its way ends by its answer or its time-out, the
     // automatic modes are stopped as soon as nothing of theirs is on its way.
@@ -591,7 +607,15 @@ int main(int argc, char** argv) {
     std::printf("error reports  %d\n", static_cast<int>(reports.size()));
     for (const QString& r : reports)
         std::printf("  %s\n", r.toUtf8().constData());
-    std::printf("send errors    %d\n", sendErrors);
+    std::printf("send errors    %d (%llu handed to the windows)\n", sendErrors,
+                static_cast<unsigned long long>([&] {
+                    uint64_t n = 0;
+                    for (const Tally& t : tally)
+                        n += t.sendFailed;
+                    return n;
+                }()));
+    std::printf("GUI thread     largest gap between 10 ms timer ticks: %lld ms\n",
+                static_cast<long long>(largestGapMs));
     std::fflush(stdout);
 
     SetExchangeWatcher({});
