@@ -126,16 +126,26 @@ bool ConnectNow(TcpConnection& c) {
     return rc == 0;
 }
 
-bool SendAll(int fd, const uint8_t* data, int length) {
+// The request goes under the exchange's lock: an exchange is either given up before its request
+// leaves or known to have sent it, never both. A new connection's buffer always takes the few
+// bytes of a request, so the send does not wait (and would fail rather than wait).
+bool SendRequest(TcpConnection& c) {
+    std::lock_guard<std::mutex> guard(c.lock);
+    if (c.Interrupted)
+        return false;
+    const auto* data = c.request.data();
+    const int length = static_cast<int>(c.request.size());
     int sent = 0;
     while (sent < length) {
-        const ssize_t n = ::send(fd, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        const ssize_t n = ::send(c.socket, data + sent, static_cast<size_t>(length - sent),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
         sent += static_cast<int>(n);
     }
+    c.requestSent = true;
     return true;
 }
 
@@ -186,7 +196,7 @@ void ReceiveThread(ConnectionRef c) {
         FailExchange(std::move(c), NetError::Connect3);
         return;
     }
-    if (!SendAll(c->socket, c->request.data(), static_cast<int>(c->request.size()))) {
+    if (!SendRequest(*c)) {
         FailExchange(std::move(c), NetError::Send);
         return;
     }
@@ -306,25 +316,34 @@ void NotifyExchangeEnd(const Continuation& continuation, ExchangeEnd end) {
         g_watcher(continuation, end);
 }
 
-void AbandonExchange(const ConnectionRef& c) {
+bool AbandonExchange(const ConnectionRef& c) {
     if (!c)
-        return;
+        return false;
     std::lock_guard<std::mutex> guard(c->lock);
-    if (c->delivered)
-        return;
+    if (c->delivered || c->Interrupted)
+        return false;
     c->Interrupted = true;
-    // Wakes the blocked recv; only the receive thread closes the socket.
+    // Wakes the blocked connect or recv; only the exchange's thread closes the socket.
     if (c->socket >= 0)
         ::shutdown(c->socket, SHUT_RDWR);
+    return c->requestSent;
 }
 
 void AbandonExchanges(QObject* window) {
     for (const auto& w : g_open) {
         if (const ConnectionRef c = w.lock(); c && c->callback.window == window) {
-            AbandonExchange(c);
+            if (AbandonExchange(c))
+                NotifyExchangeEnd(c->callback, ExchangeEnd::Abandoned);
         }
     }
     ForgetClosed();
+}
+
+bool RequestSent(const ConnectionRef& c) {
+    if (!c)
+        return true;
+    std::lock_guard<std::mutex> guard(c->lock);
+    return c->requestSent;
 }
 
 int OpenExchangeCount() {

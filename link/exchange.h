@@ -58,7 +58,8 @@ struct TcpConnection {
     uint8_t awaitedGroup = 0;      // the request's; an answer of another group is not its answer
     std::vector<uint8_t> request;  // sent by the exchange's thread once it is connected
     int connectTimeoutMs = 0;
-    QString sendError;  // set by the thread when the command never reached the module
+    QString sendError;         // set by the thread when the command never reached the module
+    bool requestSent = false;  // the whole request has left, under `lock`
 
     std::mutex lock;
     FrameBuffer received{};  // the exchange's own bytes, copied over on delivery
@@ -89,18 +90,23 @@ QString SendCommand(const QString& address, const QString& port, Continuation ca
                     const uint8_t* data, int length, ReceiveBuffer& receiveBuffer,
                     ConnectionRef* started = nullptr);
 
-// Abandons an exchange: it will never call back, and its receive thread ends at once.
-void AbandonExchange(const ConnectionRef& connection);
-// Abandons every open exchange of a window (closing or destroying it).
+// Abandons an exchange: it will never call back, and its thread ends at once. True when it was
+// still open and its request had reached the module.
+bool AbandonExchange(const ConnectionRef& connection);
+// Abandons every open exchange of a window (closing or destroying it); the watcher hears of
+// those whose request had reached the module.
 void AbandonExchanges(QObject* window);
 // Number of exchanges whose answer has neither been delivered nor abandoned.
 int OpenExchangeCount();
+// Whether an exchange's request has left for the module (a null exchange counts as sent).
+bool RequestSent(const ConnectionRef& connection);
+
 // Waits until every receive thread has ended; false on time-out.
 bool WaitForReceiveThreads(int timeoutMs);
 
-// How an exchange ended for its window: its answer was handed over, its time-out came first, or
-// the command never reached the module.
-enum class ExchangeEnd { Answered, TimedOut, SendFailed };
+// How an exchange ended for its window: its answer was handed over, its time-out came first,
+// the command never reached the module, or the window was closed while its request was out.
+enum class ExchangeEnd { Answered, TimedOut, SendFailed, Abandoned };
 // Told of every end just before the window's handler hears of it; empty unless a soak or a test
 // watches the link as a whole. GUI thread only.
 using ExchangeWatcher = std::function<void(const Continuation&, ExchangeEnd)>;
