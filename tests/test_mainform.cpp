@@ -70,8 +70,7 @@ class MainFormTest : public QObject {
             << QStringList{QStringLiteral("первая"), QStringLiteral("вторая")};
         QStringList many;
         for (int n = 0; n < kLogLineLimit / 2 + 3; ++n)
-            many
-                << QStringLiteral("Ошибочный ответ мультиплексора на запрос статистики! %1").arg(n);
+            many << QString::number(n);
         QTest::newRow("beyond the bound, the oldest go first") << many;
     }
     void logEvent() {
