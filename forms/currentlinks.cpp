@@ -101,12 +101,14 @@ LinksChoice TCurLinksForm::choice() const {
 }
 
 void TCurLinksForm::ButtonConnectClick(Sender sender) {
-    if (sender == Sender::Timeout || sender == Sender::Answer) {
+    if (EndsUnanswered(sender) || sender == Sender::Answer) {
         RemovePendingRequest(this, kFlowLinks);
         if (Pair.openExchange() != SwitchingPair::Op::Links)
             return;
         if (sender == Sender::Timeout) {
             Pair.linksTimedOut();
+        } else if (sender == Sender::SendFailed) {
+            Pair.linksSendFailed();  // its line is in the log already
         } else {
             // After the answer the snapshots hold what it brought, or nothing.
             SnapshotA.fill(0);

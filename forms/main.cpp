@@ -68,6 +68,7 @@ TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(ini
 }
 
 TMainForm::~TMainForm() {
+    closing_ = true;
     Timer->stop();
     // Child windows go first, while the shell they log to still exists.
     delete CurLinksForm;
@@ -94,6 +95,14 @@ void TMainForm::logEvent(const QString& text) {
     cursor.insertText(text);
     cursor.insertBlock();
     cursor.insertText(QString(kAsteriskLineLength, QLatin1Char('*')));
+    // The oldest lines go by hand: the edit's own block limit would take the operator's undo
+    // away altogether.
+    if (const int excess = log->blockCount() - kLogLineLimit; excess > 0) {
+        QTextCursor oldest(log);
+        oldest.movePosition(QTextCursor::Start);
+        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, excess);
+        oldest.removeSelectedText();
+    }
     log->setUndoRedoEnabled(true);
     Memo->verticalScrollBar()->setValue(Memo->verticalScrollBar()->maximum());
 }
@@ -162,10 +171,9 @@ void TMainForm::ButtonSwitchingClick() {
 }
 
 void TMainForm::FormClose() {
-    RegIniFile_.WriteString(QStringLiteral("ConnectionSettings"), QStringLiteral("MuxIp"),
-                            SettingsForm->EditMuxIp->text());
-    RegIniFile_.WriteString(QStringLiteral("ConnectionSettings"), QStringLiteral("MuxPort"),
-                            SettingsForm->EditMuxPort->text());
+    RegIniFile_.WriteStrings(QStringLiteral("ConnectionSettings"),
+                             {{QStringLiteral("MuxIp"), SettingsForm->EditMuxIp->text()},
+                              {QStringLiteral("MuxPort"), SettingsForm->EditMuxPort->text()}});
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -19,6 +19,9 @@ class TCurLinksForm;
 
 constexpr int kStatSlots = 4;
 constexpr int kAsteriskLineLength = 98;
+// Lines the event log keeps, the asterisk lines included; the oldest go first. A window whose
+// module keeps answering wrongly adds some sixty megabytes a day otherwise.
+constexpr int kLogLineLimit = 20000;
 
 class TMainForm : public QWidget, public Shell {
     Q_OBJECT
@@ -40,6 +43,8 @@ class TMainForm : public QWidget, public Shell {
     void FormClose();
 
     IniStore& RegIniFile() { return RegIniFile_; }
+    // The program is ending: what the other windows still have to say goes to the error report.
+    bool closing() const { return closing_; }
 
     SpeedButton* SettingsButton;
     SpeedButton* ButtonStat;
@@ -53,6 +58,7 @@ class TMainForm : public QWidget, public Shell {
 
   private:
     IniStore RegIniFile_;
+    bool closing_ = false;
 };
 
 extern TMainForm* MainForm;

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "forms/main.h"
 #include "link/codecs.h"
@@ -18,6 +19,21 @@ namespace {
 
 const QString kReadBeforeWrite =
     QStringLiteral("Перед сохранением настроек считайте конфигурацию этого мультиплексора");
+const QString kControlPortZero =
+    QStringLiteral("Настройки не сохранены: порт управления 0 отключит модуль от сети управления");
+const QString kOwnAddressZero = QStringLiteral(
+    "Настройки не сохранены: локальный IP 0.0.0.0 отключит модуль от сети управления");
+
+// A block that would cut the module off from the network it is managed over, so that nobody
+// could reach it again to put it right: the reason, or the empty text.
+QString CutsModuleOff(const ConfigBlock& b) {
+    if (b[ConfigOffset::ControlPort] == 0 && b[ConfigOffset::ControlPort + 1] == 0)
+        return kControlPortZero;
+    if (std::all_of(b.begin() + ConfigOffset::LocalIp, b.begin() + ConfigOffset::LocalIp + 4,
+                    [](uint8_t octet) { return octet == 0; }))
+        return kOwnAddressZero;
+    return {};
+}
 
 QLineEdit* NewEdit(const QString& name, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
@@ -248,12 +264,13 @@ void TSettingsForm::sendConnectStep(uint8_t type) {
 }
 
 void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
-    if (sender == Sender::Timeout) {
+    if (EndsUnanswered(sender)) {
         RemovePendingRequest(this, FlowConnect);
         ::SetBusy(false);
-        if (ConnectState == 1) {
+        // A send that failed has had its line; only silence gets one of its own.
+        if (sender == Sender::Timeout && ConnectState == 1) {
             LogEvent(QStringLiteral("Не могу установить соединение с удаленным мультиплексором!"));
-        } else if (ConnectState == 2) {
+        } else if (sender == Sender::Timeout && ConnectState == 2) {
             LogEvent(QStringLiteral("Не могу прочитать настройки удаленного мультиплексора!"));
         }
         ConnectState = 0;
@@ -306,9 +323,9 @@ void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
 // Apply
 
 void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
-    if (sender == Sender::Timeout) {
+    if (EndsUnanswered(sender)) {
         RemovePendingRequest(this, FlowApply);
-        if (ApplyState == CmdWriteConfig) {
+        if (sender == Sender::Timeout && ApplyState == CmdWriteConfig) {
             LogEvent(QStringLiteral(
                 "Нет ответа от удаленного мультиплексора на команду сохранения настроек!"));
         }
@@ -333,8 +350,13 @@ void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
             LogEvent(kReadBeforeWrite);
             return;
         }
-        // A text that does not convert raises while the request is built, before anything is
+        // A text that does not convert raises while the block is composed, before anything is
         // sent.
+        ComposeOutgoingConfig();
+        if (const QString refusal = CutsModuleOff(OutgoingConfig); !refusal.isEmpty()) {
+            LogEvent(refusal);
+            return;
+        }
         if (!sendRequest(EditMuxIp->text(), EditMuxPort->text(),
                          bind(FlowApply, &TSettingsForm::ButtonSetCurOptionsClick), GroupConfig,
                          CmdWriteConfig)) {

@@ -37,6 +37,10 @@ const QString kNoClearAnswer =
 const QString kWrongClearAnswer =
     QStringLiteral("Ошибочный ответ мультиплексора на команду сброса статистики!");
 const QString kLogNotWritten = QStringLiteral("Не удалось записать файл статистики: ");
+const QString kLogLeftInWorkingFile =
+    QStringLiteral("Не удалось переименовать файл статистики, запись осталась в файле: ");
+const QString kLogLinesDropped =
+    QStringLiteral("В файл статистики %1 не попало строк, пока он не записывался: %2");
 const QString kTextFile = QStringLiteral(".txt");
 
 // A string grid as the statistics processing sees it; what is written through it reaches the
@@ -56,8 +60,25 @@ class GridCells : public StatCells {
     StringGrid* grid_;
 };
 
-void ReportUnwrittenLog(const QString& fileName) {
-    LogEvent(kLogNotWritten + fileName);
+void ReportLogTrouble(StatLogFile::Trouble trouble, const QString& fileName, qint64 dropped) {
+    QString text;
+    switch (trouble) {
+        case StatLogFile::Trouble::NotWritten:
+            text = kLogNotWritten + fileName;
+            break;
+        case StatLogFile::Trouble::LeftInWorkingFile:
+            text = kLogLeftInWorkingFile + fileName;
+            break;
+        case StatLogFile::Trouble::LinesDropped:
+            text = kLogLinesDropped.arg(fileName).arg(dropped);
+            break;
+    }
+    // While the main window closes its event log goes with it: the operator would never read
+    // the line there.
+    if (MainForm && MainForm->closing())
+        ReportError(text);
+    else
+        LogEvent(text);
 }
 
 const QList<int> kTotalsColumnWidths = {102, 103, 102, 102, 102, 102};
@@ -211,9 +232,9 @@ void TStatForm::RequestButtonClick(Sender sender) {
         stopAutomatic();
         return;
     }
-    if (sender == Sender::Timeout) {
+    if (EndsUnanswered(sender)) {
         RemovePendingRequest(this, FlowStat);
-        if (PendingStatType == CmdReadStatistics)
+        if (sender == Sender::Timeout && PendingStatType == CmdReadStatistics)
             LogEvent(kNoStatAnswer);
         PendingStatType = 0;
         return;
@@ -242,9 +263,9 @@ void TStatForm::TimerRequestStatTimer() {
 }
 
 void TStatForm::ClearButtonClick(Sender sender) {
-    if (sender == Sender::Timeout) {
+    if (EndsUnanswered(sender)) {
         RemovePendingRequest(this, FlowClear);
-        if (PendingClearType == CmdClearStatistics)
+        if (sender == Sender::Timeout && PendingClearType == CmdClearStatistics)
             LogEvent(kNoClearAnswer);
         PendingClearType = 0;
         return;
@@ -288,7 +309,11 @@ void TStatForm::startAutomatic() {
         if (other && other != this && other->StatLog && other->StatLog->workingPath() == working)
             working = StatWorkingFileName(name) + QString::number(slot()) + kTextFile;
     }
-    StatLog = std::make_unique<StatLogFile>(working, ReportUnwrittenLog);
+    StatLog = std::make_unique<StatLogFile>(working, ReportLogTrouble);
+    // A single request still on its way carries counts from before the clear: its answer must
+    // not become the record's first block.
+    RemovePendingRequest(this, FlowStat);
+    PendingStatType = 0;
     ClearButtonClick(Sender::Window);
 }
 
@@ -308,6 +333,9 @@ void TStatForm::finishLog() {
         return;
     StatLogName = StatLogFileName(StatDateTimeText(Now()), EditStatIp->text());
     StatLog->finish(StatLogName + kTextFile);
+    // Another log may have had the name already: the record took the next free one.
+    if (StatLog->finalPath().endsWith(kTextFile))
+        StatLogName = StatLog->finalPath().chopped(kTextFile.size());
     StatLog.reset();
 }
 
@@ -342,11 +370,10 @@ void TStatForm::FormStatClose() {
     if (n < 0)
         return;
     if (MainForm) {
-        IniStore& store = MainForm->RegIniFile();
-        store.WriteString(QStringLiteral("Statistic"), QStringLiteral("MuxIp%1").arg(n),
-                          EditStatIp->text());
-        store.WriteString(QStringLiteral("Statistic"), QStringLiteral("MuxPort%1").arg(n),
-                          EditStatPort->text());
+        MainForm->RegIniFile().WriteStrings(
+            QStringLiteral("Statistic"),
+            {{QStringLiteral("MuxIp%1").arg(n), EditStatIp->text()},
+             {QStringLiteral("MuxPort%1").arg(n), EditStatPort->text()}});
     }
     // Emptied now rather than on deletion, so that the very next press can reuse the slot.
     StatWindows[n] = nullptr;

@@ -74,8 +74,14 @@ StringGrid* MakePortGrid(const QString& name, int size, const QStringList& headi
     return grid;
 }
 
-int ReadNumber(const IniStore& store, const QString& key, const QString& fallback) {
-    const QString text = store.ReadString(kSection, key, fallback);
+// Addresses remembered per multiplexer: far more than an operator keeps in a drop-down list, and
+// few enough that a damaged or hostile count cannot make the window take minutes and hundreds
+// of megabytes to open.
+constexpr int kMaxRememberedAddresses = 100;
+
+int ReadNumber(const QHash<QString, QString>& section, const QString& key,
+               const QString& fallback) {
+    const QString text = section.value(key.toLower(), fallback);
     bool ok = false;
     const int value = text.trimmed().toInt(&ok);
     if (!ok)
@@ -83,18 +89,19 @@ int ReadNumber(const IniStore& store, const QString& key, const QString& fallbac
     return value;
 }
 
-void LoadSide(const IniStore& store, const QString& side, QComboBox* box, QLineEdit* port,
-              QStringList& ports) {
-    const int count = ReadNumber(store, QStringLiteral("Count") + side, QStringLiteral("0"));
-    const int index = ReadNumber(store, QStringLiteral("ItemIndex") + side, QStringLiteral("0"));
+void LoadSide(const QHash<QString, QString>& section, const QString& side, QComboBox* box,
+              QLineEdit* port, QStringList& ports) {
+    const int count =
+        std::min(ReadNumber(section, QStringLiteral("Count") + side, QStringLiteral("0")),
+                 kMaxRememberedAddresses);
+    const int index = ReadNumber(section, QStringLiteral("ItemIndex") + side, QStringLiteral("0"));
     {
         // The box would choose its first item by itself; the stored choice is applied below.
         const QSignalBlocker block(box);
         for (int n = 0; n < count; ++n) {
-            box->addItem(
-                store.ReadString(kSection, QStringLiteral("Ip%1%2").arg(side).arg(n), QString()));
-            ports.append(store.ReadString(kSection, QStringLiteral("Port%1%2").arg(side).arg(n),
-                                          kDefaultPort));
+            box->addItem(section.value(QStringLiteral("ip%1%2").arg(side.toLower()).arg(n)));
+            ports.append(
+                section.value(QStringLiteral("port%1%2").arg(side.toLower()).arg(n), kDefaultPort));
         }
         box->setCurrentIndex(-1);
     }
@@ -110,15 +117,14 @@ void LoadSide(const IniStore& store, const QString& side, QComboBox* box, QLineE
     port->setText(ports[index]);
 }
 
-void SaveSide(IniStore& store, const QString& side, const QComboBox* box,
+void SaveSide(QList<std::pair<QString, QString>>& values, const QString& side, const QComboBox* box,
               const QStringList& ports) {
     for (int n = 0; n < box->count(); ++n) {
-        store.WriteString(kSection, QStringLiteral("Ip%1%2").arg(side).arg(n), box->itemText(n));
-        store.WriteString(kSection, QStringLiteral("Port%1%2").arg(side).arg(n), ports.value(n));
+        values.append({QStringLiteral("Ip%1%2").arg(side).arg(n), box->itemText(n)});
+        values.append({QStringLiteral("Port%1%2").arg(side).arg(n), ports.value(n)});
     }
-    store.WriteString(kSection, QStringLiteral("Count") + side, QString::number(box->count()));
-    store.WriteString(kSection, QStringLiteral("ItemIndex") + side,
-                      QString::number(box->currentIndex()));
+    values.append({QStringLiteral("Count") + side, QString::number(box->count())});
+    values.append({QStringLiteral("ItemIndex") + side, QString::number(box->currentIndex())});
 }
 
 }  // namespace
@@ -222,8 +228,9 @@ TSwitchForm::~TSwitchForm() {
 }
 
 void TSwitchForm::LoadSettings(const IniStore& store) {
-    LoadSide(store, QStringLiteral("A"), ComboBoxSwIpA, EditSwPortA, PortListA);
-    LoadSide(store, QStringLiteral("B"), ComboBoxSwIpB, EditSwPortB, PortListB);
+    const QHash<QString, QString> section = store.ReadSection(kSection);
+    LoadSide(section, QStringLiteral("A"), ComboBoxSwIpA, EditSwPortA, PortListA);
+    LoadSide(section, QStringLiteral("B"), ComboBoxSwIpB, EditSwPortB, PortListB);
 }
 
 void TSwitchForm::ComboBoxSwIpAChange() {
@@ -263,13 +270,17 @@ int FlowOf(SwitchingPair::Op op) {
 
 void TSwitchForm::handle(SwitchingPair::Op op, Sender sender) {
     SwitchingPair::Step step;
-    if (sender == Sender::Timeout || sender == Sender::Answer) {
+    if (EndsUnanswered(sender) || sender == Sender::Answer) {
         RemovePendingRequest(this, FlowOf(op));
         // An end that is not the open exchange's was given up with it.
         if (Pair.openExchange() != op)
             return;
-        step = sender == Sender::Timeout ? Pair.timedOut(choice())
-                                         : Pair.answered(ParseAnswer(*this), choice());
+        if (sender == Sender::Answer)
+            step = Pair.answered(ParseAnswer(*this), choice());
+        else if (sender == Sender::Timeout)
+            step = Pair.timedOut(choice());
+        else
+            step = Pair.sendFailed(choice());  // its line is in the log already
     } else if (op == SwitchingPair::Op::Read) {
         step = Pair.pressRead(choice());
     } else if (op == SwitchingPair::Op::Write) {
@@ -399,9 +410,11 @@ void TSwitchForm::StringGridSwitchTMODblClick() {
 
 void TSwitchForm::FormSwitchClose() {
     if (MainForm) {
-        IniStore& store = MainForm->RegIniFile();
-        SaveSide(store, QStringLiteral("A"), ComboBoxSwIpA, PortListA);
-        SaveSide(store, QStringLiteral("B"), ComboBoxSwIpB, PortListB);
+        // The whole section in one write of the file, however many addresses it holds.
+        QList<std::pair<QString, QString>> values;
+        SaveSide(values, QStringLiteral("A"), ComboBoxSwIpA, PortListA);
+        SaveSide(values, QStringLiteral("B"), ComboBoxSwIpB, PortListB);
+        MainForm->RegIniFile().WriteStrings(kSection, values);
     }
     ReleasePendingRequests(this);
     // A closed window goes on with nothing: an answer to it must not start the next step.

@@ -52,7 +52,8 @@ int PollFor(int fd, short events, int timeoutMs) {
     }
 }
 
-QString Connect(TcpConnection& c, const QString& address, uint16_t port) {
+// The socket, on the GUI thread: nothing here waits on the network.
+QString OpenSocket(TcpConnection& c, const QString& address, uint16_t port) {
     c.remoteAddress.sin_family = AF_INET;
     c.remoteAddress.sin_port = htons(port);
     // The address the check accepted, read the same way: the platform's own parser would take
@@ -81,38 +82,70 @@ QString Connect(TcpConnection& c, const QString& address, uint16_t port) {
         CloseSocket(c.socket);
         return NetError::Connect3;
     }
-    // The connect runs on the GUI thread: bound it, so that an unreachable module cannot
-    // freeze the window for the minutes the kernel would wait.
+    return {};
+}
+
+bool Abandoned(TcpConnection& c) {
+    std::lock_guard<std::mutex> guard(c.lock);
+    return c.Interrupted;
+}
+
+// The connect, on the exchange's thread, bounded so that an unreachable module cannot hold the
+// thread for the minutes the kernel would wait. Watched in short slices: an abandoned exchange
+// shuts its socket, which ends the wait at once, but a shutdown that comes before connect()
+// has started would not.
+bool ConnectNow(TcpConnection& c) {
     const int flags = ::fcntl(c.socket, F_GETFL);
     ::fcntl(c.socket, F_SETFL, flags | O_NONBLOCK);
+    if (Abandoned(c))
+        return false;
     int rc =
         ::connect(c.socket, reinterpret_cast<sockaddr*>(&c.remoteAddress), sizeof c.remoteAddress);
     if (rc != 0 && errno == EINPROGRESS) {
-        if (PollFor(c.socket, POLLOUT, ConnectTimeoutMs) > 0) {
+        constexpr int kSliceMs = 50;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(c.connectTimeoutMs);
+        int ready = 0;
+        while (ready == 0 && !Abandoned(c)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0)
+                break;
+            ready =
+                PollFor(c.socket, POLLOUT, static_cast<int>(std::min<long long>(left, kSliceMs)));
+        }
+        if (ready > 0) {
             int error = 0;
             socklen_t len = sizeof error;
             ::getsockopt(c.socket, SOL_SOCKET, SO_ERROR, &error, &len);
             rc = error == 0 ? 0 : -1;
         }
     }
-    if (rc != 0) {
-        CloseSocket(c.socket);
-        return NetError::Connect3;
-    }
     ::fcntl(c.socket, F_SETFL, flags);
-    return {};
+    return rc == 0;
 }
 
-bool SendAll(int fd, const uint8_t* data, int length) {
+// The request goes under the exchange's lock: an exchange is either given up before its request
+// leaves or known to have sent it, never both. A new connection's buffer always takes the few
+// bytes of a request, so the send does not wait (and would fail rather than wait).
+bool SendRequest(TcpConnection& c) {
+    std::lock_guard<std::mutex> guard(c.lock);
+    if (c.Interrupted)
+        return false;
+    const auto* data = c.request.data();
+    const int length = static_cast<int>(c.request.size());
     int sent = 0;
     while (sent < length) {
-        const ssize_t n = ::send(fd, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        const ssize_t n = ::send(c.socket, data + sent, static_cast<size_t>(length - sent),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
         sent += static_cast<int>(n);
     }
+    c.requestSent = true;
     return true;
 }
 
@@ -121,6 +154,14 @@ void Deliver(const ConnectionRef& c) {
     if (c->Interrupted || c->delivered)
         return;
     c->delivered = true;
+    if (!c->sendError.isEmpty()) {
+        // The line a failed send has always had, then the flow ends as without an answer.
+        LogEvent(c->sendError);
+        NotifyExchangeEnd(c->callback, ExchangeEnd::SendFailed);
+        const Handler handler = c->callback.handler;
+        RunGuarded([&] { handler(Sender::SendFailed); });
+        return;
+    }
     if (c->receiveBuffer)
         TakeAnswer(c->awaitedGroup, c->received.data(), c->receivedLength, *c->receiveBuffer);
     NotifyExchangeEnd(c->callback, ExchangeEnd::Answered);
@@ -128,7 +169,37 @@ void Deliver(const ConnectionRef& c) {
     RunGuarded([&] { handler(Sender::Answer); });
 }
 
+void EndThread() {
+    std::lock_guard<std::mutex> guard(g_threadsLock);
+    if (--g_threadsRunning == 0)
+        g_threadsDone.notify_all();
+}
+
+// The command never reached the module: the window hears it on the GUI thread, unless it has
+// given the exchange up meanwhile.
+void FailExchange(ConnectionRef c, const QString& error) {
+    {
+        std::lock_guard<std::mutex> guard(c->lock);
+        c->sendError = error;
+        CloseSocket(c->socket);
+        if (!c->Interrupted) {
+            QMetaObject::invokeMethod(
+                c->callback.window, [c] { Deliver(c); }, Qt::QueuedConnection);
+        }
+    }
+    c.reset();
+    EndThread();
+}
+
 void ReceiveThread(ConnectionRef c) {
+    if (!ConnectNow(*c)) {
+        FailExchange(std::move(c), NetError::Connect3);
+        return;
+    }
+    if (!SendRequest(*c)) {
+        FailExchange(std::move(c), NetError::Send);
+        return;
+    }
     int total = 0;
     bool failed = false;
     // Reads until the answer is as long as its own header says, the module closes, or the first
@@ -168,9 +239,7 @@ void ReceiveThread(ConnectionRef c) {
         }
     }
     c.reset();
-    std::lock_guard<std::mutex> guard(g_threadsLock);
-    if (--g_threadsRunning == 0)
-        g_threadsDone.notify_all();
+    EndThread();
 }
 
 void ForgetClosed() {
@@ -206,14 +275,11 @@ QString SendCommand(const QString& address, const QString& port, Continuation ca
     CurrentConnectionScope scope(c.get());
     c->receiveStatus.clear();
 
-    const QString error = Connect(*c, address, static_cast<uint16_t>(portNumber));
+    const QString error = OpenSocket(*c, address, static_cast<uint16_t>(portNumber));
     if (!error.isEmpty())
         return error;
-
-    if (!SendAll(c->socket, data, length)) {
-        CloseSocket(c->socket);
-        return NetError::Send;
-    }
+    c->request.assign(data, data + std::max(length, 0));
+    c->connectTimeoutMs = ConnectTimeoutMs;
 
     c->callback = std::move(callback);
     c->receiveBuffer = &receiveBuffer;
@@ -250,25 +316,34 @@ void NotifyExchangeEnd(const Continuation& continuation, ExchangeEnd end) {
         g_watcher(continuation, end);
 }
 
-void AbandonExchange(const ConnectionRef& c) {
+bool AbandonExchange(const ConnectionRef& c) {
     if (!c)
-        return;
+        return false;
     std::lock_guard<std::mutex> guard(c->lock);
-    if (c->delivered)
-        return;
+    if (c->delivered || c->Interrupted)
+        return false;
     c->Interrupted = true;
-    // Wakes the blocked recv; only the receive thread closes the socket.
+    // Wakes the blocked connect or recv; only the exchange's thread closes the socket.
     if (c->socket >= 0)
         ::shutdown(c->socket, SHUT_RDWR);
+    return c->requestSent;
 }
 
 void AbandonExchanges(QObject* window) {
     for (const auto& w : g_open) {
         if (const ConnectionRef c = w.lock(); c && c->callback.window == window) {
-            AbandonExchange(c);
+            if (AbandonExchange(c))
+                NotifyExchangeEnd(c->callback, ExchangeEnd::Abandoned);
         }
     }
     ForgetClosed();
+}
+
+bool RequestSent(const ConnectionRef& c) {
+    if (!c)
+        return true;
+    std::lock_guard<std::mutex> guard(c->lock);
+    return c->requestSent;
 }
 
 int OpenExchangeCount() {

@@ -1,6 +1,7 @@
 #pragma once
-// One command on a TCP connection of its own: connect and send on the GUI thread, receive the
-// whole answer on a receive thread, hand the answer to the asking window's handler on the GUI
+// One command on a TCP connection of its own: the socket is made on the GUI thread; the connect,
+// the send and the receiving of the whole answer run on the exchange's own thread, which hands
+// the answer (or the failure to deliver the command) to the asking window's handler on the GUI
 // thread.
 #include <netinet/in.h>
 
@@ -15,8 +16,16 @@
 #include "link/protocol.h"
 
 // Why a handler is entered: the operator's control, the window itself (its own timer or an
-// internal step), the delivery of an answer, or the time-out of the main window's timer.
-enum class Sender { Operator, Window, Answer, Timeout };
+// internal step), the delivery of an answer, the time-out of the main window's timer, or a
+// command that never reached the module (its connect or send failed on the exchange's thread;
+// the error line is already in the event log).
+enum class Sender { Operator, Window, Answer, Timeout, SendFailed };
+
+// A command that ends without an answer: its flow goes back to idle the same way whether the
+// module kept silent or was never reached; only a time-out has a no-answer line of its own.
+inline bool EndsUnanswered(Sender sender) {
+    return sender == Sender::Timeout || sender == Sender::SendFailed;
+}
 
 using Handler = std::function<void(Sender)>;
 
@@ -46,7 +55,11 @@ struct TcpConnection {
     bool Interrupted = false;  // abandoned: no delivery, the thread ends on its own
     Continuation callback;
     QString receiveStatus;
-    uint8_t awaitedGroup = 0;  // the request's; an answer of another group is not its answer
+    uint8_t awaitedGroup = 0;      // the request's; an answer of another group is not its answer
+    std::vector<uint8_t> request;  // sent by the exchange's thread once it is connected
+    int connectTimeoutMs = 0;
+    QString sendError;         // set by the thread when the command never reached the module
+    bool requestSent = false;  // the whole request has left, under `lock`
 
     std::mutex lock;
     FrameBuffer received{};  // the exchange's own bytes, copied over on delivery
@@ -68,29 +81,37 @@ inline const QString Thread =
     QStringLiteral("Ошибка при работе с сетью: Ошибка создания потока приема данных");
 }  // namespace NetError
 
-// Sends `length` bytes of `data` to address:port and starts the receive thread. Returns the empty
-// text on success (then `started`, if given, holds the exchange) or one of the NetError texts.
+// Starts the exchange's thread, which connects to address:port, sends `length` bytes of `data`
+// and receives the answer. Returns the empty text once the thread runs (then `started`, if given,
+// holds the exchange) or, when not even the socket could be made, one of the NetError texts.
+// A connect or send that fails later is logged and reaches the handler as Sender::SendFailed.
 // A port text that is not a number 0..65535 raises ConversionError before anything is opened.
 QString SendCommand(const QString& address, const QString& port, Continuation callback,
                     const uint8_t* data, int length, ReceiveBuffer& receiveBuffer,
                     ConnectionRef* started = nullptr);
 
-// Abandons an exchange: it will never call back, and its receive thread ends at once.
-void AbandonExchange(const ConnectionRef& connection);
-// Abandons every open exchange of a window (closing or destroying it).
+// Abandons an exchange: it will never call back, and its thread ends at once. True when it was
+// still open and its request had reached the module.
+bool AbandonExchange(const ConnectionRef& connection);
+// Abandons every open exchange of a window (closing or destroying it); the watcher hears of
+// those whose request had reached the module.
 void AbandonExchanges(QObject* window);
 // Number of exchanges whose answer has neither been delivered nor abandoned.
 int OpenExchangeCount();
+// Whether an exchange's request has left for the module (a null exchange counts as sent).
+bool RequestSent(const ConnectionRef& connection);
+
 // Waits until every receive thread has ended; false on time-out.
 bool WaitForReceiveThreads(int timeoutMs);
 
-// How an exchange ended for its window: its answer was handed over, or its time-out came first.
-enum class ExchangeEnd { Answered, TimedOut };
+// How an exchange ended for its window: its answer was handed over, its time-out came first,
+// the command never reached the module, or the window was closed while its request was out.
+enum class ExchangeEnd { Answered, TimedOut, SendFailed, Abandoned };
 // Told of every end just before the window's handler hears of it; empty unless a soak or a test
 // watches the link as a whole. GUI thread only.
 using ExchangeWatcher = std::function<void(const Continuation&, ExchangeEnd)>;
 void SetExchangeWatcher(ExchangeWatcher watcher);
 void NotifyExchangeEnd(const Continuation& continuation, ExchangeEnd end);
 
-// Upper bound of the blocking connect on the GUI thread, in milliseconds. Tests may shorten it.
+// Upper bound of the connect on the exchange's thread, in milliseconds. Tests may shorten it.
 extern int ConnectTimeoutMs;

@@ -55,6 +55,10 @@ void TimerTimeout() {
             Free(slot);
             continue;
         }
+        // A command still connecting is not yet waiting for an answer: its connect has a bound
+        // of its own and ends, if it fails, as a failed send.
+        if (!RequestSent(slot.connection))
+            continue;
         if (slot.countdown != 0) {
             --slot.countdown;
             continue;

@@ -142,6 +142,9 @@ QString StatDateTimeText(const QDateTime& at, const QLocale& locale) {
             continue;
         timeFormat += ch;
     }
+    // A zone written in brackets, "(t)", would leave the brackets empty behind it.
+    timeFormat.replace(QStringLiteral("()"), QString());
+    timeFormat.replace(QStringLiteral("  "), QStringLiteral(" "));
     timeFormat = timeFormat.trimmed();
     return locale.toString(at.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
            locale.toString(at.time(), timeFormat);

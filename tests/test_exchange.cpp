@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <tuple>
 
+#include "forms/stat.h"
 #include "link/exchange.h"
 #include "link/pending.h"
 #include "sim/simulator.h"
@@ -109,14 +110,16 @@ class ExchangeTest : public QObject {
         const int fds = OpenFdCount();
         ProbeWindow w("127.0.0.1", ClosedPort());
         w.press(2, 8);
-        QCOMPARE(w.errors, QStringList{NetError::Connect3});
+        // Refused on the exchange's thread: the line, then one entry of the handler.
+        QTRY_COMPARE(w.entries.size(), size_t(1));
+        QCOMPARE(w.entries[0].sender, Sender::SendFailed);
+        QCOMPARE(app.messages(), QStringList{NetError::Connect3});
         QVERIFY(!w.waiting(8));
         QCOMPARE(PendingRequestCount(), 0);
         QCOMPARE(OpenExchangeCount(), 0);
-        QVERIFY(!CurrentConnection);
         QCOMPARE(OpenFdCount(), fds);
         QTest::qWait(100);
-        QVERIFY(w.entries.empty());
+        QCOMPARE(w.entries.size(), size_t(1));
     }
 
     void portTextThatDoesNotConvertOpensNothing_data() {
@@ -393,15 +396,31 @@ class ExchangeTest : public QObject {
             fillers.push_back(f);
         }
         QTest::qWait(100);
+        // An automatic statistics window there: its timers go on, one "Прекратить" stops it.
         AppFixture app;
-        ProbeWindow w("127.0.0.1", QString::number(ntohs(a.sin_port)));
-        QElapsedTimer t;
+        app.form->ButtonStatClick();
+        TStatForm* w = StatWindows[0];
+        w->EditStatIp->setText("127.0.0.1");
+        w->EditStatPort->setText(QString::number(ntohs(a.sin_port)));
+        w->RadioGroupRequestType->setItemIndex(1);  // "Автоматический"
+        qint64 gap = 0;
+        QElapsedTimer t, sinceTick;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] { gap = std::max(gap, sinceTick.restart()); });
+        sinceTick.start();
+        tick.start(5);
         t.start();
-        w.press(1, 1);
-        const qint64 took = t.elapsed();
-        QCOMPARE(w.errors, QStringList{NetError::Connect3});
-        QVERIFY2(took >= 2500 && took <= 4000, qPrintable(QString::number(took)));
-        QVERIFY(!CurrentConnection);
+        w->RequestButton->click();  // the clear cannot get through; the mode waits, as it does
+        QTRY_COMPARE_WITH_TIMEOUT(app.messages(), QStringList{NetError::Connect3}, 5000);
+        QVERIFY2(t.elapsed() >= 2500 && t.elapsed() <= 4000,
+                 qPrintable(QString::number(t.elapsed())));
+        w->TimerRequestStat->start(20);  // each request's connect hangs in turn
+        QTest::qWait(3500);
+        QVERIFY2(gap < 50, qPrintable(QString::number(gap)));
+        QCOMPARE(app.messages(), QStringList(2, NetError::Connect3));
+        w->RequestButton->click();
+        QCOMPARE(w->RequestButton->text(), QStringLiteral("Начать"));
+        QVERIFY(!w->TimerRequestStat->isActive());
         QCOMPARE(PendingRequestCount(), 0);
         for (int f : fillers)
             ::close(f);

@@ -68,6 +68,10 @@ class MainFormTest : public QObject {
         QTest::newRow("russian") << QStringList{QStringLiteral("Конфигурация считана")};
         QTest::newRow("two in order")
             << QStringList{QStringLiteral("первая"), QStringLiteral("вторая")};
+        QStringList many;
+        for (int n = 0; n < kLogLineLimit / 2 + 3; ++n)
+            many << QString::number(n);
+        QTest::newRow("beyond the bound, the oldest go first") << many;
     }
     void logEvent() {
         QFETCH(QStringList, texts);
@@ -77,7 +81,8 @@ class MainFormTest : public QObject {
         QStringList expected{QString()};
         for (const QString& t : texts)
             expected << t << QString(98, QLatin1Char('*'));
-        QCOMPARE(app.memoLines(), expected);
+        QCOMPARE(app.memoLines(),
+                 expected.mid(std::max<qsizetype>(0, expected.size() - kLogLineLimit)));
     }
 
     void undoTakesBackOnlyTheOperatorsTyping() {

@@ -302,7 +302,7 @@ class StatTest : public QObject {
         QFETCH(bool, clear);
         sim->stop();
         (clear ? clearButton() : requestButton())->click();
-        QCOMPARE(app->messages(), QStringList{NetError::Connect3});
+        QTRY_COMPARE(app->messages(), QStringList{NetError::Connect3});
         QCOMPARE(w->PendingStatType + w->PendingClearType, 0);
         QCOMPARE(PendingRequestCount(), 0);
     }
@@ -395,9 +395,21 @@ class StatTest : public QObject {
         requestButton()->click();
         const QStringList first = FileLines(LogName(kStop, "127.0.0.1"));
         QCOMPARE(first, Block(kStart, FirstSecondChanges()));
-        now = kStop.addSecs(1);
-        second->RequestButton->click();
-        QCOMPARE(FileLines(LogName(kStop.addSecs(1), "127.0.0.1")), first);
+        second->RequestButton->click();  // the same second: the next free name
+        QCOMPARE(FileLines(LogName(kStop, "127.0.0.1").replace(".txt", "_2.txt")), first);
+        QCOMPARE(FileLines(LogName(kStop, "127.0.0.1")), first);
+    }
+
+    // Counts asked before the clear must not open the record of the run that clears them.
+    void startGivesUpASingleRequestOnItsWay() {
+        sim->clock().advance(std::chrono::seconds(100));
+        module().setMisbehaviour(CmdReadStatistics, Misbehaviour{MisbehaviourKind::Delay, 300});
+        requestButton()->click();
+        goAutomatic();
+        requestButton()->click();
+        QTest::qWait(500);  // past the late answer, into the automatic requests
+        QCOMPARE(FileLines(StatLogFileName(StatDateTimeText(kStart), "127.0.0.1") + ".part.txt"),
+                 QStringList{});
     }
 
     void closingFinishesTheLog_data() {
@@ -430,7 +442,13 @@ class StatTest : public QObject {
     }
 
     // A folder that cannot hold the log: the operator is told, the automatic mode goes on.
+    void unwritableFolderIsReported_data() {
+        QTest::addColumn<bool>("mainWindow");  // finished by closing the main window
+        QTest::newRow("stopped") << false;
+        QTest::newRow("main window closed: to the error report") << true;
+    }
     void unwritableFolderIsReported() {
+        QFETCH(bool, mainWindow);
         QVERIFY(QDir::current().mkdir("gone"));
         QVERIFY(QDir::setCurrent("gone"));
         QVERIFY(QDir(cwd->path()).rmdir("gone"));  // the current folder no longer exists
@@ -443,6 +461,11 @@ class StatTest : public QObject {
         sim->clock().advance(std::chrono::seconds(1));
         QTRY_COMPARE(sessions()->cellText(4, 3), QStringLiteral("50"));
         now = kStop;
+        if (mainWindow) {  // its event log goes with it: the error report tells the operator
+            app->form.reset();
+            QCOMPARE(app->errors, QStringList{kNotWritten + LogName(kStop, "127.0.0.1")});
+            return;
+        }
         requestButton()->click();
         QCOMPARE(app->messages(), (QStringList{kNotWritten + working, kCleared,
                                                kNotWritten + LogName(kStop, "127.0.0.1")}));

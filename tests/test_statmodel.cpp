@@ -31,6 +31,14 @@ class PlainCells : public StatCells {
     QList<QStringList> texts_;
 };
 
+// A log's reports as texts: the file's name, after "left " or "dropped N " for those kinds.
+StatLogFile::FailureReport Recorder(QStringList& reports) {
+    return [&reports](StatLogFile::Trouble t, const QString& name, qint64 n) {
+        const char* kinds[] = {"", "left ", "dropped "};
+        reports << kinds[int(t)] + (n ? QString::number(n) + " " : "") + name;
+    };
+}
+
 PlainCells SessionTable() {
     return PlainCells(kSessionRowHeadings, kSessionColumnHeadings);
 }
@@ -208,6 +216,8 @@ class StatModelTest : public QObject {
                                            << "7. 12. 2026 23:55:08";
         QTest::newRow("quoted literal t kept") << "bg_BG"
                                                << "7.12.26 г. 23:55:08 ч.";
+        QTest::newRow("zone in brackets") << "ca_ES"
+                                          << "7/12/26 23:55:08";
     }
     void dateTimeText() {
         QFETCH(QString, locale);
@@ -248,7 +258,7 @@ class StatModelTest : public QObject {
     }
 
     // Every block is on disk as soon as it is appended; the finish moves the working file to its
-    // final name, replacing a file there.
+    // final name, or the next free one: an older log is never replaced.
     void logFileGrowsOnDiskAndMoves() {
         QTemporaryDir dir;
         const QString working = dir.filePath("a.part.txt");
@@ -259,7 +269,7 @@ class StatModelTest : public QObject {
         old.close();
         QStringList reports;
         {
-            StatLogFile log(working, [&](const QString& name) { reports << name; });
+            StatLogFile log(working, Recorder(reports));
             QCOMPARE(ReadAll(working), QByteArray());
             log.append({"x", "", "Ж"});
             QCOMPARE(ReadAll(working), QByteArray("x\n\n\xD0\x96\n"));
@@ -267,7 +277,7 @@ class StatModelTest : public QObject {
             QCOMPARE(ReadAll(working), QByteArray("x\n\n\xD0\x96\ny\n"));
             QVERIFY(log.finish(final));
         }
-        QCOMPARE(ReadAll(final), QByteArray("x\n\n\xD0\x96\ny\n"));
+        QCOMPARE(ReadAll(dir.filePath("a_2.txt")), QByteArray("x\n\n\xD0\x96\ny\n"));
         QVERIFY(!QFile::exists(working));
         QVERIFY(reports.isEmpty());
     }
@@ -278,32 +288,32 @@ class StatModelTest : public QObject {
         const QString folder = dir.filePath("later");
         const QString working = folder + "/a.part.txt";
         QStringList reports;
-        StatLogFile log(working, [&](const QString& name) { reports << name; });
+        StatLogFile log(working, Recorder(reports));
         QCOMPARE(reports, QStringList{working});
         log.append({"one"});
         log.append({"two"});
         QCOMPARE(reports, QStringList{working});  // not again for every block
+        // Bounded: blocks that find no room are dropped whole, counted and told at the finish.
+        for (int i = 0; i < 1050; ++i)
+            log.append({QString(1000, 'z')});
         QVERIFY(QDir().mkpath(folder));
         log.append({"three"});
-        QCOMPARE(ReadAll(working), QByteArray("one\ntwo\nthree\n"));
-        QCOMPARE(log.unwrittenBytes(), 0);
+        QCOMPARE(ReadAll(working).size(), 8 + 1047 * 1001 + 6);
         QVERIFY(log.finish(folder + "/a.txt"));
-        QCOMPARE(ReadAll(folder + "/a.txt"), QByteArray("one\ntwo\nthree\n"));
-        QCOMPARE(reports, QStringList{working});
+        QCOMPARE(reports, (QStringList{working, "dropped 3 " + folder + "/a.txt"}));
     }
 
     void finishNeverLosesSilently() {
         QTemporaryDir dir;
         QStringList reports;
-        const auto report = [&](const QString& name) { reports << name; };
-        // A folder of the final name: reported, the working file keeps the record.
+        const auto report = Recorder(reports);
+        // No final name can be taken: the line names the working file, which keeps the record.
         {
             const QString working = dir.filePath("b.part.txt");
-            QVERIFY(QDir(dir.path()).mkdir("b.txt"));
             StatLogFile log(working, report);
             log.append({"kept"});
-            QVERIFY(!log.finish(dir.filePath("b.txt")));
-            QCOMPARE(reports, QStringList{dir.filePath("b.txt")});
+            QVERIFY(!log.finish(dir.filePath("missing/b.txt")));
+            QCOMPARE(reports, QStringList{"left " + working});
             QCOMPARE(ReadAll(working), QByteArray("kept\n"));
         }
         // No working file could ever be made and the final one cannot be either.

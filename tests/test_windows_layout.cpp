@@ -575,6 +575,10 @@ class WindowsLayoutTest : public QObject {
         QTest::newRow("missing port and address")
             << "[SwitchSettings]\nCountA=1\nItemIndexA=0\nCountB=0\nItemIndexB=3\n"
             << QStringList{""} << 0 << "65530" << QStringList{} << -1 << "65530";
+        QTest::newRow("count beyond the 100 the list holds")
+            << "[SwitchSettings]\nCountA=2147483647\nItemIndexA=1\nIpA1=10.0.0.2\nPortA1=1002\n"
+            << QStringList{"", "10.0.0.2"} + QStringList(98, "") << 1 << "1002" << QStringList{}
+            << -1 << "65530";
     }
     void switchingLoad() {
         QFETCH(QString, ini);

@@ -1,5 +1,7 @@
 #include "ui/inistore.h"
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -32,6 +34,12 @@ bool Same(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+bool IsLineOrControl(QChar ch) {
+    const QChar::Category c = ch.category();
+    return c == QChar::Other_Control || c == QChar::Separator_Line ||
+           c == QChar::Separator_Paragraph;
+}
+
 QByteArray EndOf(const QByteArray& raw) {
     if (raw.endsWith("\r\n"))
         return QByteArrayLiteral("\r\n");
@@ -42,8 +50,26 @@ QByteArray EndOf(const QByteArray& raw) {
 
 // Blanks around section names, keys and values mean nothing. A "key=value" counts only under a
 // well-formed "[section]"; everything else is kept on disk but not read.
+bool IniStore::regularOrAbsent() const {
+    struct stat info {};
+    // What cannot be looked at is left to the open, which reports it as it always has.
+    if (::stat(QFile::encodeName(path_).constData(), &info) != 0 || S_ISREG(info.st_mode)) {
+        irregularReported_ = false;
+        return true;
+    }
+    if (!irregularReported_) {
+        ReportError(QStringLiteral("Файл настроек %1 не является обычным файлом; "
+                                   "используются настройки по умолчанию")
+                        .arg(QDir::toNativeSeparators(path_)));
+    }
+    irregularReported_ = true;
+    return false;
+}
+
 QList<IniStore::Line> IniStore::load() const {
     QList<Line> lines;
+    if (!regularOrAbsent())
+        return lines;
     QFile file(path_);
     if (!file.open(QIODevice::ReadOnly))
         return lines;
@@ -89,7 +115,23 @@ QString IniStore::ReadString(const QString& section, const QString& key,
     return found;
 }
 
+QHash<QString, QString> IniStore::ReadSection(const QString& section) const {
+    QHash<QString, QString> values;
+    for (const Line& line : load()) {
+        if (!line.key.isEmpty() && Same(line.section, section))
+            values.insert(line.key.toLower(), line.value);
+    }
+    return values;
+}
+
 bool IniStore::WriteString(const QString& section, const QString& key, const QString& value) {
+    return WriteStrings(section, {{key, value}});
+}
+
+bool IniStore::WriteStrings(const QString& section,
+                            const QList<std::pair<QString, QString>>& values) {
+    if (!regularOrAbsent())
+        return false;
     QList<Line> lines = load();
     QByteArray eol = QByteArrayLiteral("\n");
     for (const Line& line : lines) {
@@ -98,45 +140,56 @@ bool IniStore::WriteString(const QString& section, const QString& key, const QSt
             break;
         }
     }
-    // The last line of a key is the one a read takes, so that is the one to change.
-    qsizetype keyLine = -1;
-    qsizetype sectionEnd = -1;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const Line& line = lines[i];
-        if (!Same(line.section, section) || line.section.isEmpty())
-            continue;
-        if (line.header || !line.key.isEmpty())
-            sectionEnd = i;
-        if (!line.key.isEmpty() && Same(line.key, key))
-            keyLine = i;
-    }
-    const QByteArray newValue = value.toUtf8();
-    if (keyLine >= 0) {
-        QByteArray& raw = lines[keyLine].raw;
-        qsizetype valueAt = raw.indexOf('=') + 1;
-        while (valueAt < raw.size() && (raw[valueAt] == ' ' || raw[valueAt] == '\t'))
-            ++valueAt;
-        raw = raw.left(valueAt) + newValue + EndOf(raw);
-    } else {
-        Line added;
-        if (sectionEnd < 0) {
-            if (!lines.isEmpty() && EndOf(lines.last().raw).isEmpty())
-                lines.last().raw += eol;
-            Line header;
-            header.raw = '[' + section.toUtf8() + ']' + eol;
-            lines.append(header);
-            sectionEnd = lines.size() - 1;
-        } else if (EndOf(lines[sectionEnd].raw).isEmpty()) {
-            lines[sectionEnd].raw += eol;
+    for (const auto& [key, value] : values) {
+        // The last line of a key is the one a read takes, so that is the one to change.
+        qsizetype keyLine = -1;
+        qsizetype sectionEnd = -1;
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const Line& line = lines[i];
+            if (!Same(line.section, section) || line.section.isEmpty())
+                continue;
+            if (line.header || !line.key.isEmpty())
+                sectionEnd = i;
+            if (!line.key.isEmpty() && Same(line.key, key))
+                keyLine = i;
         }
-        added.raw = key.toUtf8() + '=' + newValue + eol;
-        lines.insert(sectionEnd + 1, added);
+        QString clean = value;
+        clean.removeIf(IsLineOrControl);
+        const QByteArray newValue = clean.toUtf8();
+        if (keyLine >= 0) {
+            QByteArray& raw = lines[keyLine].raw;
+            qsizetype valueAt = raw.indexOf('=') + 1;
+            while (valueAt < raw.size() && (raw[valueAt] == ' ' || raw[valueAt] == '\t'))
+                ++valueAt;
+            raw = raw.left(valueAt) + newValue + EndOf(raw);
+        } else {
+            Line added;
+            if (sectionEnd < 0) {
+                if (!lines.isEmpty() && EndOf(lines.last().raw).isEmpty())
+                    lines.last().raw += eol;
+                Line header;
+                header.raw = '[' + section.toUtf8() + ']' + eol;
+                header.section = section;
+                header.header = true;
+                lines.append(header);
+                sectionEnd = lines.size() - 1;
+            } else if (EndOf(lines[sectionEnd].raw).isEmpty()) {
+                lines[sectionEnd].raw += eol;
+            }
+            added.raw = key.toUtf8() + '=' + newValue + eol;
+            added.section = section;
+            added.key = key;
+            lines.insert(sectionEnd + 1, added);
+        }
     }
 
     QByteArray all;
     for (const Line& line : lines)
         all += line.raw;
     QSaveFile file(path_);
+    // A file the operator may write in a folder they may not: written in place rather than not
+    // at all.
+    file.setDirectWriteFallback(true);
     bool written = file.open(QIODevice::WriteOnly) && file.write(all) == all.size();
     written = written && file.commit();
     if (!written) {

@@ -4,18 +4,27 @@
 // line of its key and nothing else, so comments, blank lines and lines the program cannot read
 // stay as they were.
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
+#include <utility>
 
 class IniStore {
   public:
     explicit IniStore(QString path);
 
     QString ReadString(const QString& section, const QString& key, const QString& fallback) const;
-    // Writes the file at once (atomically). On failure the file on disk is unchanged, the
-    // default error report tells the operator once (until a write succeeds again) and false
-    // is returned.
+    // Every key of a section with its value, keys in lower case (they are read without regard
+    // to case), for a window that reads many keys at once.
+    QHash<QString, QString> ReadSection(const QString& section) const;
+    // Writes the file at once (atomically where its folder allows, directly otherwise). On
+    // failure the file on disk is unchanged, the default error report tells the operator once
+    // (until a write succeeds again) and false is returned. Line breaks and other control
+    // characters are removed from the value: pasted into a field, they would otherwise start
+    // new lines, sections and keys in the file.
     bool WriteString(const QString& section, const QString& key, const QString& value);
+    // Several keys of one section in one write of the file.
+    bool WriteStrings(const QString& section, const QList<std::pair<QString, QString>>& values);
 
     const QString& path() const { return path_; }
     // The store named after the running executable with ".ini", in the executable's folder, or
@@ -32,6 +41,10 @@ class IniStore {
         bool header = false;  // a well-formed "[section]" line
     };
     QList<Line> load() const;
+    // False (and told once) when the path names something other than a regular file, such as
+    // a device or a pipe: reading it could block or never end, writing it could harm it.
+    bool regularOrAbsent() const;
     QString path_;
     bool failureReported_ = false;
+    mutable bool irregularReported_ = false;
 };

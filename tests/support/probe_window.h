@@ -38,7 +38,7 @@ class ProbeWindow : public ModuleWindow {
 
     void handle(int flow, Sender sender) {
         ++handled;
-        if (sender == Sender::Timeout) {
+        if (EndsUnanswered(sender)) {
             RemovePendingRequest(this, flow);
             if (state_[flow] != 0)
                 entries.push_back({flow, sender, -1, clock_.elapsed(), {}});
