@@ -169,7 +169,6 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
                                  QRect(buttonLeft, kRowA, 110, kControlHeight), GroupBoxPair);
     SwSetButton = MakeButton(QStringLiteral("SwSetButton"), QStringLiteral("Установить"),
                              QRect(buttonLeft, kRowB, 110, kControlHeight), GroupBoxPair);
-    SwSetButton->setEnabled(false);  // nothing has been read that could be written back
 
     const int resetLeft = kMargin + leftWidth + kGap;
     const int resetWidth = kClientWidth - kMargin - resetLeft;
