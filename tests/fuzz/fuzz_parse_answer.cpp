@@ -75,9 +75,11 @@ constexpr int kAnswersPerLog = 1000;
 
 void NewStatLog() {
     TStatForm& form = *StatWindows[kAutomaticSlot];
-    form.StatLog = std::make_unique<StatLogFile>(
-        FuzzScratchDir() + QStringLiteral("/stat-working.txt"),
-        [](const QString& name) { FuzzCheck(false, qPrintable("log not written: " + name)); });
+    form.StatLog =
+        std::make_unique<StatLogFile>(FuzzScratchDir() + QStringLiteral("/stat-working.txt"),
+                                      [](StatLogFile::Trouble, const QString& name, qint64) {
+                                          FuzzCheck(false, qPrintable("log not written: " + name));
+                                      });
 }
 
 void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
