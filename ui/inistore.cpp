@@ -53,7 +53,9 @@ QByteArray EndOf(const QByteArray& raw) {
 bool IniStore::regularOrAbsent() const {
     struct stat info {};
     // What cannot be looked at is left to the open, which reports it as it always has.
-    if (::stat(QFile::encodeName(path_).constData(), &info) != 0 || S_ISREG(info.st_mode)) {
+    // A folder cannot be opened as a file at all: its write fails and is reported as any other.
+    if (::stat(QFile::encodeName(path_).constData(), &info) != 0 || S_ISREG(info.st_mode) ||
+        S_ISDIR(info.st_mode)) {
         irregularReported_ = false;
         return true;
     }

@@ -41,8 +41,8 @@ class IniStore {
         bool header = false;  // a well-formed "[section]" line
     };
     QList<Line> load() const;
-    // False (and told once) when the path names something other than a regular file, such as
-    // a device or a pipe: reading it could block or never end, writing it could harm it.
+    // False (and told once) when the path names a device, a pipe or a socket: reading it could
+    // block or never end, writing it could harm it.
     bool regularOrAbsent() const;
     QString path_;
     bool failureReported_ = false;
