@@ -416,7 +416,10 @@ class ExchangeTest : public QObject {
                  qPrintable(QString::number(t.elapsed())));
         w->TimerRequestStat->start(20);  // each request's connect hangs in turn
         QTest::qWait(3500);
-        QVERIFY2(gap < 50, qPrintable(QString::number(gap)));
+        // A connect on the GUI thread would stall it for its whole 3 s bound. The 50 ms aim is
+        // measured by the fault soak; here, beside other suites on two cores (and under the
+        // sanitizers), the scheduler alone can hold a ready thread for tens of milliseconds.
+        QVERIFY2(gap < 200, qPrintable(QString::number(gap)));
         QCOMPARE(app.messages(), QStringList(2, NetError::Connect3));
         w->RequestButton->click();
         QCOMPARE(w->RequestButton->text(), QStringLiteral("Начать"));
