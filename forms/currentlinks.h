@@ -5,7 +5,7 @@
 
 #include "forms/modulewindow.h"
 #include "model/currentlinks.h"
-#include "model/switchingpair.h"
+#include "flows/switchingpair.h"
 #include "ui/stringgrid.h"
 
 class TCurLinksForm : public ModuleWindow {
@@ -14,7 +14,9 @@ class TCurLinksForm : public ModuleWindow {
     explicit TCurLinksForm(QWidget* parent);
     ~TCurLinksForm() override;
 
-    WindowKind windowKind() const override { return WindowKind::CurrentLinks; }
+
+    // The answer lists one module, into SnapshotA, whatever the switching window stands with.
+    MuxSnapshot* switchingAnswerTarget() override { return &SnapshotA; }
 
     StringGrid* StringGridCurLinks;
     QLineEdit* EditIp;

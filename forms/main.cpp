@@ -59,7 +59,6 @@ TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(ini
         SettingsForm->selectPage(page);
     LockModuleSettings(true);
     Sessions = {};
-    SettingsForm->ApplyState = 0;
     StatWindows.fill(nullptr);
     CurLinksForm = nullptr;
 

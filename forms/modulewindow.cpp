@@ -1,5 +1,7 @@
 #include "forms/modulewindow.h"
 
+#include "link/pending.h"
+
 #include "link/shell.h"
 
 ModuleWindow::ModuleWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}

@@ -3,9 +3,8 @@
 // no answer and no time-out reaches it once it is gone.
 #include <QWidget>
 
+#include "flows/commands.h"
 #include "link/exchange.h"
-#include "link/pending.h"
-#include "link/protocol.h"
 
 class ModuleWindow : public QWidget, public AnswerTarget {
     Q_OBJECT

@@ -1,39 +1,28 @@
 #include "forms/settings.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QVBoxLayout>
-#include <algorithm>
 
 #include "forms/main.h"
-#include "link/codecs.h"
+#include "link/pending.h"
 #include "link/shell.h"
 #include "model/configcodec.h"
+#include "ui/optionlist.h"
 
 const std::array<QString, 3> kTosPresetBits{QStringLiteral("00000000"), QStringLiteral("10110000"),
                                             QStringLiteral("10111000")};
 
 namespace {
-
-const QString kReadBeforeWrite =
-    QStringLiteral("Перед сохранением настроек считайте конфигурацию этого мультиплексора");
-const QString kControlPortZero =
-    QStringLiteral("Настройки не сохранены: порт управления 0 отключит модуль от сети управления");
-const QString kOwnAddressZero = QStringLiteral(
-    "Настройки не сохранены: локальный IP 0.0.0.0 отключит модуль от сети управления");
-
-// A block that would cut the module off from the network it is managed over, so that nobody
-// could reach it again to put it right: the reason, or the empty text.
-QString CutsModuleOff(const ConfigBlock& b) {
-    if (b[ConfigOffset::ControlPort] == 0 && b[ConfigOffset::ControlPort + 1] == 0)
-        return kControlPortZero;
-    if (std::all_of(b.begin() + ConfigOffset::LocalIp, b.begin() + ConfigOffset::LocalIp + 4,
-                    [](uint8_t octet) { return octet == 0; }))
-        return kOwnAddressZero;
-    return {};
-}
 
 QLineEdit* NewEdit(const QString& name, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
@@ -80,13 +69,10 @@ TSettingsForm::TSettingsForm(QWidget* parent) : ModuleWindow(parent) {
     EditMuxPort->setText(store.ReadString(QStringLiteral("ConnectionSettings"),
                                           QStringLiteral("MuxPort"), QStringLiteral("65530")));
     LabelLocalIp->setText(EditMuxIp->text());
-    ConnectState = 0;
     connectHandlers();
-    SetConfigComposer([this] { ComposeOutgoingConfig(); });
 }
 
 TSettingsForm::~TSettingsForm() {
-    SetConfigComposer({});
     if (SettingsForm == this)
         SettingsForm = nullptr;
 }
@@ -248,132 +234,33 @@ void TSettingsForm::selectPage(int index) {
 // ---------------------------------------------------------------------------------------------
 // Connect and read
 
-void TSettingsForm::sendConnectStep(uint8_t type) {
-    if (!sendRequest(EditMuxIp->text(), EditMuxPort->text(),
-                     bind(FlowConnect, &TSettingsForm::ButtonMuxConnectionClick), GroupConfig,
-                     type)) {
-        if (type == CmdReadConfig)
-            SetBusy(false);
-        ConnectState = 0;
-        return;
-    }
-    ConnectState = type;
-    ReadingFrom_ = ParseModuleEndpoint(EditMuxIp->text(), EditMuxPort->text());
-    if (type == CmdConnect)
-        SetBusy(true);
-}
-
 void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
-    if (EndsUnanswered(sender)) {
+    SettingsFlow::Step step;
+    if (sender == Sender::Operator) {
+        step = Flow.pressConnect(EditMuxIp->text(), EditMuxPort->text());
+    } else {
         RemovePendingRequest(this, FlowConnect);
-        ::SetBusy(false);
-        // A send that failed has had its line; only silence gets one of its own.
-        if (sender == Sender::Timeout && ConnectState == 1) {
-            LogEvent(QStringLiteral("Не могу установить соединение с удаленным мультиплексором!"));
-        } else if (sender == Sender::Timeout && ConnectState == 2) {
-            LogEvent(QStringLiteral("Не могу прочитать настройки удаленного мультиплексора!"));
-        }
-        ConnectState = 0;
-        return;
+        step = Flow.connectEnded(sender, *this, EditMuxIp->text(), EditMuxPort->text());
     }
-    // A press while an answer is awaited is not an answer: the answer comes by itself.
-    const bool isAnswer = sender == Sender::Answer;
-    if ((ConnectState != 0) != isAnswer)
-        return;
-
-    ::LockModuleSettings(true);
-    switch (ConnectState) {
-        case 0:
-            if (CurrentConnection) {
-                LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
-                return;
-            }
-            if (CheckMuxAddress(EditMuxIp->text(), EditMuxPort->text()))
-                return;
-            sendConnectStep(CmdConnect);
-            break;
-        case 1:
-            RemovePendingRequest(this, FlowConnect);
-            if (ParseAnswer(*this) == CmdConnect) {
-                sendConnectStep(CmdReadConfig);
-            } else {
-                LogEvent(QStringLiteral(
-                    "Ошибочный ответ мультиплексора на команду установления соединения"));
-                ::SetBusy(false);
-                ConnectState = 0;
-            }
-            break;
-        case 2:
-            RemovePendingRequest(this, FlowConnect);
-            if (ParseAnswer(*this) != CmdReadConfig) {
-                LogEvent(QStringLiteral(
-                    "Ошибочный ответ мультиплексора на команду чтения текущих настроек!"));
-            } else {
-                ReadFrom = ReadingFrom_;
-            }
-            ::SetBusy(false);
-            ConnectState = 0;
-            break;
-        default:
-            break;
+    if (step.sends()) {
+        Flow.connectSent(step, sendRequest(step.address, step.port,
+                                           bind(FlowConnect, &TSettingsForm::ButtonMuxConnectionClick),
+                                           GroupConfig, step.type));
     }
 }
-
-// ---------------------------------------------------------------------------------------------
-// Apply
 
 void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
-    if (EndsUnanswered(sender)) {
+    if (sender != Sender::Operator) {
         RemovePendingRequest(this, FlowApply);
-        if (sender == Sender::Timeout && ApplyState == CmdWriteConfig) {
-            LogEvent(QStringLiteral(
-                "Нет ответа от удаленного мультиплексора на команду сохранения настроек!"));
-        }
-        ApplyState = 0;
-        ::SetBusy(false);
+        Flow.applyEnded(sender, *this);
         return;
     }
-    const bool isAnswer = sender == Sender::Answer;
-    if ((ApplyState != 0) != isAnswer)
-        return;
-
-    if (ApplyState == 0) {
-        if (CurrentConnection) {
-            LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
-            return;
-        }
-        if (CheckMuxAddress(EditMuxIp->text(), EditMuxPort->text()))
-            return;
-        // Only what was read from this very module goes back to it: fields that hold no whole
-        // read, or another module's, would overwrite its configuration with what nobody chose.
-        if (!ReadFrom || ParseModuleEndpoint(EditMuxIp->text(), EditMuxPort->text()) != ReadFrom) {
-            LogEvent(kReadBeforeWrite);
-            return;
-        }
-        // A text that does not convert raises while the block is composed, before anything is
-        // sent.
-        ComposeOutgoingConfig();
-        if (const QString refusal = CutsModuleOff(OutgoingConfig); !refusal.isEmpty()) {
-            LogEvent(refusal);
-            return;
-        }
-        if (!sendRequest(EditMuxIp->text(), EditMuxPort->text(),
-                         bind(FlowApply, &TSettingsForm::ButtonSetCurOptionsClick), GroupConfig,
-                         CmdWriteConfig)) {
-            ::SetBusy(false);
-            ApplyState = 0;
-            return;
-        }
-        ApplyState = CmdWriteConfig;
-        ::SetBusy(true);
-    } else if (ApplyState == CmdWriteConfig) {
-        RemovePendingRequest(this, FlowApply);
-        if (ParseAnswer(*this) != CmdWriteConfig) {
-            LogEvent(
-                QStringLiteral("Ошибочный ответ мультиплексора на команду сохранения настроек!"));
-        }
-        ::SetBusy(false);
-        ApplyState = 0;
+    const SettingsFlow::Step step =
+        Flow.pressApply(EditMuxIp->text(), EditMuxPort->text(), configTexts());
+    if (step.sends()) {
+        Flow.applySent(sendRequest(step.address, step.port,
+                                   bind(FlowApply, &TSettingsForm::ButtonSetCurOptionsClick),
+                                   GroupConfig, step.type));
     }
 }
 
@@ -382,7 +269,7 @@ void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
 
 void TSettingsForm::LockModuleSettings(bool lock) {
     if (lock)
-        ReadFrom.reset();  // the fields are cleared: they hold no module's configuration
+        Flow.fieldsCleared();
     if (!lock) {
         Sockets->setEnabled(true);
         for (QGroupBox* g :
@@ -456,7 +343,7 @@ void TSettingsForm::ShowReadConfig() {
         PageControl1Change();
 }
 
-void TSettingsForm::ComposeOutgoingConfig() {
+ConfigTexts TSettingsForm::configTexts() const {
     ConfigTexts texts;
     texts.localIp = EditLocalIp->text();
     texts.localMac = EditLocalMac->text();
@@ -467,7 +354,7 @@ void TSettingsForm::ComposeOutgoingConfig() {
     for (int k = 0; k < kOptionCount; ++k) {
         texts.optionValues[k] = KsPinStateListBox->value(Options()[k].key);
     }
-    EncodeConfig(texts, OutgoingConfig);
+    return texts;
 }
 
 // ---------------------------------------------------------------------------------------------

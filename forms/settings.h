@@ -1,20 +1,19 @@
 #pragma once
 // The settings window: connect to a module, read its configuration, edit it and write it back.
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTabWidget>
 #include <array>
 
-#include <optional>
-
+#include "flows/settingsflow.h"
 #include "forms/modulewindow.h"
-#include "link/codecs.h"
 #include "model/sessions.h"
-#include "ui/optionlist.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class OptionList;
 
 class TSettingsForm : public ModuleWindow {
     Q_OBJECT
@@ -22,7 +21,6 @@ class TSettingsForm : public ModuleWindow {
     explicit TSettingsForm(QWidget* parent);
     ~TSettingsForm() override;
 
-    WindowKind windowKind() const override { return WindowKind::Settings; }
 
     // The three-entry handlers: the operator's click, the answer, the time-out.
     void ButtonMuxConnectionClick(Sender sender);
@@ -33,8 +31,8 @@ class TSettingsForm : public ModuleWindow {
     void SetBusyControls(bool busy);
     // Shows LastReadConfig (a configuration answer).
     void ShowReadConfig();
-    // Fills OutgoingConfig from the window for a write; raises ConversionError.
-    void ComposeOutgoingConfig();
+    // What the fields hold, as typed, for a write.
+    ConfigTexts configTexts() const;
     void selectPage(int index);
 
     // Editing handlers, run for the operator's changes and for programmatic ones alike.
@@ -54,11 +52,8 @@ class TSettingsForm : public ModuleWindow {
     // The session selected in ComboBoxSockets (1..6), or 0.
     int selectedSession() const;
 
-    int ConnectState = 0;  // 0 idle, 1 awaiting CmdConnect, 2 awaiting CmdReadConfig
-    int ApplyState = 0;    // 0 idle, 4 awaiting CmdWriteConfig
-    // The module whose whole configuration the fields hold; empty while they hold none. A write
-    // goes only there.
-    std::optional<ModuleEndpoint> ReadFrom;
+    // Connect, read and write: what the window's presses and answers set going.
+    SettingsFlow Flow;
 
     QPushButton* ButtonSetCurOptions;
     QTabWidget* PageControl1;
@@ -97,8 +92,6 @@ class TSettingsForm : public ModuleWindow {
     enum Flow { FlowConnect = 1, FlowApply = 2 };
 
   protected:
-    std::optional<ModuleEndpoint> ReadingFrom_;  // where the awaited configuration comes from
-
     void closeEvent(QCloseEvent* event) override;
 
   private:
@@ -106,7 +99,6 @@ class TSettingsForm : public ModuleWindow {
     void buildSocketsPage();
     void buildOptionsPage();
     void connectHandlers();
-    void sendConnectStep(uint8_t type);
     void addSessionEntry(int session);
     void removeSessionEntries(int session);
     SessionSettings* selectedRecord();

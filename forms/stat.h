@@ -20,7 +20,6 @@ class TStatForm : public ModuleWindow {
     TStatForm(int slot, QWidget* parent);
     ~TStatForm() override;
 
-    WindowKind windowKind() const override { return WindowKind::Statistics; }
     int slot() const { return slot_; }
 
     QPushButton* RequestButton;

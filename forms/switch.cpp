@@ -300,7 +300,7 @@ void TSwitchForm::run(SwitchingPair::Step step) {
 
 bool TSwitchForm::sendStep(const SwitchingPair::Step& step) {
     using Op = SwitchingPair::Op;
-    if (step.op != Op::Reset && CurrentConnection) {
+    if (step.op != Op::Reset && SendingCommand()) {
         LogEvent(QStringLiteral("Закройте соединение в меню Коммутация!"));
         return false;
     }

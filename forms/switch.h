@@ -8,7 +8,7 @@
 
 #include "forms/modulewindow.h"
 #include "model/portmodel.h"
-#include "model/switchingpair.h"
+#include "flows/switchingpair.h"
 #include "ui/inistore.h"
 #include "ui/stringgrid.h"
 
@@ -18,7 +18,6 @@ class TSwitchForm : public ModuleWindow {
     explicit TSwitchForm(QWidget* parent);
     ~TSwitchForm() override;
 
-    WindowKind windowKind() const override { return WindowKind::Switching; }
     // Fills the address lists from the SwitchSettings section.
     void LoadSettings(const IniStore& store);
 

@@ -16,9 +16,14 @@
 #include <thread>
 
 #include "link/codecs.h"
+#include "link/connection.h"
 #include "link/shell.h"
 
 TcpConnection* CurrentConnection = nullptr;
+
+bool SendingCommand() {
+    return CurrentConnection != nullptr;
+}
 int ConnectTimeoutMs = 3000;
 
 namespace {

@@ -2,7 +2,6 @@
 // Frame of every request and answer: group byte, type byte, fixed payload chosen by the command.
 #include <array>
 #include <cstdint>
-#include <functional>
 
 enum CommandGroup : uint8_t {
     GroupConfig = 1,
@@ -22,16 +21,16 @@ enum CommandType : uint8_t {
 };
 
 constexpr int kFrameBufferSize = 2000;
+// Payloads on the wire: the configuration block (read and written), the 20 port entries a
+// switching write carries, what a switching read answers (configuration, entries, availability)
+// and the statistics block.
+constexpr int kConfigPayloadSize = 100;
+constexpr int kSwitchingWritePayloadSize = 160;
+constexpr int kSwitchingReadPayloadSize = 280;
+constexpr int kStatisticsPayloadSize = 468;
 constexpr int kHeaderSize = 2;
 using FrameBuffer = std::array<uint8_t, kFrameBufferSize>;
 using ReceiveBuffer = FrameBuffer;
-
-// The one buffer in which every request is composed.
-extern FrameBuffer RequestBuffer;
-
-// Composes the request (group, type) in RequestBuffer and returns its length. The payload is
-// chosen by the type alone. May raise ConversionError when the configuration cannot be encoded.
-int BuildRequest(uint8_t group, int32_t type);
 
 // Whole length of a request, header included; the payload goes by the type alone.
 int RequestLength(uint8_t type);
@@ -53,20 +52,3 @@ AnswerState JudgeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length);
 // a word, so that every window takes its wrong-answer path. True when the answer was taken.
 bool TakeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length, ReceiveBuffer& into);
 
-// Installs what fills OutgoingConfig from the settings window before a configuration write.
-void SetConfigComposer(std::function<void()> composer);
-
-enum class WindowKind { Statistics, Settings, Switching, CurrentLinks };
-
-// What ParseAnswer needs of a window that talks to a module.
-class AnswerTarget {
-  public:
-    virtual ~AnswerTarget() = default;
-    virtual WindowKind windowKind() const = 0;
-    virtual ReceiveBuffer& receiveBuffer() = 0;
-    // Group 2, type 8: the window shows the 468-byte statistics block.
-    virtual void showStatistics(const uint8_t* block) { (void)block; }
-};
-
-// Dispatches the answer in the window's ReceiveBuffer by group and type; returns the type byte.
-uint8_t ParseAnswer(AnswerTarget& window);

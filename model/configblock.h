@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdint>
 
-constexpr int kConfigBlockSize = 100;
+#include "link/protocol.h"
+
+constexpr int kConfigBlockSize = kConfigPayloadSize;
 using ConfigBlock = std::array<uint8_t, kConfigBlockSize>;
 
 namespace ConfigOffset {

@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdint>
 
-constexpr int kStatisticsBlockSize = 468;
+#include "link/protocol.h"
+
+constexpr int kStatisticsBlockSize = kStatisticsPayloadSize;
 using StatisticsBlock = std::array<uint8_t, kStatisticsBlockSize>;
 
 namespace StatOffset {

@@ -36,6 +36,8 @@ constexpr int Availability = kConfigBlockSize + kSwitchingBlockSize;  // 260
 }  // namespace SnapshotOffset
 constexpr int kSnapshotSize = SnapshotOffset::Availability + kPortAvailabilitySize;  // 280
 using MuxSnapshot = std::array<uint8_t, kSnapshotSize>;
+static_assert(kSwitchingBlockSize == kSwitchingWritePayloadSize);
+static_assert(kSnapshotSize == kSwitchingReadPayloadSize);
 
 extern MuxSnapshot SnapshotA;
 extern MuxSnapshot SnapshotB;

@@ -4,7 +4,10 @@
 
 #include "forms/currentlinks.h"
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/settings.h"
+#include "ui/optionlist.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
 #include "model/configblock.h"
@@ -113,7 +116,7 @@ class AnswersTest : public QObject {
                 s->EditMuxPort->setText(portA);
                 app.form->SettingsButton->click();
                 window = s;
-                idle = [s] { return s->ConnectState == 0 && s->ApplyState == 0; };
+                idle = [s] { return s->Flow.ConnectState == 0 && s->Flow.ApplyState == 0; };
                 s->ButtonMuxConnection->click();
                 break;
             }

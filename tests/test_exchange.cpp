@@ -8,8 +8,9 @@
 #include <QtTest>
 #include <tuple>
 
+#include "flows/commands.h"
 #include "forms/stat.h"
-#include "link/exchange.h"
+#include "link/connection.h"
 #include "link/pending.h"
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
@@ -86,7 +87,7 @@ class ExchangeTest : public QObject {
         const std::vector<uint8_t> expected = moduleA().answer(Request(g, t));
         QCOMPARE(int(expected.size()), length);
 
-        ProbeWindow w("127.0.0.1", port(), WindowKind::Switching);
+        ProbeWindow w("127.0.0.1", port());
         w.receiveBuffer().fill(0xEE);  // a previous answer must not shine through
         w.press(g, t);
         QVERIFY(w.errors.isEmpty());
@@ -136,7 +137,7 @@ class ExchangeTest : public QObject {
         QVERIFY_THROWS_EXCEPTION(
             ConversionError, SendCommand("127.0.0.1", port, w.continuation(8), RequestBuffer.data(),
                                          2, w.receiveBuffer()));
-        QVERIFY(!CurrentConnection);
+        QVERIFY(!SendingCommand());
         QCOMPARE(OpenFdCount(), fds);
         QCOMPARE(OpenExchangeCount(), 0);
     }
@@ -159,7 +160,7 @@ class ExchangeTest : public QObject {
 
     void closeWithoutAnswerIsAWrongAnswer() {
         AppFixture app;
-        ProbeWindow w("127.0.0.1", port(), WindowKind::Settings);
+        ProbeWindow w("127.0.0.1", port());
         w.press(1, 2);
         QTRY_COMPARE(w.entries.size(), size_t(1));
         QCOMPARE(w.entries[0].parsed, 2);
@@ -174,7 +175,7 @@ class ExchangeTest : public QObject {
     void unsupportedAnswer() {
         AppFixture app;
         sim->setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Unsupported, 0});
-        ProbeWindow w("127.0.0.1", port(), WindowKind::Settings);
+        ProbeWindow w("127.0.0.1", port());
         w.press(1, 1);
         QTRY_COMPARE(w.entries.size(), size_t(1));
         QCOMPARE(w.entries[0].parsed, 255);

@@ -2,7 +2,7 @@
 #include <QtTest>
 #include <algorithm>
 
-#include "link/protocol.h"
+#include "flows/commands.h"
 #include "model/configblock.h"
 #include "model/switchblock.h"
 #include "support/recording_shell.h"
@@ -11,8 +11,11 @@ namespace {
 
 class FakeWindow : public AnswerTarget {
   public:
-    explicit FakeWindow(WindowKind kind) : kind_(kind) {}
-    WindowKind windowKind() const override { return kind_; }
+    // A window that lists one module names its own snapshot; the others go by CurrentMux.
+    explicit FakeWindow(MuxSnapshot* own = nullptr) : own_(own) {}
+    MuxSnapshot* switchingAnswerTarget() override {
+        return own_ ? own_ : AnswerTarget::switchingAnswerTarget();
+    }
     ReceiveBuffer& receiveBuffer() override { return buffer; }
     void showStatistics(const uint8_t* block) override {
         shownStatistics.assign(block, block + 468);
@@ -24,7 +27,7 @@ class FakeWindow : public AnswerTarget {
     std::vector<uint8_t> shownStatistics;
 
   private:
-    WindowKind kind_;
+    MuxSnapshot* own_;
 };
 
 bool AllZeroFrom(int offset) {
@@ -40,7 +43,6 @@ class FramingTest : public QObject {
     void init() {
         OutgoingConfig.fill(0);
         OutgoingSwitching.fill(0);
-        SetConfigComposer({});
     }
 
     void buildRequest_data() {
@@ -84,21 +86,6 @@ class FramingTest : public QObject {
         QVERIFY(AllZeroFrom(2));
     }
 
-    void writeConfigRunsTheComposerFirst() {
-        SetConfigComposer([] {
-            OutgoingConfig[0] = 0x7F;
-            OutgoingConfig[99] = 0x42;
-        });
-        QCOMPARE(BuildRequest(1, 4), 102);
-        QCOMPARE(int(RequestBuffer[2]), 0x7F);
-        QCOMPARE(int(RequestBuffer[101]), 0x42);
-    }
-
-    void composerFailureEscapesBuildRequest() {
-        SetConfigComposer([] { throw ConversionError(QStringLiteral("плохо")); });
-        QVERIFY_THROWS_EXCEPTION(ConversionError, BuildRequest(1, 4));
-    }
-
     void configAnswers_data() {
         QTest::addColumn<int>("type");
         QTest::addColumn<QStringList>("calls");
@@ -128,7 +115,7 @@ class FramingTest : public QObject {
         QFETCH(QStringList, calls);
         QFETCH(QStringList, log);
         RecordingShell shell;
-        FakeWindow window(WindowKind::Settings);
+        FakeWindow window;
         window.answer({1, static_cast<uint8_t>(type)});
         for (int i = 0; i < 100; ++i)
             window.buffer[2 + i] = static_cast<uint8_t>(i + 1);
@@ -143,7 +130,7 @@ class FramingTest : public QObject {
 
     void configAnswerInStatisticsWindowIsStillGroupOne() {
         RecordingShell shell;
-        FakeWindow window(WindowKind::Statistics);
+        FakeWindow window;
         window.answer({1, 8});
         QCOMPARE(int(ParseAnswer(window)), 8);
         QCOMPARE(shell.log, QStringList{QStringLiteral("Ошибочный ответ мультиплексора!")});
@@ -163,7 +150,7 @@ class FramingTest : public QObject {
         QFETCH(QStringList, calls);
         QFETCH(bool, shown);
         RecordingShell shell;
-        FakeWindow window(WindowKind::Statistics);
+        FakeWindow window;
         window.answer({2, static_cast<uint8_t>(type)});
         window.buffer[2] = 0xAB;
         window.buffer[469] = 0xCD;
@@ -183,18 +170,22 @@ class FramingTest : public QObject {
         QTest::addColumn<int>("type");
         QTest::addColumn<bool>("toA");
         QTest::addColumn<bool>("toB");
-        QTest::newRow("A") << 0 << 32 << true << false;
-        QTest::newRow("B") << 1 << 32 << false << true;
-        QTest::newRow("B alone") << 2 << 32 << false << false;
-        QTest::newRow("write answer") << 0 << 64 << false << false;
+        QTest::addColumn<bool>("listsA");
+        QTest::newRow("A") << 0 << 32 << true << false << false;
+        QTest::newRow("B") << 1 << 32 << false << true << false;
+        QTest::newRow("B alone") << 2 << 32 << false << false << false;
+        QTest::newRow("write answer") << 0 << 64 << false << false << false;
+        QTest::newRow("window listing A, pair at B") << 1 << 32 << true << false << true;
+        QTest::newRow("window listing A, write answer") << 1 << 64 << false << false << true;
     }
     void switchingAnswerGoesToSnapshotOfCurrentMux() {
         QFETCH(int, mux);
         QFETCH(int, type);
         QFETCH(bool, toA);
         QFETCH(bool, toB);
+        QFETCH(bool, listsA);
         RecordingShell shell;
-        FakeWindow window(WindowKind::Switching);
+        FakeWindow window(listsA ? &SnapshotA : nullptr);
         window.answer({3, static_cast<uint8_t>(type)});
         for (int i = 0; i < 280; ++i)
             window.buffer[2 + i] = static_cast<uint8_t>(i % 251 + 1);
@@ -223,7 +214,7 @@ class FramingTest : public QObject {
         QFETCH(int, group);
         QFETCH(int, type);
         RecordingShell shell;
-        FakeWindow window(WindowKind::Settings);
+        FakeWindow window;
         window.answer({static_cast<uint8_t>(group), static_cast<uint8_t>(type)});
         LastReadConfig.fill(0x33);
         QCOMPARE(int(ParseAnswer(window)), type);

@@ -2,7 +2,10 @@
 #include <QtTest>
 
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/settings.h"
+#include "ui/optionlist.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
 #include "link/pending.h"
@@ -33,8 +36,8 @@ class MainFormTest : public QObject {
         QVERIFY(SettingsForm);
         QVERIFY(!SettingsForm->isVisible());
         QCOMPARE(SettingsForm->PageControl1->currentIndex(), 0);
-        QCOMPARE(SettingsForm->ConnectState, 0);
-        QCOMPARE(SettingsForm->ApplyState, 0);
+        QCOMPARE(SettingsForm->Flow.ConnectState, 0);
+        QCOMPARE(SettingsForm->Flow.ApplyState, 0);
         QVERIFY(SwitchForm);
         QVERIFY(!SwitchForm->isVisible());
         for (TStatForm* w : StatWindows)

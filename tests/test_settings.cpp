@@ -2,7 +2,10 @@
 #include <QtTest>
 
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/settings.h"
+#include "ui/optionlist.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
 #include "link/codecs.h"
@@ -80,7 +83,7 @@ class SettingsTest : public QObject {
         const auto reads = app->messages().count(kRead);
         C<QPushButton>("ButtonMuxConnection")->click();
         QTRY_COMPARE(app->messages().count(kRead), reads + 1);
-        QCOMPARE(s->ConnectState, 0);
+        QCOMPARE(s->Flow.ConnectState, 0);
     }
 
   private slots:
@@ -105,20 +108,20 @@ class SettingsTest : public QObject {
         module().setMisbehaviour(CmdReadConfig, Misbehaviour{MisbehaviourKind::Delay, 300});
         C<QPushButton>("ButtonMuxConnection")->click();
         // Request sent: fields cleared and locked, connection group and both buttons disabled.
-        QCOMPARE(s->ConnectState, 1);
+        QCOMPARE(s->Flow.ConnectState, 1);
         QVERIFY(!C<QGroupBox>("GroupBoxConnection")->isEnabled());
         QVERIFY(!C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(!C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QVERIFY(!C<QGroupBox>("GroupBoxModuleSettings")->isEnabled());
         // Connect answered, read sent: fields enabled but empty, buttons enabled.
-        QTRY_COMPARE(s->ConnectState, 2);
+        QTRY_COMPARE(s->Flow.ConnectState, 2);
         QCOMPARE(app->messages(), QStringList{kConnected});
         QVERIFY(C<QGroupBox>("GroupBoxModuleSettings")->isEnabled());
         QVERIFY(C<QLineEdit>("EditLocalIp")->text().isEmpty());
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         // Configuration answered: filled and enabled.
-        QTRY_COMPARE(s->ConnectState, 0);
+        QTRY_COMPARE(s->Flow.ConnectState, 0);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead}));
         QCOMPARE(requests(), (std::vector<std::vector<uint8_t>>{{1, 1}, {1, 2}}));
         QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), QString("127.0.0.1"));
@@ -154,10 +157,10 @@ class SettingsTest : public QObject {
     void applyWritesTheWindowAndLocksAgain() {
         connectAndRead();
         C<QPushButton>("ButtonSetCurOptions")->click();
-        QCOMPARE(s->ApplyState, 4);
+        QCOMPARE(s->Flow.ApplyState, 4);
         QVERIFY(!C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(!C<QPushButton>("ButtonSetCurOptions")->isEnabled());
-        QTRY_COMPARE(s->ApplyState, 0);
+        QTRY_COMPARE(s->Flow.ApplyState, 0);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead, kWritten, kReconnect}));
         const std::vector<uint8_t> write = requests().back();
         QCOMPARE(int(write.size()), 102);
@@ -201,8 +204,8 @@ class SettingsTest : public QObject {
         QTRY_COMPARE(app->messages().size(), log.size());
         QTest::qWait(50);
         QCOMPARE(app->messages(), log);
-        QCOMPARE(s->ConnectState, 0);
-        QCOMPARE(s->ApplyState, 0);
+        QCOMPARE(s->Flow.ConnectState, 0);
+        QCOMPARE(s->Flow.ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QVERIFY(C<QGroupBox>("GroupBoxConnection")->isEnabled());
@@ -225,8 +228,8 @@ class SettingsTest : public QObject {
         QTRY_COMPARE(
             app->messages(),
             (QStringList{kConnected, kRead, "Ошибка при работе с сетью: Ошибка соединения 3"}));
-        QCOMPARE(s->ConnectState, 0);
-        QCOMPARE(s->ApplyState, 0);
+        QCOMPARE(s->Flow.ConnectState, 0);
+        QCOMPARE(s->Flow.ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QCOMPARE(PendingRequestCount(), 0);
@@ -257,8 +260,8 @@ class SettingsTest : public QObject {
             ->click();
         QTRY_VERIFY(app->messages().contains(line));
         QCOMPARE(app->messages().last(), line);
-        QCOMPARE(s->ConnectState, 0);
-        QCOMPARE(s->ApplyState, 0);
+        QCOMPARE(s->Flow.ConnectState, 0);
+        QCOMPARE(s->Flow.ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QCOMPARE(PendingRequestCount(), 0);
@@ -278,10 +281,10 @@ class SettingsTest : public QObject {
     void pressWhileConfigurationIsAwaitedIsIgnored() {
         module().setMisbehaviour(CmdReadConfig, Misbehaviour{MisbehaviourKind::Delay, 300});
         C<QPushButton>("ButtonMuxConnection")->click();
-        QTRY_COMPARE(s->ConnectState, 2);
+        QTRY_COMPARE(s->Flow.ConnectState, 2);
         C<QPushButton>("ButtonMuxConnection")->click();
-        QCOMPARE(s->ConnectState, 2);
-        QTRY_COMPARE(s->ConnectState, 0);
+        QCOMPARE(s->Flow.ConnectState, 2);
+        QTRY_COMPARE(s->Flow.ConnectState, 0);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead}));
         QCOMPARE(requests().size(), size_t(2));
         QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), QString("127.0.0.1"));
@@ -336,8 +339,8 @@ class SettingsTest : public QObject {
         }
         C<QPushButton>(apply ? "ButtonSetCurOptions" : "ButtonMuxConnection")->click();
         QCOMPARE(app->messages().mid(2), log);
-        QCOMPARE(s->ConnectState, 0);
-        QCOMPARE(s->ApplyState, 0);
+        QCOMPARE(s->Flow.ConnectState, 0);
+        QCOMPARE(s->Flow.ApplyState, 0);
         // A connect attempt clears and locks the module fields first, sessions included; an
         // apply leaves them for the operator to mend the address.
         QCOMPARE(C<QLineEdit>("EditLocalIp")->text().isEmpty(), !apply);
@@ -357,7 +360,7 @@ class SettingsTest : public QObject {
         C<QPushButton>("ButtonSetCurOptions")->click();
         QCOMPARE(app->errors.size(), 1);
         QVERIFY(app->errors[0].contains("02:4B:53:49:4D:01"));
-        QCOMPARE(s->ApplyState, 0);
+        QCOMPARE(s->Flow.ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QTest::qWait(50);
         QCOMPARE(requests().size(), before);
@@ -389,7 +392,7 @@ class SettingsTest : public QObject {
         C<QTabWidget>("PageControl1")->setCurrentIndex(2);
         C<OptionList>("KsPinStateListBox")->valueButton("pv 12")->click();
         C<QPushButton>("ButtonSetCurOptions")->click();
-        QTRY_COMPARE(s->ApplyState, 0);
+        QTRY_COMPARE(s->Flow.ApplyState, 0);
 
         C<QTabWidget>("PageControl1")->setCurrentIndex(0);
         connectAndRead();
@@ -435,7 +438,7 @@ class SettingsTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!app->messages().isEmpty(), 9500);
         QCOMPARE(app->messages(),
                  QStringList{"Не могу установить соединение с удаленным мультиплексором!"});
-        QCOMPARE(s->ConnectState, 0);
+        QCOMPARE(s->Flow.ConnectState, 0);
         QVERIFY(StatWindows[0]->RequestButton->isEnabled());
         QVERIFY(SwitchForm->SwConnectButton->isEnabled());
         QVERIFY(SwitchForm->SwResetButton->isEnabled());
@@ -699,7 +702,7 @@ class SettingsTest : public QObject {
         // Written back unchanged: the same option word, TOS without its high byte, and the
         // session whose enable byte was 2 written as not selected.
         C<QPushButton>("ButtonSetCurOptions")->click();
-        QTRY_COMPARE(s->ApplyState, 0);
+        QTRY_COMPARE(s->Flow.ApplyState, 0);
         const ConfigBlock held = module().config();
         QCOMPARE(GetU32(&held[ConfigOffset::OptionFlags]), 0x80040803u);
         QCOMPARE(GetU16(&held[SessionRecordOffset(1) + SessionOffset::Tos]), uint16_t(0x00B8));

@@ -5,9 +5,10 @@
 #include <map>
 #include <random>
 
+#include "flows/commands.h"
 #include "link/protocol.h"
 #include "model/currentlinks.h"
-#include "model/switchingpair.h"
+#include "flows/switchingpair.h"
 #include "sim/simulator.h"
 #include "support/recording_shell.h"
 
@@ -18,13 +19,16 @@ const QStringList kAddresses{"127.0.0.1", "127.0.0.2", "127.0.0.3"};  // A, B, a
 
 class FakeWindow : public AnswerTarget {
   public:
-    explicit FakeWindow(WindowKind kind) : kind_(kind) {}
-    WindowKind windowKind() const override { return kind_; }
+    // The current-links window lists into SnapshotA; the switching window goes by CurrentMux.
+    explicit FakeWindow(bool listsA) : listsA_(listsA) {}
+    MuxSnapshot* switchingAnswerTarget() override {
+        return listsA_ ? &SnapshotA : AnswerTarget::switchingAnswerTarget();
+    }
     ReceiveBuffer& receiveBuffer() override { return buffer; }
     ReceiveBuffer buffer{};
 
   private:
-    WindowKind kind_;
+    bool listsA_;
 };
 
 // The two windows as the flow sees them, and the modules on the other side of the wire.
@@ -202,7 +206,7 @@ class Bench {
         if (how == "cut")
             answer.resize(answer.size() / 2);
         const bool toLinks = o.step.op == SwitchingPair::Op::Links;
-        FakeWindow window(toLinks ? WindowKind::CurrentLinks : WindowKind::Switching);
+        FakeWindow window(toLinks);
         TakeAnswer(GroupSwitching, answer.data(), int(answer.size()), window.buffer);
         if (how == "lost") {  // the module did the work, its answer never came
             if (toLinks)

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include "flows/commands.h"
 #include "forms/main.h"
 #include "forms/stat.h"
 #include "model/bytes.h"

@@ -6,9 +6,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "flows/commands.h"
 #include "forms/currentlinks.h"
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/settings.h"
+#include "ui/optionlist.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
 #include "model/statlogfile.h"
@@ -31,13 +35,13 @@ void SettingsAnswer(const uint8_t* data, size_t size, bool write) {
     TSettingsForm& form = *SettingsForm;
     Receive(form, data, size, GroupConfig);
     if (write) {
-        form.ApplyState = CmdWriteConfig;
+        form.Flow.ApplyState = CmdWriteConfig;
         form.ButtonSetCurOptionsClick(Sender::Answer);
-        FuzzCheck(form.ApplyState == 0, "the write flow ends with its answer");
+        FuzzCheck(form.Flow.ApplyState == 0, "the write flow ends with its answer");
     } else {
-        form.ConnectState = 2;
+        form.Flow.ConnectState = 2;
         form.ButtonMuxConnectionClick(Sender::Answer);
-        FuzzCheck(form.ConnectState == 0, "the read flow ends with its answer");
+        FuzzCheck(form.Flow.ConnectState == 0, "the read flow ends with its answer");
     }
 }
 

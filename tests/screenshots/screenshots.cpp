@@ -16,7 +16,10 @@
 
 #include "forms/currentlinks.h"
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/settings.h"
+#include "ui/optionlist.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
 #include "link/exchange.h"
@@ -118,7 +121,7 @@ int main(int argc, char** argv) {
     form->SettingsButton->click();
     SettingsForm->move(460, 20);
     SettingsForm->ButtonMuxConnection->click();
-    step(WaitFor([] { return SettingsForm->ConnectState == 0; }), "settings read");
+    step(WaitFor([] { return SettingsForm->Flow.ConnectState == 0; }), "settings read");
     shoot(SettingsForm, "settings.png");
     SettingsForm->selectPage(1);
     SettingsForm->ComboBoxSockets->setCurrentIndex(0);

@@ -27,7 +27,10 @@
 
 #include "forms/currentlinks.h"
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/settings.h"
+#include "ui/optionlist.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
 #include "link/exchange.h"
@@ -304,7 +307,7 @@ int main(int argc, char** argv) {
         if (!issuing)
             return;
         TSettingsForm* s = SettingsForm;
-        if (s->ConnectState == 0 && s->ApplyState == 0) {
+        if (s->Flow.ConnectState == 0 && s->Flow.ApplyState == 0) {
             // A write needs a configuration read into the window; its fields are empty otherwise.
             if (settingsStep++ % 3 == 2 && !s->EditLocalIp->text().isEmpty())
                 s->ButtonSetCurOptions->click();
@@ -445,7 +448,7 @@ int main(int argc, char** argv) {
     settle.start();
     const auto busy = [&] {
         int n = PendingRequestCount() + OpenExchangeCount();
-        n += SettingsForm->ConnectState != 0 || SettingsForm->ApplyState != 0;
+        n += SettingsForm->Flow.ConnectState != 0 || SettingsForm->Flow.ApplyState != 0;
         n += Pair.SwConnectState != 0 || Pair.SwSetState != 0 || Pair.SwResetState != 0;
         n += Pair.PendingLinksType != 0;
         for (TStatForm* w : StatWindows) {

@@ -7,7 +7,10 @@
 #include <memory>
 
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/settings.h"
+#include "ui/optionlist.h"
 #include "link/exchange.h"
 #include "ui/errorreport.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "forms/modulewindow.h"
+#include "link/pending.h"
 #include "link/shell.h"
 
 class ProbeWindow : public ModuleWindow {
@@ -19,12 +20,10 @@ class ProbeWindow : public ModuleWindow {
         QByteArray bytes;  // ReceiveBuffer as the handler saw it (first 16 bytes)
     };
 
-    ProbeWindow(QString address, QString port, WindowKind kind = WindowKind::Statistics)
-        : ModuleWindow(nullptr), address_(std::move(address)), port_(std::move(port)), kind_(kind) {
+    ProbeWindow(QString address, QString port)
+        : ModuleWindow(nullptr), address_(std::move(address)), port_(std::move(port)) {
         clock_.start();
     }
-
-    WindowKind windowKind() const override { return kind_; }
 
     // The operator's press (or the window's own tick) for command `type` of `group`.
     void press(uint8_t group, uint8_t type, Sender sender = Sender::Operator) {
@@ -82,7 +81,6 @@ class ProbeWindow : public ModuleWindow {
 
   private:
     QString address_, port_;
-    WindowKind kind_;
     std::map<int, int> state_;
     std::map<int, uint8_t> groups_;
     QElapsedTimer clock_;

@@ -1,4 +1,4 @@
-#include "model/switchingpair.h"
+#include "flows/switchingpair.h"
 
 #include <algorithm>
 

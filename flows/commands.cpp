@@ -1,0 +1,104 @@
+#include "flows/commands.h"
+
+#include <cstring>
+
+#include "link/shell.h"
+
+FrameBuffer RequestBuffer{};
+
+MuxSnapshot* AnswerTarget::switchingAnswerTarget() {
+    return CurrentMux == 0 ? &SnapshotA : CurrentMux == 1 ? &SnapshotB : nullptr;
+}
+
+int BuildRequest(uint8_t group, int32_t type) {
+    RequestBuffer.fill(0);
+    RequestBuffer[0] = group;
+    RequestBuffer[1] = static_cast<uint8_t>(type);
+    switch (type) {
+        case CmdWriteConfig:
+            std::memcpy(&RequestBuffer[kHeaderSize], OutgoingConfig.data(), kConfigBlockSize);
+            break;
+        case CmdWriteSwitching:
+            std::memcpy(&RequestBuffer[kHeaderSize], OutgoingSwitching.data(), kSwitchingBlockSize);
+            break;
+        default:
+            // Only the two write commands carry a payload; any other value, also one whose low
+            // byte happens to be 4 or 64, is a header alone.
+            return kHeaderSize;
+    }
+    return RequestLength(static_cast<uint8_t>(type));
+}
+
+namespace {
+
+uint8_t ParseConfigAnswer(const ReceiveBuffer& buffer, uint8_t type) {
+    std::memcpy(LastReadConfig.data(), &buffer[kHeaderSize], kConfigBlockSize);
+    switch (type) {
+        case CmdConnect:
+            LockModuleSettings(false);
+            SetBusy(false);
+            LogEvent(QStringLiteral("Соединение с удаленным мультиплексором установлено"));
+            break;
+        case CmdReadConfig:
+            if (Shell* shell = CurrentShell())
+                shell->showReadConfig();
+            LockModuleSettings(false);
+            SetBusy(false);
+            LogEvent(QStringLiteral("Конфигурация считана"));
+            break;
+        case CmdWriteConfig:
+            LogEvent(QStringLiteral("Конфигурация установлена"));
+            LogEvent(QStringLiteral(
+                "Необходимо повторное соединение для продолжения работы с мультиплексором"));
+            SetBusy(false);
+            LockModuleSettings(true);
+            break;
+        case AnswerUnsupported:
+            LogEvent(QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!"));
+            LogEvent(QStringLiteral("Ошибочный ответ мультиплексора!"));
+            break;
+        default:
+            LogEvent(QStringLiteral("Ошибочный ответ мультиплексора!"));
+            break;
+    }
+    return type;
+}
+
+void ParseStatisticsAnswer(AnswerTarget& window, const ReceiveBuffer& buffer, uint8_t type) {
+    if (type == CmdReadStatistics) {
+        window.showStatistics(&buffer[kHeaderSize]);
+    } else if (type == CmdClearStatistics) {
+        LogEvent(QStringLiteral("Статистика сброшена"));
+    }
+    LockModuleSettings(false);
+    SetBusy(false);
+}
+
+void ParseSwitchingAnswer(AnswerTarget& window, const ReceiveBuffer& buffer, uint8_t type) {
+    if (type != CmdReadSwitching)
+        return;
+    if (MuxSnapshot* target = window.switchingAnswerTarget())
+        std::memcpy(target->data(), &buffer[kHeaderSize], kSnapshotSize);
+}
+
+}  // namespace
+
+uint8_t ParseAnswer(AnswerTarget& window) {
+    const ReceiveBuffer& buffer = window.receiveBuffer();
+    const uint8_t group = buffer[0];
+    const uint8_t type = buffer[1];
+    switch (group) {
+        case GroupConfig:
+            ParseConfigAnswer(buffer, type);
+            break;
+        case GroupStatistics:
+            ParseStatisticsAnswer(window, buffer, type);
+            break;
+        case GroupSwitching:
+            ParseSwitchingAnswer(window, buffer, type);
+            break;
+        default:
+            break;
+    }
+    return type;
+}

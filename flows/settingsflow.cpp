@@ -1,0 +1,137 @@
+#include "flows/settingsflow.h"
+
+#include <algorithm>
+
+#include "flows/commands.h"
+#include "link/shell.h"
+
+namespace {
+
+const QString kCloseSwitching = QStringLiteral("Закройте соединение в меню Коммутация!");
+const QString kReadBeforeWrite =
+    QStringLiteral("Перед сохранением настроек считайте конфигурацию этого мультиплексора");
+const QString kControlPortZero =
+    QStringLiteral("Настройки не сохранены: порт управления 0 отключит модуль от сети управления");
+const QString kOwnAddressZero = QStringLiteral(
+    "Настройки не сохранены: локальный IP 0.0.0.0 отключит модуль от сети управления");
+
+// A block that would cut the module off from the network it is managed over, so that nobody
+// could reach it again to put it right: the reason, or the empty text.
+QString CutsModuleOff(const ConfigBlock& b) {
+    if (b[ConfigOffset::ControlPort] == 0 && b[ConfigOffset::ControlPort + 1] == 0)
+        return kControlPortZero;
+    if (std::all_of(b.begin() + ConfigOffset::LocalIp, b.begin() + ConfigOffset::LocalIp + 4,
+                    [](uint8_t octet) { return octet == 0; }))
+        return kOwnAddressZero;
+    return {};
+}
+
+}  // namespace
+
+SettingsFlow::Step SettingsFlow::pressConnect(const QString& address, const QString& port) {
+    // A press while an answer is awaited is not an answer: the answer comes by itself.
+    if (ConnectState != 0)
+        return {};
+    LockModuleSettings(true);
+    if (SendingCommand()) {
+        LogEvent(kCloseSwitching);
+        return {};
+    }
+    if (CheckMuxAddress(address, port))
+        return {};
+    return {CmdConnect, address, port};
+}
+
+SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& window,
+                                              const QString& address, const QString& port) {
+    if (EndsUnanswered(sender)) {
+        SetBusy(false);
+        // A send that failed has had its line; only silence gets one of its own.
+        if (sender == Sender::Timeout && ConnectState == 1) {
+            LogEvent(QStringLiteral("Не могу установить соединение с удаленным мультиплексором!"));
+        } else if (sender == Sender::Timeout && ConnectState == 2) {
+            LogEvent(QStringLiteral("Не могу прочитать настройки удаленного мультиплексора!"));
+        }
+        ConnectState = 0;
+        return {};
+    }
+    if (ConnectState == 0)
+        return {};  // a late answer: its flow has ended
+    LockModuleSettings(true);
+    if (ConnectState == 1) {
+        if (ParseAnswer(window) == CmdConnect)
+            return {CmdReadConfig, address, port};
+        LogEvent(
+            QStringLiteral("Ошибочный ответ мультиплексора на команду установления соединения"));
+    } else {
+        if (ParseAnswer(window) != CmdReadConfig) {
+            LogEvent(
+                QStringLiteral("Ошибочный ответ мультиплексора на команду чтения текущих настроек!"));
+        } else {
+            ReadFrom = readingFrom_;
+        }
+    }
+    SetBusy(false);
+    ConnectState = 0;
+    return {};
+}
+
+void SettingsFlow::connectSent(const Step& step, bool sent) {
+    if (!sent) {
+        if (step.type == CmdReadConfig)
+            SetBusy(false);
+        ConnectState = 0;
+        return;
+    }
+    ConnectState = step.type;
+    readingFrom_ = ParseModuleEndpoint(step.address, step.port);
+    if (step.type == CmdConnect)
+        SetBusy(true);
+}
+
+SettingsFlow::Step SettingsFlow::pressApply(const QString& address, const QString& port,
+                                            const ConfigTexts& texts) {
+    if (ApplyState != 0)
+        return {};
+    if (SendingCommand()) {
+        LogEvent(kCloseSwitching);
+        return {};
+    }
+    if (CheckMuxAddress(address, port))
+        return {};
+    // Only what was read from this very module goes back to it: fields that hold no whole read,
+    // or another module's, would overwrite its configuration with what nobody chose.
+    if (!ReadFrom || ParseModuleEndpoint(address, port) != ReadFrom) {
+        LogEvent(kReadBeforeWrite);
+        return {};
+    }
+    EncodeConfig(texts, OutgoingConfig);
+    if (const QString refusal = CutsModuleOff(OutgoingConfig); !refusal.isEmpty()) {
+        LogEvent(refusal);
+        return {};
+    }
+    return {CmdWriteConfig, address, port};
+}
+
+void SettingsFlow::applyEnded(Sender sender, AnswerTarget& window) {
+    if (EndsUnanswered(sender)) {
+        if (sender == Sender::Timeout && ApplyState == CmdWriteConfig) {
+            LogEvent(QStringLiteral(
+                "Нет ответа от удаленного мультиплексора на команду сохранения настроек!"));
+        }
+        ApplyState = 0;
+        SetBusy(false);
+        return;
+    }
+    if (ApplyState != CmdWriteConfig)
+        return;
+    if (ParseAnswer(window) != CmdWriteConfig)
+        LogEvent(QStringLiteral("Ошибочный ответ мультиплексора на команду сохранения настроек!"));
+    SetBusy(false);
+    ApplyState = 0;
+}
+
+void SettingsFlow::applySent(bool sent) {
+    ApplyState = sent ? CmdWriteConfig : 0;
+    SetBusy(sent);
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The settings window's two flows without a window: connect and read one module's
+// configuration, and write it back. A write goes only to the module whose whole configuration
+// the window holds, and never a block that would cut the module off from its management network.
+//
+// The window turns the operator's presses, answers, time-outs and send errors into calls here and
+// sends the Step a call returns; the event log and the shared control states are told through the
+// shell, as for every other flow.
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+#include "link/codecs.h"
+#include "link/exchange.h"
+#include "model/configcodec.h"
+
+class AnswerTarget;
+
+class SettingsFlow {
+  public:
+    // Send command `type` of group 1 to address:port, or nothing.
+    struct Step {
+        uint8_t type = 0;
+        QString address, port;
+        bool sends() const { return type != 0; }
+    };
+
+    // "Соединиться": the connect, then the read of the configuration.
+    Step pressConnect(const QString& address, const QString& port);
+    // The end of the connect flow's exchange; an answer is parsed from `window`. The read goes to
+    // the address the window shows by then; its answer makes the flow hold that module.
+    Step connectEnded(Sender sender, AnswerTarget& window, const QString& address,
+                      const QString& port);
+    // After the window tried to send `step` of the connect flow.
+    void connectSent(const Step& step, bool sent);
+
+    // "Установить текущую конфигурацию": the texts the window holds become OutgoingConfig (a text
+    // that does not convert raises ConversionError before anything is sent).
+    Step pressApply(const QString& address, const QString& port, const ConfigTexts& texts);
+    void applyEnded(Sender sender, AnswerTarget& window);
+    void applySent(bool sent);
+
+    // The fields were emptied: they hold no module's configuration any more.
+    void fieldsCleared() { ReadFrom.reset(); }
+
+    int ConnectState = 0;  // 0 idle, 1 awaiting CmdConnect, 2 awaiting CmdReadConfig
+    int ApplyState = 0;    // 0 idle, 4 awaiting CmdWriteConfig
+    // The module whose whole configuration the fields hold; empty while they hold none.
+    std::optional<ModuleEndpoint> ReadFrom;
+
+  private:
+    std::optional<ModuleEndpoint> readingFrom_;  // where the awaited configuration comes from
+};
