@@ -3,13 +3,16 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QGroupBox>
-#include <cstring>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 
 #include "forms/main.h"
-#include "link/codecs.h"
 #include "link/pending.h"
 #include "link/shell.h"
 #include "model/statmodel.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 namespace {
 
@@ -28,14 +31,6 @@ const QString kRequestCaption = QStringLiteral("Запросить");
 const QString kStartCaption = QStringLiteral("Начать");
 const QString kStopCaption = QStringLiteral("Прекратить");
 
-const QString kNoStatAnswer =
-    QStringLiteral("Нет ответа от удаленного мультиплексора на запрос статистики!");
-const QString kWrongStatAnswer =
-    QStringLiteral("Ошибочный ответ мультиплексора на запрос статистики!");
-const QString kNoClearAnswer =
-    QStringLiteral("Нет ответа от удаленного мультиплексора на команду сброса статистики!");
-const QString kWrongClearAnswer =
-    QStringLiteral("Ошибочный ответ мультиплексора на команду сброса статистики!");
 const QString kLogNotWritten = QStringLiteral("Не удалось записать файл статистики: ");
 const QString kLogLeftInWorkingFile =
     QStringLiteral("Не удалось переименовать файл статистики, запись осталась в файле: ");
@@ -193,8 +188,8 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
     TimerRequestStat->setObjectName(QStringLiteral("TimerRequestStat"));
     TimerRequestStat->setInterval(kAutoRequestMs);
 
-    connect(RadioGroupRequestType, &RadioGroup::itemIndexChanging, this, [this](int current, int) {
-        RunGuarded([&] { RadioGroupRequestTypeChanging(current); });
+    connect(RadioGroupRequestType, &RadioGroup::itemIndexChanging, this, [this](int, int next) {
+        RunGuarded([&] { RadioGroupRequestTypeChanging(next); });
     });
     connect(RequestButton, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { RequestButtonClick(Sender::Operator); }); });
@@ -207,7 +202,7 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
 TStatForm::~TStatForm() {
     // The main window going away destroys its statistics windows without a close: a running
     // record is finished all the same.
-    finishLog();
+    Flow.finishLog(EditStatIp->text(), Now());
     // Destroyed without a close (the main window going away): the slot must not keep a
     // dangling window.
     for (TStatForm*& w : StatWindows) {
@@ -216,46 +211,50 @@ TStatForm::~TStatForm() {
     }
 }
 
-void TStatForm::RadioGroupRequestTypeChanging(int current) {
-    RequestButton->setText(current == 0 ? kStartCaption : kRequestCaption);
+void TStatForm::RadioGroupRequestTypeChanging(int next) {
+    Flow.setMode(next == 1 ? StatMode::Automatic : StatMode::Single);
+    showPress();
+}
+
+// The request button names what a press does now.
+void TStatForm::showPress() {
+    switch (Flow.press()) {
+        case StatFlow::Press::Request:
+            RequestButton->setText(kRequestCaption);
+            break;
+        case StatFlow::Press::Start:
+            RequestButton->setText(kStartCaption);
+            break;
+        case StatFlow::Press::Stop:
+            RequestButton->setText(kStopCaption);
+            break;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Requests
 
 void TStatForm::RequestButtonClick(Sender sender) {
-    if (sender == Sender::Operator && RequestButton->text() == kStartCaption) {
+    if (sender == Sender::Operator && Flow.press() == StatFlow::Press::Start) {
         startAutomatic();
         return;
     }
-    if (sender == Sender::Operator && RequestButton->text() == kStopCaption) {
+    if (sender == Sender::Operator && Flow.press() == StatFlow::Press::Stop) {
         stopAutomatic();
         return;
     }
-    if (EndsUnanswered(sender)) {
+    if (EndsUnanswered(sender) || sender == Sender::Answer) {
         RemovePendingRequest(this, FlowStat);
-        if (sender == Sender::Timeout && PendingStatType == CmdReadStatistics)
-            LogEvent(kNoStatAnswer);
-        PendingStatType = 0;
+        Flow.requestEnded(sender, *this);
         return;
     }
     // A tick or a press while the answer is awaited is skipped: the answer comes by itself.
-    const bool isAnswer = sender == Sender::Answer;
-    if ((PendingStatType != 0) != isAnswer)
-        return;
-    if (!isAnswer) {
-        if (CheckMuxAddress(EditStatIp->text(), EditStatPort->text()))
-            return;
-        if (sendRequest(EditStatIp->text(), EditStatPort->text(),
-                        bind(FlowStat, &TStatForm::RequestButtonClick), GroupStatistics,
-                        CmdReadStatistics))
-            PendingStatType = CmdReadStatistics;
-        return;
+    const StatFlow::Step step = Flow.request(EditStatIp->text(), EditStatPort->text());
+    if (step.sends()) {
+        Flow.requestSent(sendRequest(step.address, step.port,
+                                     bind(FlowStat, &TStatForm::RequestButtonClick),
+                                     GroupStatistics, step.type));
     }
-    RemovePendingRequest(this, FlowStat);
-    if (ParseAnswer(*this) != CmdReadStatistics)
-        LogEvent(kWrongStatAnswer);
-    PendingStatType = 0;
 }
 
 void TStatForm::TimerRequestStatTimer() {
@@ -263,94 +262,59 @@ void TStatForm::TimerRequestStatTimer() {
 }
 
 void TStatForm::ClearButtonClick(Sender sender) {
-    if (EndsUnanswered(sender)) {
+    if (!EndsUnanswered(sender)) {
+        GridCells sessions(StringGrid_);
+        GridCells totals(StringGrid2);
+        ZeroCells(sessions, kSessionColumns, kSessionRows);
+        ZeroCells(totals, kTotalsColumns, kTotalsRows);
+    }
+    if (EndsUnanswered(sender) || sender == Sender::Answer) {
         RemovePendingRequest(this, FlowClear);
-        if (sender == Sender::Timeout && PendingClearType == CmdClearStatistics)
-            LogEvent(kNoClearAnswer);
-        PendingClearType = 0;
-        return;
-    }
-    GridCells sessions(StringGrid_);
-    GridCells totals(StringGrid2);
-    ZeroCells(sessions, kSessionColumns, kSessionRows);
-    ZeroCells(totals, kTotalsColumns, kTotalsRows);
-
-    const bool isAnswer = sender == Sender::Answer;
-    if ((PendingClearType != 0) != isAnswer)
-        return;
-    if (!isAnswer) {
-        if (CheckMuxAddress(EditStatIp->text(), EditStatPort->text()))
-            return;
-        if (sendRequest(EditStatIp->text(), EditStatPort->text(),
-                        bind(FlowClear, &TStatForm::ClearButtonClick), GroupStatistics,
-                        CmdClearStatistics))
-            PendingClearType = CmdClearStatistics;
-        return;
-    }
-    RemovePendingRequest(this, FlowClear);
-    if (ParseAnswer(*this) == CmdClearStatistics) {
-        if (RequestButton->text() == kStopCaption)
+        if (Flow.clearEnded(sender, *this))
             TimerRequestStat->start();
-    } else {
-        LogEvent(kWrongClearAnswer);
+        return;
     }
-    PendingClearType = 0;
+    const StatFlow::Step step = Flow.clear(EditStatIp->text(), EditStatPort->text());
+    if (step.sends()) {
+        Flow.clearSent(sendRequest(step.address, step.port,
+                                   bind(FlowClear, &TStatForm::ClearButtonClick), GroupStatistics,
+                                   step.type));
+    }
 }
 
 void TStatForm::startAutomatic() {
-    RequestButton->setText(kStopCaption);
-    ClearButton->setEnabled(false);
-    RadioGroupRequestType->setEnabled(false);
     const QString name = StatLogFileName(StatDateTimeText(Now()), EditStatIp->text());
     QString working = StatWorkingFileName(name) + kTextFile;
     // Two windows on one module started within the same second would write one working file
     // and the second would wipe the first's record: the later one takes its slot number too.
     for (const TStatForm* other : StatWindows) {
-        if (other && other != this && other->StatLog && other->StatLog->workingPath() == working)
+        if (other && other != this && other->Flow.log() &&
+            other->Flow.log()->workingPath() == working)
             working = StatWorkingFileName(name) + QString::number(slot()) + kTextFile;
     }
-    StatLog = std::make_unique<StatLogFile>(working, ReportLogTrouble);
     // A single request still on its way carries counts from before the clear: its answer must
     // not become the record's first block.
     RemovePendingRequest(this, FlowStat);
-    PendingStatType = 0;
+    Flow.start(working, ReportLogTrouble);
+    showPress();
+    ClearButton->setEnabled(false);
+    RadioGroupRequestType->setEnabled(false);
     ClearButtonClick(Sender::Window);
 }
 
 void TStatForm::stopAutomatic() {
     TimerRequestStat->stop();
-    RequestButton->setText(kStartCaption);
+    Flow.stop(EditStatIp->text(), Now());
+    showPress();
     ClearButton->setEnabled(true);
     RadioGroupRequestType->setEnabled(true);
-    finishLog();
-    // A request still on its way would only fill the tables after the record has closed.
     RemovePendingRequest(this, FlowStat);
-    PendingStatType = 0;
-}
-
-void TStatForm::finishLog() {
-    if (!StatLog)
-        return;
-    StatLogName = StatLogFileName(StatDateTimeText(Now()), EditStatIp->text());
-    StatLog->finish(StatLogName + kTextFile);
-    // Another log may have had the name already: the record took the next free one.
-    if (StatLog->finalPath().endsWith(kTextFile))
-        StatLogName = StatLog->finalPath().chopped(kTextFile.size());
-    StatLog.reset();
 }
 
 void TStatForm::showStatistics(const uint8_t* block) {
-    std::memcpy(Block.data(), block, Block.size());
     GridCells totals(StringGrid2);
-    ShowTotals(Block, totals);
     GridCells sessions(StringGrid_);
-    if (!TimerRequestStat->isActive()) {
-        ShowSessions(Block, sessions);
-        return;
-    }
-    const QStringList changes = RecordSessionChanges(Block, sessions);
-    if (!changes.isEmpty() && StatLog)
-        StatLog->append(LogBlock(StatDateTimeText(Now()), changes));
+    Flow.show(block, totals, sessions, Now());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -359,7 +323,7 @@ void TStatForm::showStatistics(const uint8_t* block) {
 void TStatForm::FormStatClose() {
     // A running record is finished as a stop would finish it; nothing more is asked.
     TimerRequestStat->stop();
-    finishLog();
+    Flow.finishLog(EditStatIp->text(), Now());
     AbandonExchanges(this);
     ReleasePendingRequests(this);
     int n = -1;

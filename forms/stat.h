@@ -1,17 +1,16 @@
 #pragma once
 // A statistics window: reads and clears the counters of one module.
 #include <QDateTime>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
 #include <functional>
-#include <memory>
 
+#include "flows/statflow.h"
 #include "forms/modulewindow.h"
-#include "model/statblock.h"
-#include "model/statlogfile.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
+
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class RadioGroup;
+class StringGrid;
 
 class TStatForm : public ModuleWindow {
     Q_OBJECT
@@ -36,19 +35,15 @@ class TStatForm : public ModuleWindow {
     void RequestButtonClick(Sender sender);
     void ClearButtonClick(Sender sender);
     void TimerRequestStatTimer();
-    // Announced before the request type changes: the request button names what a click will do.
-    void RadioGroupRequestTypeChanging(int current);
+    // Announced before the request type changes to `next`.
+    void RadioGroupRequestTypeChanging(int next);
     void FormStatClose();
 
     // A statistics answer: both tables, and the change record while the automatic mode runs.
     void showStatistics(const uint8_t* block) override;
 
-    int PendingStatType = 0;   // 0, or CmdReadStatistics while its answer is awaited
-    int PendingClearType = 0;  // 0, or CmdClearStatistics while its answer is awaited
-    // The record of the running automatic mode; exists from its start to its stop.
-    std::unique_ptr<StatLogFile> StatLog;
-    QString StatLogName;      // the last finished log's name, without ".txt"
-    StatisticsBlock Block{};  // this window's copy of the last statistics answer
+    // Requests, clears and the automatic mode with its log.
+    StatFlow Flow;
 
     // Where the log's date-times come from; tests fix it.
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
@@ -61,8 +56,7 @@ class TStatForm : public ModuleWindow {
   private:
     void startAutomatic();
     void stopAutomatic();
-    // Finishes the running record as a stop does: the file named after this moment.
-    void finishLog();
+    void showPress();
 
     int slot_;
 };

@@ -9,6 +9,8 @@
 #include "forms/settings.h"
 #include "ui/optionlist.h"
 #include "forms/stat.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "model/configblock.h"
 #include "model/switchblock.h"
@@ -126,7 +128,7 @@ class AnswersTest : public QObject {
                 w->EditStatIp->setText("127.0.0.1");
                 w->EditStatPort->setText(portA);
                 window = w;
-                idle = [w] { return w->PendingStatType == 0 && w->PendingClearType == 0; };
+                idle = [w] { return w->Flow.PendingStatType == 0 && w->Flow.PendingClearType == 0; };
                 w->RequestButton->click();
                 break;
             }

@@ -9,7 +9,11 @@
 #include <tuple>
 
 #include "flows/commands.h"
+#include <QtWidgets>
+
 #include "forms/stat.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 #include "link/connection.h"
 #include "link/pending.h"
 #include "sim/simulator.h"

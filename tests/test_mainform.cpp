@@ -7,6 +7,8 @@
 #include "forms/settings.h"
 #include "ui/optionlist.h"
 #include "forms/stat.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "support/app_fixture.h"

@@ -9,7 +9,11 @@
 #include <QtTest>
 
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/stat.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 #include "link/pending.h"
 #include "model/statmodel.h"
 #include "sim/simulator.h"
@@ -142,7 +146,7 @@ class StatTest : public QObject {
     void waitForRequests(int more) {
         const size_t target = module().requestCount() + static_cast<size_t>(more);
         QTRY_VERIFY(module().requestCount() >= target);
-        QTRY_COMPARE(w->PendingStatType, 0);
+        QTRY_COMPARE(w->Flow.PendingStatType, 0);
     }
     void running() { QTRY_VERIFY(w->TimerRequestStat->isActive()); }
 
@@ -178,8 +182,8 @@ class StatTest : public QObject {
         const QStringList before = cells();
         QSignalSpy repaints(sessions()->model(), &QAbstractItemModel::dataChanged);
         requestButton()->click();
-        QCOMPARE(w->PendingStatType, 8);
-        QTRY_COMPARE(w->PendingStatType, 0);
+        QCOMPARE(w->Flow.PendingStatType, 8);
+        QTRY_COMPARE(w->Flow.PendingStatType, 0);
         // The view hears of the whole table at once, not of 96 cells one by one.
         QCOMPARE(repaints.size(), 1);
         QCOMPARE(repaints[0][0].toModelIndex(), sessions()->model()->index(1, 1));
@@ -197,13 +201,13 @@ class StatTest : public QObject {
     void clearShowsZeroAtOnce() {
         sim->clock().advance(std::chrono::seconds(3));
         requestButton()->click();
-        QTRY_COMPARE(w->PendingStatType, 0);
+        QTRY_COMPARE(w->Flow.PendingStatType, 0);
         QCOMPARE(sessions()->cellText(4, 1), QStringLiteral("150"));
         module().setMisbehaviour(CmdClearStatistics, Misbehaviour{MisbehaviourKind::Delay, 300});
         clearButton()->click();
         QCOMPARE(cells(), QStringList(96 + 10, "0"));
-        QCOMPARE(w->PendingClearType, 16);
-        QTRY_COMPARE(w->PendingClearType, 0);
+        QCOMPARE(w->Flow.PendingClearType, 16);
+        QTRY_COMPARE(w->Flow.PendingClearType, 0);
         QCOMPARE(app->messages(), QStringList{kCleared});
         QCOMPARE(module().statistics(), StatisticsBlock{});
         QCOMPARE(cells(), QStringList(96 + 10, "0"));
@@ -216,13 +220,13 @@ class StatTest : public QObject {
         module().setMisbehaviour(CmdClearStatistics, Misbehaviour{MisbehaviourKind::Delay, 300});
         requestButton()->click();
         clearButton()->click();
-        QCOMPARE(w->PendingStatType, 8);
-        QCOMPARE(w->PendingClearType, 16);
+        QCOMPARE(w->Flow.PendingStatType, 8);
+        QCOMPARE(w->Flow.PendingClearType, 16);
         QCOMPARE(PendingRequestCount(), 2);
         w->TimerRequestStatTimer();
         requestButton()->click();
         QTRY_COMPARE(module().requestCount(), size_t(2));
-        QTRY_COMPARE(w->PendingStatType + w->PendingClearType, 0);
+        QTRY_COMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
         QCOMPARE(app->messages(), QStringList{kCleared});
         QCOMPARE(PendingRequestCount(), 0);
         QCOMPARE(module().requestCount(), size_t(2));
@@ -246,12 +250,12 @@ class StatTest : public QObject {
         QCOMPARE(app->messages(), QStringList{});
         TimerTimeout();
         QCOMPARE(app->messages(), QStringList{message});
-        QCOMPARE(w->PendingStatType + w->PendingClearType, 0);
+        QCOMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
         QCOMPARE(PendingRequestCount(), 0);
         // The window is idle again: the next press asks anew.
         sim->setMisbehaviour(clear ? CmdClearStatistics : CmdReadStatistics, Misbehaviour{});
         (clear ? clearButton() : requestButton())->click();
-        QTRY_COMPARE(w->PendingStatType + w->PendingClearType, 0);
+        QTRY_COMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
         QCOMPARE(module().requestCount(), size_t(2));
     }
 
@@ -271,7 +275,7 @@ class StatTest : public QObject {
         QFETCH(QString, message);
         sim->clock().advance(std::chrono::seconds(2));
         requestButton()->click();
-        QTRY_COMPARE(w->PendingStatType, 0);
+        QTRY_COMPARE(w->Flow.PendingStatType, 0);
         const QStringList shown = cells();
         sim->clock().advance(std::chrono::seconds(2));
         module().setMisbehaviour(command, Misbehaviour{MisbehaviourKind::Unsupported, 0});
@@ -281,7 +285,7 @@ class StatTest : public QObject {
         } else {
             (command == CmdClearStatistics ? clearButton() : requestButton())->click();
         }
-        QTRY_COMPARE(w->PendingStatType + w->PendingClearType, 0);
+        QTRY_COMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
         QCOMPARE(cells(), command == CmdClearStatistics ? QStringList(106, "0") : shown);
         QCOMPARE(app->messages(), QStringList{message});
         if (automatic) {
@@ -303,7 +307,7 @@ class StatTest : public QObject {
         sim->stop();
         (clear ? clearButton() : requestButton())->click();
         QTRY_COMPARE(app->messages(), QStringList{NetError::Connect3});
-        QCOMPARE(w->PendingStatType + w->PendingClearType, 0);
+        QCOMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
         QCOMPARE(PendingRequestCount(), 0);
     }
 
@@ -348,14 +352,14 @@ class StatTest : public QObject {
         QVERIFY(C<RadioGroup>("RadioGroupRequestType")->isEnabled());
         QVERIFY(!w->TimerRequestStat->isActive());
         const QString final = LogName(kStop, "127.0.0.1");
-        QCOMPARE(w->StatLogName + ".txt", final);
+        QCOMPARE(w->Flow.StatLogName + ".txt", final);
         QCOMPARE(Texts(QDir::current()), QStringList{final});
         QCOMPARE(FileLines(final),
                  Block(first, FirstSecondChanges()) + Block(second, SecondSecondChanges()));
         const size_t sent = module().requestCount();
         QTest::qWait(100);
         QCOMPARE(module().requestCount(), sent);  // the stop ends the requests
-        QCOMPARE(w->PendingStatType, 0);
+        QCOMPARE(w->Flow.PendingStatType, 0);
         QCOMPARE(PendingRequestCount(), 0);
     }
 
@@ -368,7 +372,7 @@ class StatTest : public QObject {
         QCOMPARE(Texts(QDir::current()), QStringList{LogName(kStop, "127.0.0.1")});
         QCOMPARE(QFileInfo(LogName(kStop, "127.0.0.1")).size(), 0);
         // The late clear answer finds the mode stopped and starts nothing.
-        QTRY_COMPARE(w->PendingClearType, 0);
+        QTRY_COMPARE(w->Flow.PendingClearType, 0);
         QVERIFY(!w->TimerRequestStat->isActive());
         QCOMPARE(app->messages(), QStringList{kCleared});
     }

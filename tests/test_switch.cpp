@@ -3,7 +3,11 @@
 
 #include "forms/currentlinks.h"
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/stat.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "sim/simulator.h"
@@ -312,7 +316,7 @@ class SwitchTest : public QObject {
         stat->EditStatIp->setText("127.0.0.1");
         stat->EditStatPort->setText(QString::number(sim->port(0)));
         stat->RequestButton->click();
-        QTRY_COMPARE(stat->PendingStatType, 0);
+        QTRY_COMPARE(stat->Flow.PendingStatType, 0);
         QCOMPARE(commands(), (QList<bool>{false, false, false}));
         QVERIFY(!CurLinksForm->ButtonConnect->isEnabled());
         CurLinksForm->ButtonConnectClick(Sender::Operator);  // a press that gets through anyway

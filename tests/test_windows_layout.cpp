@@ -20,6 +20,8 @@
 
 #include "forms/currentlinks.h"
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/stat.h"
 #include "forms/switch.h"
 #include "link/pending.h"

@@ -6,12 +6,15 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <QtWidgets>
+
 #include "flows/commands.h"
 #include "forms/main.h"
 #include "forms/stat.h"
 #include "model/bytes.h"
 #include "model/statlogfile.h"
 #include "ui/errorreport.h"
+#include "ui/stringgrid.h"
 
 namespace {
 
@@ -35,19 +38,25 @@ void Answers(benchmark::State& state, bool withLogFile) {
     ReceiveBuffer a{}, b{};
     PutAnswers(a, b);
     QTemporaryDir dir;
-    if (withLogFile)
-        w.StatLog = std::make_unique<StatLogFile>(dir.filePath("bench.part.txt"), nullptr);
-    // The automatic mode as it runs; the timer itself never fires during the loop.
-    w.TimerRequestStat->setInterval(3600 * 1000);
-    w.TimerRequestStat->start();
+    // The automatic mode as it runs once its clear is confirmed; the timer never fires here.
+    w.Flow.start(withLogFile ? dir.filePath("bench.part.txt") : QString(), nullptr);
+    w.Flow.PendingClearType = CmdClearStatistics;
+    w.receiveBuffer().fill(0);
+    w.receiveBuffer()[0] = GroupStatistics;
+    w.receiveBuffer()[1] = CmdClearStatistics;
+    if (!w.Flow.clearEnded(Sender::Answer, w))
+        state.SkipWithError("the automatic mode did not start");
     bool second = false;
     for (auto _ : state) {
         w.receiveBuffer() = second ? b : a;
         second = !second;
         benchmark::DoNotOptimize(ParseAnswer(w));
     }
-    w.TimerRequestStat->stop();
-    w.StatLog.reset();
+    // The finished log takes its name in the working folder: the temporary one.
+    const QString folder = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    w.Flow.stop(QStringLiteral("127.0.0.1"), QDateTime::currentDateTime());
+    QDir::setCurrent(folder);
 }
 
 void TablesAndChangeLines(benchmark::State& state) {

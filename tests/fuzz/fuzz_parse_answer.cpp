@@ -14,6 +14,8 @@
 #include "forms/settings.h"
 #include "ui/optionlist.h"
 #include "forms/stat.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "model/statlogfile.h"
 #include "model/switchblock.h"

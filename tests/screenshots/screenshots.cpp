@@ -21,6 +21,8 @@
 #include "forms/settings.h"
 #include "ui/optionlist.h"
 #include "forms/stat.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "link/exchange.h"
 #include "sim/simulator.h"
@@ -140,7 +142,7 @@ int main(int argc, char** argv) {
     stat->RequestButton->click();
     step(WaitFor([&] { return stat->TimerRequestStat->isActive(); }), "statistics clear");
     Settle(4000);
-    step(WaitFor([&] { return stat->PendingStatType == 0; }), "statistics request");
+    step(WaitFor([&] { return stat->Flow.PendingStatType == 0; }), "statistics request");
     stat->RequestButton->click();  // stop: the record is written
     shoot(stat, "statistics.png");
 

@@ -32,6 +32,8 @@
 #include "forms/settings.h"
 #include "ui/optionlist.h"
 #include "forms/stat.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "link/exchange.h"
 #include "link/pending.h"
@@ -301,7 +303,7 @@ int main(int argc, char** argv) {
     int nextClose = 0;
     int closed = 0;
     const auto statIdle = [](TStatForm* w) {
-        return w->PendingStatType == 0 && w->PendingClearType == 0;
+        return w->Flow.PendingStatType == 0 && w->Flow.PendingClearType == 0;
     };
     const auto operate = [&] {
         if (!issuing)

@@ -16,7 +16,11 @@
 #include <string>
 
 #include "forms/main.h"
+#include <QtWidgets>
+
 #include "forms/stat.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 #include "link/exchange.h"
 #include "link/pending.h"
 #include "support/process_stats.h"
@@ -116,7 +120,7 @@ int main(int argc, char** argv) {
     auto waiting = [] {
         int n = 0;
         for (TStatForm* w : StatWindows)
-            n += w->PendingStatType != 0 ? 1 : 0;
+            n += w->Flow.PendingStatType != 0 ? 1 : 0;
         return n;
     };
     while (waiting() > 0 && settle.elapsed() < 2000)
