@@ -1,6 +1,5 @@
 #include "forms/currentlinks.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 
 #include "forms/main.h"
@@ -70,11 +69,9 @@ TCurLinksForm::TCurLinksForm(QWidget* parent) : ModuleWindow(parent) {
     ButtonConnect->setGeometry(left, gridTop + gridHeight - kControlHeight, width, kControlHeight);
 
     connect(ButtonConnect, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { ButtonConnectClick(Sender::Operator); }); });
+            Guarded([this] { ButtonConnectClick(Sender::Operator); }));
     connect(StringGridCurLinks, &QTableWidget::cellDoubleClicked, this,
-            [this](int row, int column) {
-                RunGuarded([&] { StringGridCurLinksDblClick(column, row); });
-            });
+            Guarded([this](int row, int column) { StringGridCurLinksDblClick(column, row); }));
 }
 
 TCurLinksForm::~TCurLinksForm() {
@@ -86,9 +83,13 @@ TCurLinksForm::~TCurLinksForm() {
 
 // Both windows' command controls: the switching pair and this read share one exchange.
 void TCurLinksForm::showCommandState() {
-    ButtonConnect->setEnabled(Pair.commandsEnabled());
+    showOwnCommandState();
     if (SwitchForm)
-        SwitchForm->showCommandState();
+        SwitchForm->showOwnCommandState();
+}
+
+void TCurLinksForm::showOwnCommandState() {
+    ButtonConnect->setEnabled(Pair.commandsEnabled());
 }
 
 LinksChoice TCurLinksForm::choice() const {
@@ -147,8 +148,7 @@ void TCurLinksForm::FormClose() {
     // choice is offered again.
     if (SwitchForm)
         SwitchForm->SelectiveResetEnded();
-    ReleasePendingRequests(this);
-    AbandonExchanges(this);
+    endExchanges();
     deleteLater();
     if (CurLinksForm == this) {
         CurLinksForm = nullptr;
@@ -156,9 +156,4 @@ void TCurLinksForm::FormClose() {
     }
     if (SwitchForm)
         SwitchForm->showCommandState();
-}
-
-void TCurLinksForm::closeEvent(QCloseEvent* event) {
-    RunGuarded([this] { FormClose(); });
-    event->accept();
 }

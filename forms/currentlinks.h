@@ -33,9 +33,10 @@ class TCurLinksForm : public ModuleWindow {
 
     // "Соединиться" here, and the switching window's command buttons while it exists.
     void showCommandState();
+    void showOwnCommandState();
     // The target of a selective reset: the typed address and port, and the chosen sessions.
     LinksChoice choice() const;
 
   protected:
-    void closeEvent(QCloseEvent* event) override;
+    void formClose() override { FormClose(); }
 };

@@ -118,7 +118,7 @@ void TMainForm::setBusy(bool busy) {
         SwitchForm->SetBusyControls(busy);
     for (TStatForm* w : StatWindows) {
         if (w)
-            w->RequestButton->setEnabled(!busy);
+            w->SetBusyControls(busy);
     }
 }
 
@@ -146,12 +146,12 @@ void TMainForm::ButtonStatClick() {
             continue;
         auto* w = new TStatForm(n, this);
         StatWindows[n] = w;
-        w->EditStatPort->setText(RegIniFile_.ReadString(QStringLiteral("Statistic"),
-                                                        QStringLiteral("MuxPort%1").arg(n),
-                                                        QStringLiteral("65530")));
-        w->EditStatIp->setText(RegIniFile_.ReadString(QStringLiteral("Statistic"),
-                                                      QStringLiteral("MuxIp%1").arg(n),
-                                                      QStringLiteral("192.168.0.24")));
+        w->setModule(RegIniFile_.ReadString(QStringLiteral("Statistic"),
+                                            QStringLiteral("MuxIp%1").arg(n),
+                                            QStringLiteral("192.168.0.24")),
+                     RegIniFile_.ReadString(QStringLiteral("Statistic"),
+                                            QStringLiteral("MuxPort%1").arg(n),
+                                            QStringLiteral("65530")));
         w->show();
         return;
     }
@@ -169,10 +169,21 @@ void TMainForm::ButtonSwitchingClick() {
     SwitchForm->show();
 }
 
+// setChecked does not click, so the button's handler is not entered again.
+void TMainForm::settingsWindowClosed() {
+    if (SettingsButton->isChecked())
+        SettingsButton->setChecked(false);
+}
+
+void TMainForm::switchingWindowClosed() {
+    if (ButtonSwitching->isChecked())
+        ButtonSwitching->setChecked(false);
+}
+
 void TMainForm::FormClose() {
     RegIniFile_.WriteStrings(QStringLiteral("ConnectionSettings"),
-                             {{QStringLiteral("MuxIp"), SettingsForm->EditMuxIp->text()},
-                              {QStringLiteral("MuxPort"), SettingsForm->EditMuxPort->text()}});
+                             {{QStringLiteral("MuxIp"), SettingsForm->moduleAddress()},
+                              {QStringLiteral("MuxPort"), SettingsForm->modulePort()}});
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

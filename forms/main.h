@@ -41,6 +41,9 @@ class TMainForm : public QWidget, public Shell {
     void ButtonStatClick();
     void ButtonSwitchingClick();
     void FormClose();
+    // A window the buttons open was closed: its button is released.
+    void settingsWindowClosed();
+    void switchingWindowClosed();
 
     IniStore& RegIniFile() { return RegIniFile_; }
     // The program is ending: what the other windows still have to say goes to the error report.

@@ -1,14 +1,26 @@
 #include "forms/modulewindow.h"
 
+#include <QCloseEvent>
+
 #include "link/pending.h"
+#include "link/shell.h"
 
 #include "link/shell.h"
 
 ModuleWindow::ModuleWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
 ModuleWindow::~ModuleWindow() {
+    endExchanges();
+}
+
+void ModuleWindow::endExchanges() {
     AbandonExchanges(this);
     ReleasePendingRequests(this);
+}
+
+void ModuleWindow::closeEvent(QCloseEvent* event) {
+    RunGuarded([this] { formClose(); });
+    event->accept();
 }
 
 QString ModuleWindow::send(const QString& address, const QString& port, const Continuation& handler,

@@ -3,6 +3,8 @@
 // no answer and no time-out reaches it once it is gone.
 #include <QWidget>
 
+class QCloseEvent;
+
 #include "flows/commands.h"
 #include "link/exchange.h"
 
@@ -15,6 +17,12 @@ class ModuleWindow : public QWidget, public AnswerTarget {
     ReceiveBuffer& receiveBuffer() override { return ReceiveBuffer_; }
 
   protected:
+    // What the window does when the operator closes it; run guarded by the close event.
+    virtual void formClose() {}
+    void closeEvent(QCloseEvent* event) override;
+    // Gives up every exchange and time-out of the window: no answer reaches it any more.
+    void endExchanges();
+
     // Binds one of this window's handlers; `flow` tells its exchanges and time-outs apart.
     template <class W>
     Continuation bind(int flow, void (W::*handler)(Sender)) {

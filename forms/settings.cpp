@@ -1,7 +1,6 @@
 #include "forms/settings.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -195,36 +194,43 @@ void TSettingsForm::buildOptionsPage() {
 }
 
 void TSettingsForm::connectHandlers() {
-    auto guarded = [](auto f) { return [f] { RunGuarded(f); }; };
     connect(ButtonMuxConnection, &QPushButton::clicked, this,
-            guarded([this] { ButtonMuxConnectionClick(Sender::Operator); }));
+            Guarded([this] { ButtonMuxConnectionClick(Sender::Operator); }));
     connect(ButtonSetCurOptions, &QPushButton::clicked, this,
-            guarded([this] { ButtonSetCurOptionsClick(Sender::Operator); }));
+            Guarded([this] { ButtonSetCurOptionsClick(Sender::Operator); }));
     for (int i = 0; i < 6; ++i) {
         connect(CheckBoxSock[i], &QCheckBox::toggled, this,
-                guarded([this, i] { CheckBoxSockClick(i + 1); }));
+                Guarded([this, i] { CheckBoxSockClick(i + 1); }));
     }
     connect(CheckBoxSockAll, &QCheckBox::toggled, this,
-            guarded([this] { CheckBoxSockAllClick(); }));
+            Guarded([this] { CheckBoxSockAllClick(); }));
     connect(ComboBoxSockets, &QComboBox::activated, this,
-            guarded([this] { ComboBoxSocketsChange(); }));
+            Guarded([this] { ComboBoxSocketsChange(); }));
     connect(ComboBoxSockets->lineEdit(), &QLineEdit::textEdited, this,
-            guarded([this] { ComboBoxSocketsChange(); }));
+            Guarded([this] { ComboBoxSocketsChange(); }));
     connect(EditDestinationIp, &QLineEdit::textChanged, this,
-            guarded([this] { EditDestinationIpChange(); }));
+            Guarded([this] { EditDestinationIpChange(); }));
     connect(EditDestinationPort, &QLineEdit::textChanged, this,
-            guarded([this] { EditDestinationPortChange(); }));
+            Guarded([this] { EditDestinationPortChange(); }));
     connect(EditLocalPort, &QLineEdit::textChanged, this,
-            guarded([this] { EditLocalPortChange(); }));
-    connect(ComboBoxTOS, &QComboBox::activated, this, guarded([this] { ComboBoxTOSChange(); }));
-    connect(EditTOS, &QLineEdit::textChanged, this, guarded([this] { EditTOSChange(); }));
+            Guarded([this] { EditLocalPortChange(); }));
+    connect(ComboBoxTOS, &QComboBox::activated, this, Guarded([this] { ComboBoxTOSChange(); }));
+    connect(EditTOS, &QLineEdit::textChanged, this, Guarded([this] { EditTOSChange(); }));
     connect(KsPinStateListBox, &OptionList::paramClick, this,
-            [this](const QString& key, const QString& value) {
-                RunGuarded([&] { KsPinStateListBoxParamClick(key, value); });
-            });
+            Guarded([this](const QString& key, const QString& value) {
+                KsPinStateListBoxParamClick(key, value);
+            }));
     connect(PageControl1, &QTabWidget::currentChanged, this,
-            guarded([this] { PageControl1Change(); }));
-    connect(EditMuxIp, &QLineEdit::textChanged, this, guarded([this] { EditMuxIpChange(); }));
+            Guarded([this] { PageControl1Change(); }));
+    connect(EditMuxIp, &QLineEdit::textChanged, this, Guarded([this] { EditMuxIpChange(); }));
+}
+
+QString TSettingsForm::moduleAddress() const {
+    return EditMuxIp->text();
+}
+
+QString TSettingsForm::modulePort() const {
+    return EditMuxPort->text();
 }
 
 void TSettingsForm::selectPage(int index) {
@@ -542,13 +548,8 @@ void TSettingsForm::EditMuxIpChange() {
 // Closing only hides: the window lives for the whole run.
 
 void TSettingsForm::FormClose() {
-    if (MainForm && MainForm->SettingsButton->isChecked())
-        MainForm->SettingsButton->setChecked(false);
+    if (MainForm)
+        MainForm->settingsWindowClosed();
     // A flow that waits keeps its time-out: hidden or not, it ends with its answer or its
     // time-out line, so the busy state it set cannot outlive it and its connection is closed.
-}
-
-void TSettingsForm::closeEvent(QCloseEvent* event) {
-    RunGuarded([this] { FormClose(); });
-    event->accept();
 }

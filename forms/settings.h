@@ -34,6 +34,9 @@ class TSettingsForm : public ModuleWindow {
     // What the fields hold, as typed, for a write.
     ConfigTexts configTexts() const;
     void selectPage(int index);
+    // The module the connection fields name, as typed.
+    QString moduleAddress() const;
+    QString modulePort() const;
 
     // Editing handlers, run for the operator's changes and for programmatic ones alike.
     void CheckBoxSockClick(int session);  // 1..6
@@ -92,7 +95,7 @@ class TSettingsForm : public ModuleWindow {
     enum Flow { FlowConnect = 1, FlowApply = 2 };
 
   protected:
-    void closeEvent(QCloseEvent* event) override;
+    void formClose() override { FormClose(); }
 
   private:
     void buildVantorPage();

@@ -1,6 +1,5 @@
 #include "forms/stat.h"
 
-#include <QCloseEvent>
 #include <QDateTime>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -188,15 +187,14 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
     TimerRequestStat->setObjectName(QStringLiteral("TimerRequestStat"));
     TimerRequestStat->setInterval(kAutoRequestMs);
 
-    connect(RadioGroupRequestType, &RadioGroup::itemIndexChanging, this, [this](int, int next) {
-        RunGuarded([&] { RadioGroupRequestTypeChanging(next); });
-    });
+    connect(RadioGroupRequestType, &RadioGroup::itemIndexChanging, this,
+            Guarded([this](int, int next) { RadioGroupRequestTypeChanging(next); }));
     connect(RequestButton, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { RequestButtonClick(Sender::Operator); }); });
+            Guarded([this] { RequestButtonClick(Sender::Operator); }));
     connect(ClearButton, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { ClearButtonClick(Sender::Operator); }); });
+            Guarded([this] { ClearButtonClick(Sender::Operator); }));
     connect(TimerRequestStat, &QTimer::timeout, this,
-            [this] { RunGuarded([this] { TimerRequestStatTimer(); }); });
+            Guarded([this] { TimerRequestStatTimer(); }));
 }
 
 TStatForm::~TStatForm() {
@@ -209,6 +207,15 @@ TStatForm::~TStatForm() {
         if (w == this)
             w = nullptr;
     }
+}
+
+void TStatForm::setModule(const QString& address, const QString& port) {
+    EditStatIp->setText(address);
+    EditStatPort->setText(port);
+}
+
+void TStatForm::SetBusyControls(bool busy) {
+    RequestButton->setEnabled(!busy);
 }
 
 void TStatForm::RadioGroupRequestTypeChanging(int next) {
@@ -324,8 +331,7 @@ void TStatForm::FormStatClose() {
     // A running record is finished as a stop would finish it; nothing more is asked.
     TimerRequestStat->stop();
     Flow.finishLog(EditStatIp->text(), Now());
-    AbandonExchanges(this);
-    ReleasePendingRequests(this);
+    endExchanges();
     int n = -1;
     for (int i = 0; i < kStatSlots; ++i) {
         if (StatWindows[i] == this)
@@ -342,9 +348,4 @@ void TStatForm::FormStatClose() {
     // Emptied now rather than on deletion, so that the very next press can reuse the slot.
     StatWindows[n] = nullptr;
     deleteLater();
-}
-
-void TStatForm::closeEvent(QCloseEvent* event) {
-    RunGuarded([this] { FormStatClose(); });
-    event->accept();
 }

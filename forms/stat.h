@@ -38,6 +38,10 @@ class TStatForm : public ModuleWindow {
     // Announced before the request type changes to `next`.
     void RadioGroupRequestTypeChanging(int next);
     void FormStatClose();
+    // The module the window asks; the main window gives the remembered one.
+    void setModule(const QString& address, const QString& port);
+    // Another window's exchange holds the shared busy state.
+    void SetBusyControls(bool busy);
 
     // A statistics answer: both tables, and the change record while the automatic mode runs.
     void showStatistics(const uint8_t* block) override;
@@ -51,7 +55,7 @@ class TStatForm : public ModuleWindow {
     enum Flow { FlowStat = 1, FlowClear = 2 };
 
   protected:
-    void closeEvent(QCloseEvent* event) override;
+    void formClose() override { FormStatClose(); }
 
   private:
     void startAutomatic();

@@ -1,6 +1,5 @@
 #include "forms/switch.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <stdexcept>
@@ -196,21 +195,21 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
     DropChoiceOnTyping(ComboBoxSwIpA);
     DropChoiceOnTyping(ComboBoxSwIpB);
     connect(ComboBoxSwIpA, &QComboBox::currentIndexChanged, this,
-            [this] { RunGuarded([this] { ComboBoxSwIpAChange(); }); });
+            Guarded([this] { ComboBoxSwIpAChange(); }));
     connect(ComboBoxSwIpB, &QComboBox::currentIndexChanged, this,
-            [this] { RunGuarded([this] { ComboBoxSwIpBChange(); }); });
+            Guarded([this] { ComboBoxSwIpBChange(); }));
     connect(SwConnectButton, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { SwConnectButtonClick(Sender::Operator); }); });
+            Guarded([this] { SwConnectButtonClick(Sender::Operator); }));
     connect(SwSetButton, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { SwSetButtonClick(Sender::Operator); }); });
+            Guarded([this] { SwSetButtonClick(Sender::Operator); }));
     connect(SwResetButton, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { SwResetButtonClick(Sender::Operator); }); });
+            Guarded([this] { SwResetButtonClick(Sender::Operator); }));
     connect(ComboBoxSwResetType, &QComboBox::activated, this,
-            [this] { RunGuarded([this] { ComboBoxSwResetTypeChange(); }); });
+            Guarded([this] { ComboBoxSwResetTypeChange(); }));
     connect(StringGridSwitchTF, &QTableWidget::cellDoubleClicked, this,
-            [this] { RunGuarded([this] { StringGridSwitchTFDblClick(); }); });
+            Guarded([this] { StringGridSwitchTFDblClick(); }));
     connect(StringGridSwitchTMO, &QTableWidget::cellDoubleClicked, this,
-            [this] { RunGuarded([this] { StringGridSwitchTMODblClick(); }); });
+            Guarded([this] { StringGridSwitchTMODblClick(); }));
     Matrix_.setObserver([this](Matrix m, int column, int row) { showCell(m, column, row); });
     Pair.windowOpened(Matrix_);
     // The current-links window may be waiting for its answer as this window opens.
@@ -372,12 +371,16 @@ void TSwitchForm::SelectiveResetEnded() {
 // Matrices and control states
 
 void TSwitchForm::showCommandState() {
+    showOwnCommandState();
+    if (CurLinksForm)
+        CurLinksForm->showOwnCommandState();
+}
+
+void TSwitchForm::showOwnCommandState() {
     const bool enabled = Pair.commandsEnabled();
     SwConnectButton->setEnabled(enabled);
     SwSetButton->setEnabled(Pair.writeEnabled());
     SwResetButton->setEnabled(enabled);
-    if (CurLinksForm)
-        CurLinksForm->ButtonConnect->setEnabled(enabled);
 }
 
 void TSwitchForm::SetBusyControls(bool busy) {
@@ -415,9 +418,8 @@ void TSwitchForm::FormSwitchClose() {
         SaveSide(values, QStringLiteral("B"), ComboBoxSwIpB, PortListB);
         MainForm->RegIniFile().WriteStrings(kSection, values);
     }
-    ReleasePendingRequests(this);
     // A closed window goes on with nothing: an answer to it must not start the next step.
-    AbandonExchanges(this);
+    endExchanges();
     deleteLater();
     if (SwitchForm == this) {
         SwitchForm = nullptr;
@@ -425,12 +427,6 @@ void TSwitchForm::FormSwitchClose() {
         if (CurLinksForm)
             CurLinksForm->showCommandState();
     }
-    // setChecked does not click, so the main window's handler is not entered again.
-    if (MainForm && MainForm->ButtonSwitching->isChecked())
-        MainForm->ButtonSwitching->setChecked(false);
-}
-
-void TSwitchForm::closeEvent(QCloseEvent* event) {
-    RunGuarded([this] { FormSwitchClose(); });
-    event->accept();
+    if (MainForm)
+        MainForm->switchingWindowClosed();
 }

@@ -51,6 +51,7 @@ class TSwitchForm : public ModuleWindow {
 
     // The command buttons as the pair flow allows them, and the current-links window's too.
     void showCommandState();
+    void showOwnCommandState();
     // Another window's exchange began (true) or ended: the buttons follow, but never while the
     // pair or the current-links window waits.
     void SetBusyControls(bool busy);
@@ -71,7 +72,7 @@ class TSwitchForm : public ModuleWindow {
     enum Flow { FlowConnect = 1, FlowSet = 2, FlowReset = 3 };
 
   protected:
-    void closeEvent(QCloseEvent* event) override;
+    void formClose() override { FormSwitchClose(); }
 
   private:
     void handle(SwitchingPair::Op op, Sender sender);

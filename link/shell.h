@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 class Shell {
   public:
@@ -39,3 +40,17 @@ class ConversionError : public std::runtime_error {
 // Runs one event handler so that no exception leaves it: what escapes is shown by the
 // default error report and the program goes on.
 void RunGuarded(const std::function<void()>& handler);
+
+// A signal's handler that runs as RunGuarded runs it: with the signal's arguments when it takes
+// them, without when it takes none.
+template <class F>
+auto Guarded(F handler) {
+    return [handler](auto&&... args) -> void {
+        RunGuarded([&] {
+            if constexpr (std::is_invocable_v<const F&, decltype(args)...>)
+                handler(args...);
+            else
+                handler();
+        });
+    };
+}
