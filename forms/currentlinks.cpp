@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kClientWidth = 392;
 constexpr int kClientHeight = 193;
-constexpr int kSessions = 6;
 constexpr int kRowHeight = 25;
 constexpr int kControlHeight = 26;
 constexpr int kFlowLinks = CmdReadSwitching;
@@ -27,20 +26,16 @@ TCurLinksForm::TCurLinksForm(QWidget* parent) : ModuleWindow(parent) {
     setFixedSize(kClientWidth, kClientHeight);
 
     StringGridCurLinks =
-        new StringGrid(QStringLiteral("StringGridCurLinks"), 3, kSessions + 1, this);
-    QFont font = StringGridCurLinks->font();
-    font.setPointSize(8);  // "Выбор" must fit its narrow column
-    StringGridCurLinks->setFont(font);
+        new StringGrid(QStringLiteral("StringGridCurLinks"), 3, kSessionCount + 1, this);
     StringGridCurLinks->setColumnWidths({70, 119, 39});
-    for (int r = 0; r <= kSessions; ++r)
+    for (int r = 0; r <= kSessionCount; ++r)
         StringGridCurLinks->setRowHeight(r, kRowHeight);
     StringGridCurLinks->setCellText(1, 0, QStringLiteral("        Destination IP"));
     StringGridCurLinks->setCellText(2, 0, QStringLiteral("Выбор"));
-    for (int s = 1; s <= kSessions; ++s)
+    for (int s = 1; s <= kSessionCount; ++s)
         StringGridCurLinks->setCellText(0, s, QStringLiteral("        S%1").arg(s));
-    const int frame = 2 * StringGridCurLinks->frameWidth();
-    const int gridWidth = 70 + 119 + 39 + frame;
-    const int gridHeight = (kSessions + 1) * kRowHeight + frame;
+    const int gridWidth = StringGridCurLinks->wholeSize().width();
+    const int gridHeight = StringGridCurLinks->wholeSize().height();
     const int gridTop = (kClientHeight - gridHeight) / 2;
     StringGridCurLinks->setGeometry(8, gridTop, gridWidth, gridHeight);
 
@@ -96,7 +91,7 @@ LinksChoice TCurLinksForm::choice() const {
     LinksChoice c;
     c.ip = EditIp->text();
     c.port = EditPort->text();
-    for (int n = 0; n < kSessions; ++n)
+    for (int n = 0; n < kSessionCount; ++n)
         c.chosen[n] = StringGridCurLinks->cellText(kChoiceColumn, n + 1) == SelectMark;
     return c;
 }
@@ -130,7 +125,7 @@ void TCurLinksForm::ButtonConnectClick(Sender sender) {
 
 void TCurLinksForm::FillLinksTable() {
     const LinkRows rows = CurrentLinkRows(SnapshotA);
-    for (int n = 0; n < kSessions; ++n) {
+    for (int n = 0; n < kSessionCount; ++n) {
         StringGridCurLinks->setCellText(kAddressColumn, n + 1, rows[n].destination);
         StringGridCurLinks->setCellText(kChoiceColumn, n + 1, rows[n].choice);
     }

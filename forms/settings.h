@@ -77,7 +77,7 @@ class TSettingsForm : public ModuleWindow {
     QLineEdit* EditControlPort;
 
     QGroupBox* GroupBoxSocketSelect;
-    std::array<QCheckBox*, 6> CheckBoxSock;  // CheckBoxSock1..CheckBoxSock6
+    std::array<QCheckBox*, kSessionCount> CheckBoxSock;  // CheckBoxSock1..CheckBoxSock6
     QCheckBox* CheckBoxSockAll;
 
     QLabel* LabelLocalIp;

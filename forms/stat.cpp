@@ -84,34 +84,6 @@ void WriteHeadings(StringGrid* grid, const QStringList& rows, const QStringList&
         grid->setCellText(c + 1, 0, columns[c]);
 }
 
-// The grids' cells are sized in whole pixels per column; the tables' texts are set a point
-// smaller than the controls so that every heading fits its column.
-void UseGridFont(StringGrid* grid) {
-    QFont font = grid->font();
-    font.setPointSize(8);
-    grid->setFont(font);
-}
-
-int SumOfColumnWidths(const StringGrid* grid) {
-    int sum = 0;
-    for (int c = 0; c < grid->columnCount(); ++c)
-        sum += grid->columnWidth(c);
-    return sum;
-}
-
-int SumOfRowHeights(const StringGrid* grid) {
-    int sum = 0;
-    for (int r = 0; r < grid->rowCount(); ++r)
-        sum += grid->rowHeight(r);
-    return sum;
-}
-
-// Grid widget just large enough for every cell, so that no scroll bar appears.
-QSize WholeGridSize(const StringGrid* grid) {
-    const int frame = 2 * grid->frameWidth();
-    return {SumOfColumnWidths(grid) + frame, SumOfRowHeights(grid) + frame};
-}
-
 QGroupBox* MakeGroup(const QString& caption, const QRect& geometry, QWidget* parent) {
     auto* group = new QGroupBox(caption, parent);
     group->setGeometry(geometry);
@@ -162,10 +134,9 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
     EditStatPort->setGeometry(6, kInnerTop, 51, kControlHeight);
 
     StringGrid_ = new StringGrid(QStringLiteral("StringGrid"), kSessionColumns, kSessionRows, this);
-    UseGridFont(StringGrid_);
     StringGrid_->setUniformSizes(kSessionColumnWidth, kRowHeight);
     WriteHeadings(StringGrid_, kSessionRowHeadings, kSessionColumnHeadings);
-    const QSize sessionSize = WholeGridSize(StringGrid_);
+    const QSize sessionSize = StringGrid_->wholeSize();
     constexpr int kGridTop = kBandTop + kBandHeight + 6;
     StringGrid_->setGeometry((kClientWidth - sessionSize.width()) / 2, kGridTop,
                              sessionSize.width(), sessionSize.height());
@@ -173,12 +144,11 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
     // The totals table starts on the last pixel row of the window, so only its top edge is
     // inside; it still receives every answer.
     StringGrid2 = new StringGrid(QStringLiteral("StringGrid2"), kTotalsColumns, kTotalsRows, this);
-    UseGridFont(StringGrid2);
     StringGrid2->setColumnWidths(kTotalsColumnWidths);
     for (int r = 0; r < kTotalsRows; ++r)
         StringGrid2->setRowHeight(r, kRowHeight);
     WriteHeadings(StringGrid2, kTotalsRowHeadings, kTotalsColumnHeadings);
-    const QSize totalsSize = WholeGridSize(StringGrid2);
+    const QSize totalsSize = StringGrid2->wholeSize();
     StringGrid2->setGeometry((kClientWidth - totalsSize.width()) / 2, kClientHeight - 1,
                              totalsSize.width(), totalsSize.height());
     StringGrid2->setEnabled(false);

@@ -19,8 +19,6 @@ constexpr int kClientHeight = 530;
 constexpr int kMargin = 8;
 constexpr int kGap = 8;
 
-constexpr int kTmoSize = 13;
-constexpr int kTfSize = 9;
 constexpr int kHeadingColumnWidth = 66;
 constexpr int kPortColumnWidth = 53;
 constexpr int kPortRowHeight = 18;
@@ -28,6 +26,32 @@ constexpr int kPortRowHeight = 18;
 constexpr int kControlHeight = 26;
 
 const QString kCorner = QStringLiteral("    A \\ B");
+
+// The reset choices as the two lists show them, item by item: the flow gets the value of the
+// chosen item, never its text.
+const std::array<std::pair<QString, ResetType>, 2> kResetTypes{{
+    {QStringLiteral("Все настройки"), ResetType::All},
+    {QStringLiteral("Селективный"), ResetType::Selective},
+}};
+const std::array<std::pair<QString, ResetTarget>, 3> kResetTargets{{
+    {QStringLiteral("Мультиплексора  А"), ResetTarget::A},
+    {QStringLiteral("Мультиплексора  В"), ResetTarget::B},
+    {QStringLiteral("Мультиплексоров А и В"), ResetTarget::Both},
+}};
+
+template <class Table>
+QStringList Captions(const Table& table) {
+    QStringList captions;
+    for (const auto& item : table)
+        captions << item.first;
+    return captions;
+}
+
+// The value of the chosen item, or `none` while nothing is chosen.
+template <class Table, class Value>
+Value ChosenValue(const Table& table, int index, Value none) {
+    return index >= 0 && index < static_cast<int>(table.size()) ? table[index].second : none;
+}
 const QString kDefaultPort = QStringLiteral("65530");
 const QString kSection = QStringLiteral("SwitchSettings");
 
@@ -53,9 +77,6 @@ StringGrid::CellLook MarkLook(int, int, const QString& text) {
 StringGrid* MakePortGrid(const QString& name, int size, const QStringList& headings,
                          QWidget* parent) {
     auto* grid = new StringGrid(name, size, size, parent);
-    QFont font = grid->font();
-    font.setPointSize(8);  // a transit port's name must fit a matrix column
-    grid->setFont(font);
     grid->setColumnWidth(0, kHeadingColumnWidth);
     for (int i = 1; i < size; ++i)
         grid->setColumnWidth(i, kPortColumnWidth);
@@ -67,9 +88,7 @@ StringGrid* MakePortGrid(const QString& name, int size, const QStringList& headi
         grid->setCellText(0, i, headings[i - 1]);
     }
     grid->setCellLook(MarkLook);
-    const int frame = 2 * grid->frameWidth();
-    grid->resize(kHeadingColumnWidth + (size - 1) * kPortColumnWidth + frame,
-                 size * kPortRowHeight + frame);
+    grid->resize(grid->wholeSize());
     return grid;
 }
 
@@ -135,11 +154,11 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
 
     // The TMO matrix across the top; below it the TF matrix with the pair group under it, and
     // the reset group in the column beside both.
-    StringGridSwitchTMO = MakePortGrid(QStringLiteral("StringGridSwitchTMO"), kTmoSize,
-                                       PortHeadings(QStringLiteral("ТМО"), 6), this);
+    StringGridSwitchTMO = MakePortGrid(QStringLiteral("StringGridSwitchTMO"), kTmoGridSize,
+                                       PortHeadings(QStringLiteral("ТМО"), kTmoChannels), this);
     StringGridSwitchTMO->move(kMargin, kMargin);
-    StringGridSwitchTF = MakePortGrid(QStringLiteral("StringGridSwitchTF"), kTfSize,
-                                      PortHeadings(QStringLiteral("ТФ"), 4), this);
+    StringGridSwitchTF = MakePortGrid(QStringLiteral("StringGridSwitchTF"), kTfGridSize,
+                                      PortHeadings(QStringLiteral("ТФ"), kTfChannels), this);
     const int tfTop = StringGridSwitchTMO->geometry().bottom() + 1 + kGap;
     StringGridSwitchTF->move(kMargin, tfTop);
 
@@ -177,14 +196,11 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
     const int inner = resetWidth - 20;
     MakeLabel(QStringLiteral("Тип сброса:"), QRect(10, 24, inner, 18), GroupBoxSwitchReset);
     ComboBoxSwResetType =
-        MakeChoiceBox(QStringLiteral("ComboBoxSwResetType"),
-                      {QStringLiteral("Все настройки"), QStringLiteral("Селективный")},
+        MakeChoiceBox(QStringLiteral("ComboBoxSwResetType"), Captions(kResetTypes),
                       QRect(10, 42, inner, kControlHeight), GroupBoxSwitchReset);
     MakeLabel(QStringLiteral("Сброс для:"), QRect(10, 78, inner, 18), GroupBoxSwitchReset);
     ComboBoxSwResetFor =
-        MakeChoiceBox(QStringLiteral("ComboBoxSwResetFor"),
-                      {QStringLiteral("Мультиплексора  А"), QStringLiteral("Мультиплексора  В"),
-                       QStringLiteral("Мультиплексоров А и В")},
+        MakeChoiceBox(QStringLiteral("ComboBoxSwResetFor"), Captions(kResetTargets),
                       QRect(10, 96, inner, kControlHeight), GroupBoxSwitchReset);
     // On the line of "Установить", so that the three command buttons read as one row.
     const int resetButtonTop = pairTop + kRowB - tfTop;
@@ -323,12 +339,9 @@ PairChoice TSwitchForm::choice() const {
     c.portA = EditSwPortA->text();
     c.ipB = ComboBoxSwIpB->currentText();
     c.portB = EditSwPortB->text();
-    constexpr ResetType kTypes[] = {ResetType::All, ResetType::Selective};
-    constexpr ResetTarget kTargets[] = {ResetTarget::A, ResetTarget::B, ResetTarget::Both};
-    const int type = ComboBoxSwResetType->currentIndex();
-    const int target = ComboBoxSwResetFor->currentIndex();
-    c.resetType = type >= 0 && type < 2 ? kTypes[type] : ResetType::None;
-    c.resetTarget = target >= 0 && target < 3 ? kTargets[target] : ResetTarget::None;
+    c.resetType = ChosenValue(kResetTypes, ComboBoxSwResetType->currentIndex(), ResetType::None);
+    c.resetTarget =
+        ChosenValue(kResetTargets, ComboBoxSwResetFor->currentIndex(), ResetTarget::None);
     return c;
 }
 
@@ -349,7 +362,8 @@ void TSwitchForm::rememberAddress(QComboBox* box, QLineEdit* port, QStringList& 
 }
 
 void TSwitchForm::ComboBoxSwResetTypeChange() {
-    if (ComboBoxSwResetType->currentIndex() != 1) {
+    if (ChosenValue(kResetTypes, ComboBoxSwResetType->currentIndex(), ResetType::None) !=
+        ResetType::Selective) {
         // Back from the selective reset, the target can be chosen again.
         ComboBoxSwResetFor->setEnabled(true);
         return;

@@ -14,6 +14,7 @@ enum PortGroup : int { GroupLocal = 0, GroupTransit = 1 };
 using Channel = int;
 constexpr int kChannelCount = 10;
 constexpr int kTmoChannels = 6;
+constexpr int kTfChannels = kChannelCount - kTmoChannels;
 
 // The two sides of a link.
 enum Mux : int { MuxA = 0, MuxB = 1 };

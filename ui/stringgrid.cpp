@@ -53,6 +53,11 @@ class CellDelegate : public QStyledItemDelegate {
 StringGrid::StringGrid(const QString& name, int columns, int rows, QWidget* parent)
     : QTableWidget(rows, columns, parent) {
     setObjectName(name);
+    // Cells are sized in whole pixels per column; the tables' texts are set a point smaller than
+    // the controls so that every heading and port name fits its column.
+    QFont small = font();
+    small.setPointSize(kFontPointSize);
+    setFont(small);
     horizontalHeader()->hide();
     verticalHeader()->hide();
     horizontalHeader()->setMinimumSectionSize(1);
@@ -122,4 +127,15 @@ void StringGrid::setCellLook(std::function<CellLook(int, int, const QString&)> l
 
 StringGrid::CellLook StringGrid::cellLook(int column, int row) const {
     return look_ ? look_(column, row, cellText(column, row)) : CellLook{};
+}
+
+QSize StringGrid::wholeSize() const {
+    int width = 0;
+    for (int c = 0; c < columnCount(); ++c)
+        width += columnWidth(c);
+    int height = 0;
+    for (int r = 0; r < rowCount(); ++r)
+        height += rowHeight(r);
+    const int frame = 2 * frameWidth();
+    return {width + frame, height + frame};
 }

@@ -28,7 +28,11 @@ class StringGrid : public QTableWidget {
     void setCellLook(std::function<CellLook(int column, int row, const QString& text)> look);
     CellLook cellLook(int column, int row) const;
 
+    // Just large enough for every cell, so that no scroll bar appears.
+    QSize wholeSize() const;
+
     static constexpr int kTextInset = 2;  // text drawn this far right of and below the corner
+    static constexpr int kFontPointSize = 8;
 
   private:
     std::function<CellLook(int, int, const QString&)> look_;
