@@ -22,10 +22,8 @@ QString IniStore::DefaultPath() {
     // An installed program's folder (/usr/bin) is not the operator's to write: every write
     // would fail and nothing would be remembered, so the file lives in the operator's own
     // configuration folder instead.
-    const QString own = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                        QStringLiteral("/kestrel");
-    QDir().mkpath(own);
-    return own + QLatin1Char('/') + name;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/kestrel/") + name;
 }
 
 namespace {

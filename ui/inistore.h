@@ -32,6 +32,7 @@ class IniStore {
     const QString& path() const { return path_; }
     // The store named after the running executable with ".ini", in the executable's folder, or
     // in the operator's configuration folder when the executable's folder cannot be written.
+    // Only names it: the folder is made by whoever goes on to use the path.
     static QString DefaultPath();
 
   private:
