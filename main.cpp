@@ -1,9 +1,12 @@
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 #include <cstring>
 
 #include "forms/main.h"
 #include "ui/errorreport.h"
+#include "ui/inistore.h"
 
 int main(int argc, char** argv) {
     // Answered before any window or display is needed, as installed desktop tools do.
@@ -12,7 +15,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     KestrelApplication app(argc, argv);
-    TMainForm form;
+    // The settings folder is made only by the program that goes on to use it.
+    const QString iniPath = IniStore::DefaultPath();
+    QDir().mkpath(QFileInfo(iniPath).absolutePath());
+    TMainForm form(iniPath);
     form.show();
     return app.exec();
 }

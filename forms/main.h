@@ -26,8 +26,8 @@ constexpr int kLogLineLimit = 20000;
 class TMainForm : public QWidget, public Shell {
     Q_OBJECT
   public:
-    // `iniPath` defaults to the file beside the executable; tests pass a file of their own.
-    explicit TMainForm(const QString& iniPath = IniStore::DefaultPath());
+    // `iniPath` names the settings file: main() chooses it, tests pass a file of their own.
+    explicit TMainForm(const QString& iniPath);
     ~TMainForm() override;
 
     // Shell

@@ -72,6 +72,25 @@ void PortMatrix::forLine(int mux, int group, Channel channel, F f) {
     }
 }
 
+template <class F>
+void PortMatrix::forCrossed(Matrix m, int column, int row, F f) {
+    for (int a = 1; a <= LinesOf(m); ++a) {
+        if (a != column && counts_.at(m, a, row) != kBlockedForGood)
+            f(counts_.at(m, a, row), a, row);
+        if (a != row && counts_.at(m, column, a) != kBlockedForGood)
+            f(counts_.at(m, column, a), column, a);
+    }
+}
+
+void PortMatrix::placeAt(Matrix m, int column, int row) {
+    set(m, column, row, CellMark::Link);
+    forCrossed(m, column, row, [&](uint8_t& count, int c, int r) {
+        ++count;
+        if (mark(m, c, r) == CellMark::Free)
+            set(m, c, r, CellMark::Block);
+    });
+}
+
 void PortMatrix::ClearGrids() {
     for (Matrix m : {Matrix::Tmo, Matrix::Tf}) {
         for (int r = 1; r <= LinesOf(m); ++r) {
@@ -117,56 +136,20 @@ bool PortMatrix::PlaceLink(int groupA, Channel channelA, int groupB, Channel cha
         LogEvent(QStringLiteral("Попытка доступа к неактивной ячейке!"));
         return false;
     }
-    set(m, c, r, CellMark::Link);
-    for (int a = 1; a <= LinesOf(m); ++a) {
-        uint8_t& across = counts_.at(m, a, r);
-        if (across != kBlockedForGood && a != c)
-            ++across;
-        uint8_t& down = counts_.at(m, c, a);
-        if (down != kBlockedForGood && a != r)
-            ++down;
-        if (mark(m, a, r) == CellMark::Free)
-            set(m, a, r, CellMark::Block);
-        if (mark(m, c, a) == CellMark::Free)
-            set(m, c, a, CellMark::Block);
-    }
+    placeAt(m, c, r);
     return true;
 }
 
 void PortMatrix::Toggle(Matrix m, int column, int row) {
-    const int c = column;
-    const int r = row;
-    const CellMark was = mark(m, c, r);
+    const CellMark was = mark(m, column, row);
     if (was == CellMark::Free) {
-        set(m, c, r, CellMark::Link);
-        for (int a = 1; a <= LinesOf(m); ++a) {
-            uint8_t& across = counts_.at(m, a, r);
-            if (across != kBlockedForGood && a != c) {
-                ++across;
-                if (mark(m, a, r) == CellMark::Free)
-                    set(m, a, r, CellMark::Block);
-            }
-            uint8_t& down = counts_.at(m, c, a);
-            if (down != kBlockedForGood && a != r) {
-                ++down;
-                if (mark(m, c, a) == CellMark::Free)
-                    set(m, c, a, CellMark::Block);
-            }
-        }
+        placeAt(m, column, row);
     } else if (was == CellMark::Link) {
-        set(m, c, r, CellMark::Free);
-        for (int a = 1; a <= LinesOf(m); ++a) {
-            uint8_t& across = counts_.at(m, a, r);
-            if (across != kBlockedForGood && a != c) {
-                if (--across == 0)
-                    set(m, a, r, CellMark::Free);
-            }
-            uint8_t& down = counts_.at(m, c, a);
-            if (down != kBlockedForGood && a != r) {
-                if (--down == 0)
-                    set(m, c, a, CellMark::Free);
-            }
-        }
+        set(m, column, row, CellMark::Free);
+        forCrossed(m, column, row, [&](uint8_t& count, int c, int r) {
+            if (--count == 0)
+                set(m, c, r, CellMark::Free);
+        });
     }
 }
 

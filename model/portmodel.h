@@ -114,6 +114,18 @@ class PortMatrix {
     // Every data cell of a port's row (A) or column (B).
     template <class F>
     void forLine(int mux, int group, Channel channel, F f);
+    // The cells a link at (column, row) crosses, the rest of its row and its column, each with
+    // its counter; cells blocked for good are skipped, for no link ever changes them.
+    template <class F>
+    void forCrossed(Matrix m, int column, int row, F f);
+    // Places a link, read or clicked: the cell shows the link, every crossed cell counts it
+    // and a crossed cell that is free becomes blocked.
+    // The invariant that lets a read and a click share this: from the cross-check's
+    // ResetBlockCounts on, a counter holds kBlockedForGood only on a cell that shows BlockMark,
+    // and PlaceLink runs only after it; so the skipped cells never leave a free cell beside a
+    // read link. Free cells at kBlockedForGood are left only by a cross-check that stopped for
+    // want of a partner session: no link is read then, and the operator's links block nothing.
+    void placeAt(Matrix m, int column, int row);
 
     PortBlockCounts& counts_;
     TmoCells tmo_{};

@@ -64,7 +64,7 @@ class IniStoreTest : public QObject {
         const QString path = dir.filePath("k.ini");
         IniStore store(path);
         QVERIFY(store.WriteString("Statistic", "MuxIp0", "10.0.0.5"));
-        // Another store on the same file sees it: nothing is held back in memory.
+        // Another store on the same file sees it: nothing written is held back in memory.
         QCOMPARE(IniStore(path).ReadString("Statistic", "MuxIp0", "x"), QString("10.0.0.5"));
         QVERIFY(store.WriteString("Statistic", "MuxIp0", "10.0.0.6"));
         QVERIFY(store.WriteString("SwitchSettings", "IpA0", "10.0.0.7"));
@@ -75,6 +75,11 @@ class IniStoreTest : public QObject {
         QCOMPARE(again.ReadString("SwitchSettings", "IpA0", "x"), QString("10.0.0.7"));
         // Same key in another section is another value.
         QCOMPARE(again.ReadString("SwitchSettings", "MuxIp0", "none"), QString("none"));
+        // Read once: another store's write shows only after this store's own write, which keeps it.
+        QVERIFY(store.WriteString("Statistic", "MuxIp0", "10.0.0.8"));
+        QCOMPARE(again.ReadString("Statistic", "MuxIp0", "x"), QString("10.0.0.6"));
+        QVERIFY(again.WriteString("Statistic", "MuxPort0", "4001"));
+        QCOMPARE(again.ReadString("Statistic", "MuxIp0", "x"), QString("10.0.0.8"));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(f.readAll());
@@ -140,9 +145,11 @@ class IniStoreTest : public QObject {
         const QString path = dir.filePath("k.ini");
         WriteFile(path, kEdited);
         IniStore store(path);
+        QVERIFY(store.ReadString(section, key, "d") != "10.1.2.3");
         QVERIFY(store.WriteString(section, key, "10.1.2.3"));
         QCOMPARE(ReadFile(path), expected);
-        QCOMPARE(IniStore(path).ReadString(section, key, "d"), QString("10.1.2.3"));
+        // Having read the file before its write, the store reads what it wrote.
+        QCOMPARE(store.ReadString(section, key, "d"), QString("10.1.2.3"));
     }
 
     void malformedLinesAreSkipped() {

@@ -12,7 +12,7 @@
 #include "link/pending.h"
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
-#include "support/port_marks.h"
+#include "support/marks.h"
 #include "support/sim_pair.h"
 
 namespace {
@@ -35,12 +35,12 @@ const std::vector<uint8_t> kReadRequest{3, 32};
 // The simulated pair as the window shows it: the three agreed links, B's missing TMO6 (column 6),
 // A's transit TMO3 switched over the session to a third module (row 9), A's missing transit TF4
 // (row 8); B's TF3, which names A's TF4 without an answer, shows nothing.
-QStringList PairTmo() {
-    return ExpectMarks(12).blockColumn(6).blockRow(9).link(2, 1).link(10, 3);
-}
-QStringList PairTf() {
-    return ExpectMarks(8).blockRow(8).link(6, 1);
-}
+const QStringList kPairTmo = Rows(
+    "XVXXXXXXXXXX .X...X...X.. XXXXXXXXXVXX .X...X...X.. .X...X...X.. .X...X...X.. "
+    ".X...X...X.. .X...X...X.. XXXXXXXXXXXX .X...X...X.. .X...X...X.. .X...X...X..");
+const QStringList kPairTf = Rows(
+    "XXXXXVXX .....X.. .....X.. .....X.. "
+    ".....X.. .....X.. .....X.. XXXXXXXX");
 
 }  // namespace
 
@@ -134,8 +134,8 @@ class SwitchTest : public QObject {
         QCOMPARE(A().requests(), Requests{kReadRequest});
         QCOMPARE(B().requests(), Requests{kReadRequest});
         QCOMPARE(CurrentMux, 0);
-        QCOMPARE(Marks(Tmo()), PairTmo());
-        QCOMPARE(Marks(Tf()), PairTf());
+        QCOMPARE(Marks(Tmo()), kPairTmo);
+        QCOMPARE(Marks(Tf()), kPairTf);
         QVERIFY(app->messages().isEmpty());
         QCOMPARE(commands(), (QList<bool>{true, true, true}));
         QCOMPARE(PendingRequestCount(), 0);
@@ -156,9 +156,12 @@ class SwitchTest : public QObject {
         doubleClick(Tmo(), 4, 9);  // a port of another session: nothing
         doubleClick(Tmo(), 0, 3);  // headings: nothing
         doubleClick(Tf(), 2, 0);
-        const QStringList tmo =
-            ExpectMarks(12).blockColumn(6).blockRow(9).link(2, 1).link(10, 3).link(3, 2);
-        const QStringList tf = ExpectMarks(8).blockRow(8);
+        const QStringList tmo = Rows(
+            "XVXXXXXXXXXX XXVXXXXXXXXX XXXXXXXXXVXX .XX..X...X.. .XX..X...X.. .XX..X...X.. "
+            ".XX..X...X.. .XX..X...X.. XXXXXXXXXXXX .XX..X...X.. .XX..X...X.. .XX..X...X..");
+        const QStringList tf = Rows(
+            "........ ........ ........ ........ "
+            "........ ........ ........ XXXXXXXX");
         QCOMPARE(Marks(Tmo()), tmo);
         QCOMPARE(Marks(Tf()), tf);
 
@@ -238,7 +241,7 @@ class SwitchTest : public QObject {
         // Answered again, the next press reads both from A.
         sim->module(silent).setMisbehaviour(CmdReadSwitching, Misbehaviour{});
         readBoth();
-        QCOMPARE(Marks(Tmo()), PairTmo());
+        QCOMPARE(Marks(Tmo()), kPairTmo);
         QCOMPARE(A().requestCount(), size_t(2));
     }
 

@@ -10,7 +10,7 @@
 #include "sim/commands.h"
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
-#include "support/port_marks.h"
+#include "support/marks.h"
 #include "support/sim_pair.h"
 
 namespace {
@@ -230,9 +230,12 @@ class SwitchResetTest : public QObject {
         }
         if (type == 0 && target == 2) {
             // Both cleared: only the ports that do not exist are left blocked.
-            QCOMPARE(GridMarks(w->StringGridSwitchTMO),
-                     QStringList(ExpectMarks(12).blockColumn(6)));
-            QCOMPARE(GridMarks(w->StringGridSwitchTF), QStringList(ExpectMarks(8).blockRow(8)));
+            const QStringList tmo = Rows(
+                ".....X...... .....X...... .....X...... .....X...... .....X...... .....X...... "
+                ".....X...... .....X...... .....X...... .....X...... .....X...... .....X......");
+            QCOMPARE(GridMarks(w->StringGridSwitchTMO), tmo);
+            QCOMPARE(GridMarks(w->StringGridSwitchTF), Rows("........ ........ ........ ........ "
+                                                            "........ ........ ........ XXXXXXXX"));
         }
     }
 

@@ -52,12 +52,6 @@ std::optional<QString> IniValue(const QString& path, const QString& section, con
     return found;
 }
 
-void WriteIni(const QString& path, const QString& text) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text));
-    file.write(text.toUtf8());
-}
-
 void RunDeferredDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
@@ -590,9 +584,7 @@ class WindowsLayoutTest : public QObject {
         QFETCH(QStringList, itemsB);
         QFETCH(int, indexB);
         QFETCH(QString, portB);
-        AppFixture app;
-        if (!ini.isEmpty())
-            WriteIni(app.iniPath(), ini);
+        AppFixture app(ini);
         QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
         TSwitchForm* w = SwitchForm;
         QCOMPARE(ComboItems(w->ComboBoxSwIpA), itemsA);
@@ -644,8 +636,7 @@ class WindowsLayoutTest : public QObject {
     }
     void switchingLoadRejects() {
         QFETCH(QString, ini);
-        AppFixture app;
-        WriteIni(app.iniPath(), ini);
+        AppFixture app(ini);
         TSwitchForm w(nullptr);
         bool raised = false;
         try {
@@ -657,11 +648,10 @@ class WindowsLayoutTest : public QObject {
     }
 
     void switchingChoiceSetsPort() {
-        AppFixture app;
-        WriteIni(app.iniPath(),
-                 "[SwitchSettings]\nCountA=2\nItemIndexA=-1\nIpA0=10.0.0.1\nPortA0=1001\n"
-                 "IpA1=10.0.0.2\nPortA1=1002\nCountB=2\nItemIndexB=-1\nIpB0=10.0.1.1\n"
-                 "PortB0=2001\nIpB1=10.0.1.2\nPortB1=2002\n");
+        AppFixture app(
+            "[SwitchSettings]\nCountA=2\nItemIndexA=-1\nIpA0=10.0.0.1\nPortA0=1001\n"
+            "IpA1=10.0.0.2\nPortA1=1002\nCountB=2\nItemIndexB=-1\nIpB0=10.0.1.1\n"
+            "PortB0=2001\nIpB1=10.0.1.2\nPortB1=2002\n");
         QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
         TSwitchForm* w = SwitchForm;
         QCOMPARE(w->EditSwPortA->text(), QStringLiteral("65530"));

@@ -22,10 +22,8 @@ QString IniStore::DefaultPath() {
     // An installed program's folder (/usr/bin) is not the operator's to write: every write
     // would fail and nothing would be remembered, so the file lives in the operator's own
     // configuration folder instead.
-    const QString own = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                        QStringLiteral("/kestrel");
-    QDir().mkpath(own);
-    return own + QLatin1Char('/') + name;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/kestrel/") + name;
 }
 
 namespace {
@@ -107,10 +105,16 @@ QList<IniStore::Line> IniStore::load() const {
     return lines;
 }
 
+const QList<IniStore::Line>& IniStore::loaded() const {
+    if (!loaded_)
+        loaded_ = load();
+    return *loaded_;
+}
+
 QString IniStore::ReadString(const QString& section, const QString& key,
                              const QString& fallback) const {
     QString found = fallback;
-    for (const Line& line : load()) {
+    for (const Line& line : loaded()) {
         if (!line.key.isEmpty() && Same(line.section, section) && Same(line.key, key))
             found = line.value;
     }
@@ -119,7 +123,7 @@ QString IniStore::ReadString(const QString& section, const QString& key,
 
 QHash<QString, QString> IniStore::ReadSection(const QString& section) const {
     QHash<QString, QString> values;
-    for (const Line& line : load()) {
+    for (const Line& line : loaded()) {
         if (!line.key.isEmpty() && Same(line.section, section))
             values.insert(line.key.toLower(), line.value);
     }
@@ -194,6 +198,8 @@ bool IniStore::WriteStrings(const QString& section,
     file.setDirectWriteFallback(true);
     bool written = file.open(QIODevice::WriteOnly) && file.write(all) == all.size();
     written = written && file.commit();
+    // Read back whatever the write left on disk, whether it succeeded or not.
+    loaded_.reset();
     if (!written) {
         if (!failureReported_) {
             ReportError(QStringLiteral("Не удалось записать файл настроек %1: %2")

@@ -2,11 +2,14 @@
 // The settings store: an INI text file beside the executable. Every value is a text read with
 // a default and written to disk at once. The file is the operator's too: a write changes the
 // line of its key and nothing else, so comments, blank lines and lines the program cannot read
-// stay as they were.
+// stay as they were. Reads take the file as it was loaded at the first read, and loaded again
+// after each write of this store; a write itself starts from the file as it is on disk then, so
+// an edit made meanwhile outside is kept, and seen from then on.
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <optional>
 #include <utility>
 
 class IniStore {
@@ -29,6 +32,7 @@ class IniStore {
     const QString& path() const { return path_; }
     // The store named after the running executable with ".ini", in the executable's folder, or
     // in the operator's configuration folder when the executable's folder cannot be written.
+    // Only names it: the folder is made by whoever goes on to use the path.
     static QString DefaultPath();
 
   private:
@@ -40,11 +44,15 @@ class IniStore {
         QString value;
         bool header = false;  // a well-formed "[section]" line
     };
+    // The file as it is on disk now.
     QList<Line> load() const;
+    // The file as reads see it: loaded at the first read, and again after a write.
+    const QList<Line>& loaded() const;
     // False (and told once) when the path names a device, a pipe or a socket: reading it could
     // block or never end, writing it could harm it.
     bool regularOrAbsent() const;
     QString path_;
     bool failureReported_ = false;
     mutable bool irregularReported_ = false;
+    mutable std::optional<QList<Line>> loaded_;
 };

@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
     }
     IniStore store(g_path);
-    // One key of each section, the first of them the one written: every read parses the
-    // whole file again, so a few keys cover the reading as well as many.
+    // One key of each section, the first of them the one written: the first read parses the
+    // whole file, so a few keys cover the reading as well as many.
     const QString keys[][2] = {{QStringLiteral("ConnectionSettings"), QStringLiteral("MuxIp")},
                                {QStringLiteral("ConnectionSettings"), QStringLiteral("MuxPort")},
                                {QStringLiteral("Statistic"), QStringLiteral("MuxIp0")},

@@ -16,7 +16,13 @@
 
 class AppFixture {
   public:
-    AppFixture() : dir_(std::make_unique<QTemporaryDir>()) {
+    // `ini`, when given, is the settings file as the operator left it before the start.
+    explicit AppFixture(const QString& ini = QString()) : dir_(std::make_unique<QTemporaryDir>()) {
+        if (!ini.isEmpty()) {
+            QFile file(iniPath());
+            if (!file.open(QIODevice::WriteOnly) || file.write(ini.toUtf8()) <= 0 || !file.flush())
+                qFatal("the settings file cannot be written");
+        }
         SetErrorReportSink([this](const QString& text) { errors << text; });
         form = std::make_unique<TMainForm>(iniPath());
     }
