@@ -55,12 +55,10 @@ Value ChosenValue(const Table& table, int index, Value none) {
 const QString kDefaultPort = QStringLiteral("65530");
 const QString kSection = QStringLiteral("SwitchSettings");
 
-QStringList PortHeadings(const QString& kind, int ports) {
+QStringList PortHeadings(Matrix matrix) {
     QStringList headings;
-    for (int i = 1; i <= ports; ++i)
-        headings << kind + QString::number(i);
-    for (int i = 1; i <= ports; ++i)
-        headings << QStringLiteral("Тр.") + kind + QString::number(i);
+    for (int line = 1; line <= LinesOf(matrix); ++line)
+        headings << PortName(matrix, line);
     return headings;
 }
 
@@ -155,10 +153,10 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
     // The TMO matrix across the top; below it the TF matrix with the pair group under it, and
     // the reset group in the column beside both.
     StringGridSwitchTMO = MakePortGrid(QStringLiteral("StringGridSwitchTMO"), kTmoGridSize,
-                                       PortHeadings(QStringLiteral("ТМО"), kTmoChannels), this);
+                                       PortHeadings(Matrix::Tmo), this);
     StringGridSwitchTMO->move(kMargin, kMargin);
     StringGridSwitchTF = MakePortGrid(QStringLiteral("StringGridSwitchTF"), kTfGridSize,
-                                      PortHeadings(QStringLiteral("ТФ"), kTfChannels), this);
+                                      PortHeadings(Matrix::Tf), this);
     const int tfTop = StringGridSwitchTMO->geometry().bottom() + 1 + kGap;
     StringGridSwitchTF->move(kMargin, tfTop);
 

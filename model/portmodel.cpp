@@ -180,3 +180,10 @@ void PortMatrix::GridsToSnapshots(MuxSnapshot& a, MuxSnapshot& b, uint8_t partne
         }
     }
 }
+
+QString PortName(Matrix matrix, int line) {
+    const int ports = matrix == Matrix::Tmo ? kTmoChannels : kTfChannels;
+    const QString kind = matrix == Matrix::Tmo ? QStringLiteral("ТМО") : QStringLiteral("ТФ");
+    return (line > ports ? QStringLiteral("Тр.") : QString()) + kind +
+           QString::number((line - 1) % ports + 1);
+}

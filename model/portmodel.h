@@ -55,6 +55,8 @@ struct PortId {
     Channel channel;
 };
 PortId PortOfLine(Matrix matrix, int line);
+// The name a line's port goes by in the matrices' headings: "ТМО3", "Тр.ТФ2".
+QString PortName(Matrix matrix, int line);
 
 // One counter per data cell, for the whole run: 255 marks a cell of a port that cannot take a
 // link; any other value counts the links whose row or column crosses the cell.

@@ -1,0 +1,252 @@
+#include "cli/commands.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <optional>
+
+#include "cli/clishell.h"
+#include "cli/configtext.h"
+#include "flows/settingsflow.h"
+#include "flows/statflow.h"
+#include "flows/switchingpair.h"
+#include "model/configblock.h"
+#include "model/crosscheck.h"
+
+namespace {
+
+void Say(const QString& text) {
+    LogEvent(text);
+}
+
+// The connect and read of the settings window's flow; the configuration when it came whole.
+std::optional<ConfigBlock> ReadConfig(const ModuleAddress& module) {
+    ModuleLink link(module);
+    SettingsFlow flow;
+    SettingsFlow::Step step = flow.pressConnect(module.address, module.port);
+    while (step.sends()) {
+        const Sender sender = link.exchange(GroupConfig, step.type);
+        flow.connectSent(step, true);
+        step = flow.connectEnded(sender, link, module.address, module.port);
+    }
+    if (!flow.ReadFrom)
+        return std::nullopt;
+    return LastReadConfig;
+}
+
+}  // namespace
+
+int ConfigRead(const ModuleAddress& module, bool json, QTextStream& out) {
+    const auto block = ReadConfig(module);
+    if (!block)
+        return Exit::Unreachable;
+    const ConfigFields fields = ConfigToFields(DecodeConfig(*block));
+    if (json)
+        out << QJsonDocument(FieldsToJson(fields)).toJson(QJsonDocument::Indented);
+    else
+        out << FieldsToText(fields);
+    return Exit::Done;
+}
+
+int ConfigWrite(const ModuleAddress& module, const QByteArray& file, bool yes, QTextStream& out) {
+    // The write builds on this read of this module, as the settings window's does.
+    ModuleLink link(module);
+    SettingsFlow flow;
+    SettingsFlow::Step step = flow.pressConnect(module.address, module.port);
+    while (step.sends()) {
+        const Sender sender = link.exchange(GroupConfig, step.type);
+        flow.connectSent(step, true);
+        step = flow.connectEnded(sender, link, module.address, module.port);
+    }
+    if (!flow.ReadFrom)
+        return Exit::Unreachable;
+    const ConfigFields held = ConfigToFields(DecodeConfig(LastReadConfig));
+    ConfigFields wanted = held;
+    QString error;
+    if (!MergeConfigFile(file, wanted, &error)) {
+        Say(error);
+        return Exit::Usage;
+    }
+    AdoptReadConfig(LastReadConfig, OutgoingConfig);
+    ConfigTexts texts;
+    ConfigBlock encoded = OutgoingConfig;
+    try {
+        texts = FieldsToTexts(wanted);
+        EncodeConfig(texts, encoded);
+    } catch (const ConversionError& e) {
+        Say(e.text());
+        return Exit::Usage;
+    }
+    // What the module will hold, as a read would show it: a deselected session's other fields
+    // are not written, so they are not promised either.
+    const ConfigFields promised = ConfigToFields(DecodeConfig(encoded));
+    const QStringList difference = FieldDifferences(held, promised);
+    for (const QString& line : difference)
+        out << line << '\n';
+    out.flush();
+    if (difference.isEmpty()) {
+        Say(QStringLiteral("Конфигурация модуля уже такая, записывать нечего"));
+        return Exit::Done;
+    }
+    if (!yes) {
+        Say(QStringLiteral("would change"));
+        Say(QStringLiteral("Конфигурация не записана: для записи укажите --yes"));
+        return Exit::WouldChange;
+    }
+    const SettingsFlow::Step write = flow.pressApply(module.address, module.port, texts);
+    if (!write.sends())
+        return Exit::Failed;  // refused by the flow's guards, which said why
+    const Sender sender = link.exchange(GroupConfig, write.type);
+    flow.applySent(true);
+    flow.applyEnded(sender, link);
+    if (!link.answered(GroupConfig, CmdWriteConfig))
+        return Exit::Unreachable;
+    const auto readBack = ReadConfig(module);
+    if (!readBack)
+        return Exit::Unreachable;
+    const QStringList left = FieldDifferences(promised, ConfigToFields(DecodeConfig(*readBack)));
+    if (!left.isEmpty()) {
+        Say(QStringLiteral("После записи модуль хранит не то, что записано:"));
+        for (const QString& line : left)
+            Say(line);
+        return Exit::Failed;
+    }
+    Say(QStringLiteral("Конфигурация записана и проверена чтением"));
+    return Exit::Done;
+}
+
+int StatsClear(const QList<ModuleAddress>& modules, bool yes, QTextStream& out) {
+    if (!yes) {
+        for (const ModuleAddress& m : modules)
+            out << m.text() << '\n';
+        Say(QStringLiteral("would change"));
+        Say(QStringLiteral("Статистика не сброшена: для сброса укажите --yes"));
+        return Exit::WouldChange;
+    }
+    auto* shell = static_cast<StderrShell*>(CurrentShell());
+    int result = Exit::Done;
+    for (const ModuleAddress& m : modules) {
+        shell->setModule(m.text());
+        ModuleLink link(m);
+        StatFlow flow;
+        if (!flow.clear(m.address, m.port).sends()) {
+            result = Exit::Unreachable;
+            continue;
+        }
+        const Sender sender = link.exchange(GroupStatistics, CmdClearStatistics);
+        flow.clearSent(true);
+        flow.clearEnded(sender, link);
+        if (!link.answered(GroupStatistics, CmdClearStatistics))
+            result = Exit::Unreachable;
+    }
+    shell->setModule({});
+    return result;
+}
+
+namespace {
+
+struct BlockedPort {
+    QString mux, port, reason;
+};
+
+// Why the cross-check shut a port's whole line: from what its module answered.
+QString BlockReason(const MuxSnapshot& snapshot, int port, uint8_t partner, bool atA) {
+    if (snapshot[SnapshotOffset::Availability + port] == 0)
+        return QStringLiteral("порт недоступен");
+    const uint8_t session =
+        snapshot[SnapshotOffset::Switching + PortEntryOffsetOf(port) + PortEntryOffset::LinkSession];
+    if (IsSessionCode(session) && session != partner)
+        return atA ? QStringLiteral("скоммутирован через сессию не к мультиплексору В")
+                   : QStringLiteral("скоммутирован через сессию не к мультиплексору А");
+    return atA ? QStringLiteral("связь не подтверждена мультиплексором В")
+               : QStringLiteral("связь не подтверждена мультиплексором А");
+}
+
+bool LineBlocked(const PortMatrix& matrix, Matrix m, int line, bool row) {
+    auto& counts = const_cast<PortMatrix&>(matrix).counts();
+    for (int other = 1; other <= LinesOf(m); ++other) {
+        if ((row ? counts.at(m, other, line) : counts.at(m, line, other)) != kBlockedForGood)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int Switching(const ModuleAddress& a, const ModuleAddress& b, bool json, QTextStream& out,
+              StderrShell& shell) {
+    PortMatrix matrix;
+    Pair.windowOpened(matrix);
+    const PairChoice choice{a.address, a.port, b.address, b.port};
+    const qsizetype firstLine = shell.history().size();
+    SwitchingPair::Step step = Pair.pressRead(choice);
+    while (step.sends()) {
+        ModuleLink link({step.address, step.port});
+        shell.setModule(link.module().text());
+        const Sender sender = link.exchange(GroupSwitching, step.type);
+        step = sender == Sender::Answer    ? Pair.answered(ParseAnswer(link), choice)
+               : sender == Sender::Timeout ? Pair.timedOut(choice)
+                                           : Pair.sendFailed(choice);
+    }
+    shell.setModule({});
+    if (!Pair.readA() || !Pair.readB()) {
+        Pair.windowClosed();
+        return Exit::Unreachable;
+    }
+    const bool analysed = Pair.writeEnabled();
+    const QStringList messages = shell.history().mid(firstLine);
+
+    QStringList links;
+    QList<BlockedPort> blocked;
+    QJsonArray jsonLinks, jsonBlocked;
+    for (Matrix m : {Matrix::Tmo, Matrix::Tf}) {
+        for (int row = 1; row <= LinesOf(m); ++row) {
+            for (int column = 1; column <= LinesOf(m); ++column) {
+                if (matrix.mark(m, column, row) != CellMark::Link)
+                    continue;
+                links << QStringLiteral("A %1 — B %2").arg(PortName(m, row), PortName(m, column));
+                jsonLinks.append(QJsonObject{{QStringLiteral("a"), PortName(m, row)},
+                                             {QStringLiteral("b"), PortName(m, column)}});
+            }
+        }
+        if (!analysed)
+            continue;
+        for (bool atA : {true, false}) {
+            for (int line = 1; line <= LinesOf(m); ++line) {
+                if (!LineBlocked(matrix, m, line, atA))
+                    continue;
+                const PortId id = PortOfLine(m, line);
+                const HeldRead& read = atA ? *Pair.readA() : *Pair.readB();
+                const BlockedPort port{atA ? QStringLiteral("A") : QStringLiteral("B"),
+                                       PortName(m, line),
+                                       BlockReason(read.snapshot, PortIndex(id.group, id.channel),
+                                                   atA ? PartnerSessionA : PartnerSessionB, atA)};
+                blocked << port;
+                jsonBlocked.append(QJsonObject{{QStringLiteral("mux"), port.mux},
+                                               {QStringLiteral("port"), port.port},
+                                               {QStringLiteral("reason"), port.reason}});
+            }
+        }
+    }
+    Pair.windowClosed();
+
+    if (json) {
+        const QJsonObject report{{QStringLiteral("a"), a.text()},
+                                 {QStringLiteral("b"), b.text()},
+                                 {QStringLiteral("analysis_ok"), analysed},
+                                 {QStringLiteral("links"), jsonLinks},
+                                 {QStringLiteral("blocked"), jsonBlocked},
+                                 {QStringLiteral("messages"), QJsonArray::fromStringList(messages)}};
+        out << QJsonDocument(report).toJson(QJsonDocument::Indented);
+    } else {
+        out << QStringLiteral("Согласованные связи (%1):\n").arg(links.size());
+        for (const QString& l : links)
+            out << "  " << l << '\n';
+        out << QStringLiteral("Заблокированные порты (%1):\n").arg(blocked.size());
+        for (const BlockedPort& p : blocked)
+            out << "  " << p.mux << ' ' << p.port << ": " << p.reason << '\n';
+        out << (analysed ? QStringLiteral("Анализ выполнен\n")
+                         : QStringLiteral("Анализ не выполнен\n"));
+    }
+    return analysed ? Exit::Done : Exit::Failed;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// A module's configuration as scripts see it: named fields in a fixed order, printed as
+// "key=value" lines or as JSON, and read back from either for a write.
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include "model/configcodec.h"
+
+using ConfigFields = QList<QPair<QString, QString>>;
+
+ConfigFields ConfigToFields(const DecodedConfig& config);
+QString FieldsToText(const ConfigFields& fields);
+QJsonObject FieldsToJson(const ConfigFields& fields);
+
+// Takes the fields of `file` ("key=value" lines, '#' comments, or the JSON config read prints)
+// over `fields`; a field the file leaves out keeps its value. False with the reason on an unknown
+// key or a line that is neither.
+bool MergeConfigFile(const QByteArray& file, ConfigFields& fields, QString* error);
+
+// The texts a write is made of. A value that does not convert raises ConversionError on encoding.
+ConfigTexts FieldsToTexts(const ConfigFields& fields);
+
+// "key: old -> new" for every field that differs.
+QStringList FieldDifferences(const ConfigFields& from, const ConfigFields& to);

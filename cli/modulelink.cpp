@@ -1,0 +1,89 @@
+#include "cli/modulelink.h"
+
+#include <QEventLoop>
+#include <cstring>
+
+#include "link/codecs.h"
+#include "link/pending.h"
+#include "link/shell.h"
+
+namespace {
+constexpr int kFlow = 1;
+const QString kDefaultPort = QStringLiteral("65530");
+}  // namespace
+
+std::optional<ModuleAddress> ParseModuleAddress(const QString& text) {
+    const int colon = text.indexOf(QLatin1Char(':'));
+    ModuleAddress m{colon < 0 ? text : text.left(colon), colon < 0 ? kDefaultPort : text.mid(colon + 1)};
+    if (!ParseModuleEndpoint(m.address, m.port))
+        return std::nullopt;
+    return m;
+}
+
+ModuleLink::ModuleLink(ModuleAddress module, QObject* parent)
+    : QObject(parent), module_(std::move(module)) {}
+
+ModuleLink::~ModuleLink() {
+    AbandonExchanges(this);
+    ReleasePendingRequests(this);
+}
+
+void ModuleLink::showStatistics(const uint8_t* block) {
+    std::memcpy(statistics_.data(), block, statistics_.size());
+    hasStatistics_ = true;
+}
+
+bool ModuleLink::send(uint8_t group, uint8_t type, std::function<void(Sender)> ended) {
+    if (busy_)
+        return false;
+    hasStatistics_ = false;
+    const int length = BuildRequest(group, type);
+    const Continuation handler{this, kFlow, [this](Sender s) { this->ended(s); }};
+    ConnectionRef started;
+    const QString error = SendCommand(module_.address, module_.port, handler, RequestBuffer.data(),
+                                      length, buffer_, &started);
+    if (!error.isEmpty()) {
+        LogEvent(error);
+        return false;
+    }
+    if (!AddPendingRequest(handler, this, started)) {
+        // No slot to time it out: a command that could wait for ever is not sent at all.
+        AbandonExchange(started);
+        LogEvent(QStringLiteral("Слишком много одновременных запросов"));
+        return false;
+    }
+    busy_ = true;
+    ended_ = std::move(ended);
+    return true;
+}
+
+void ModuleLink::ended(Sender sender) {
+    RemovePendingRequest(this, kFlow);
+    if (!busy_)
+        return;
+    busy_ = false;
+    if (EndsUnanswered(sender))
+        buffer_.fill(0);
+    const auto ended = std::move(ended_);
+    ended_ = nullptr;
+    if (ended)
+        ended(sender);
+}
+
+Sender ModuleLink::exchange(uint8_t group, uint8_t type) {
+    QEventLoop loop;
+    Sender result = Sender::SendFailed;
+    if (!send(group, type, [&](Sender s) {
+            result = s;
+            loop.quit();
+        }))
+        return Sender::SendFailed;
+    loop.exec();
+    return result;
+}
+
+LinkClock::LinkClock(int tickMs) {
+    timer_.setInterval(tickMs);
+    QObject::connect(&timer_, &QTimer::timeout, [] { RunGuarded(TimerTimeout); });
+    timer_.start();
+}

@@ -1,0 +1,64 @@
+#pragma once
+// One module as the programs without windows talk to it: the window-like object whose ReceiveBuffer
+// takes its answers, and the clock that ticks the answer time-outs in place of the main window's
+// timer.
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+#include "flows/commands.h"
+#include "link/exchange.h"
+#include "model/statblock.h"
+
+// "ADDRESS" or "ADDRESS:PORT" as typed; the port defaults to the module's usual one.
+struct ModuleAddress {
+    QString address, port;
+    QString text() const { return address + QLatin1Char(':') + port; }
+};
+// Empty when the text is no dotted IPv4 address with an optional port 1..65535.
+std::optional<ModuleAddress> ParseModuleAddress(const QString& text);
+
+class ModuleLink : public QObject, public AnswerTarget {
+  public:
+    explicit ModuleLink(ModuleAddress module, QObject* parent = nullptr);
+    ~ModuleLink() override;
+
+    const ModuleAddress& module() const { return module_; }
+    ReceiveBuffer& receiveBuffer() override { return buffer_; }
+    void showStatistics(const uint8_t* block) override;
+
+    // Sends command (group, type) as BuildRequest composes it and registers its time-out; `ended`
+    // hears once how it ended. False (the reason logged, `ended` never called) when nothing left.
+    bool send(uint8_t group, uint8_t type, std::function<void(Sender)> ended);
+    // The same, waiting for the end in a local event loop: for commands that follow one another.
+    // Returns Sender::SendFailed when the command could not even be sent.
+    Sender exchange(uint8_t group, uint8_t type);
+    bool busy() const { return busy_; }
+    // Whether the last answer was whole and of the kind asked.
+    bool answered(uint8_t group, uint8_t type) const { return buffer_[0] == group && buffer_[1] == type; }
+
+    // The last statistics block and whether the last request brought one.
+    const StatisticsBlock& statistics() const { return statistics_; }
+    bool hasStatistics() const { return hasStatistics_; }
+
+  private:
+    void ended(Sender sender);
+
+    ModuleAddress module_;
+    ReceiveBuffer buffer_{};
+    StatisticsBlock statistics_{};
+    bool hasStatistics_ = false;
+    bool busy_ = false;
+    std::function<void(Sender)> ended_;
+};
+
+// Ticks TimerTimeout as the main window's timer does: a command whose answer has not come after
+// two to three ticks ends as a time-out.
+class LinkClock {
+  public:
+    explicit LinkClock(int tickMs);
+    int tickMs() const { return timer_.interval(); }
+
+  private:
+    QTimer timer_;
+};
