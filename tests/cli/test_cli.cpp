@@ -1,0 +1,179 @@
+// kestrel-cli run as a process against the simulated pair: what it prints, what it changes in the
+// modules and how it exits, each exit code from a real failure.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "model/statcolumns.h"
+#include "support/sim_pair.h"
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out, err;
+};
+
+class TestCli : public QObject {
+    Q_OBJECT
+    std::unique_ptr<Simulator> sim_;
+    QTemporaryDir dir_;
+
+    QString at(int module) const {
+        return QStringLiteral("127.0.0.%1:%2").arg(module + 1).arg(sim_->port(module));
+    }
+    // `A` and `B` in an argument stand for the two modules' ADDR:PORT, `@` for the temporary folder.
+    Run cli(const QStringList& args) const {
+        QStringList real;
+        for (QString a : args)
+            real << (a == QLatin1String("A") ? at(0) : a == QLatin1String("B") ? at(1)
+                                                      : a.replace(QLatin1Char('@'), dir_.path()));
+        QProcess p;
+        p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../kestrel-cli"), real);
+        if (!p.waitForFinished(30000))
+            return {};
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+    void misbehave(int module, uint8_t type, MisbehaviourKind kind, int value = 0) {
+        Misbehaviour how;
+        how.kind = kind;
+        how.ms = value;
+        how.value = value;
+        sim_->module(module).setMisbehaviour(type, how);
+    }
+
+  private slots:
+    void initTestCase() {
+        std::string error;
+        sim_ = StartSimulatedPair(&error);
+        QVERIFY2(sim_, error.c_str());
+    }
+    void init() {
+        for (int m : {0, 1})
+            sim_->module(m).setMisbehaviourForAll({});
+    }
+
+    // Exit codes and messages, each from what a module really did.
+    void exitCodes_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("type");  // the command that misbehaves on A, 0 for none
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");  // a line on standard output
+        QTest::addColumn<QString>("err");  // a line on standard error
+        const int none = int(MisbehaviourKind::Normal);
+        QTest::newRow("read") << QStringList{"config", "read", "A"} << 0 << none << 0
+                              << "session1.destination_ip=127.0.0.2" << "Конфигурация считана";
+        QTest::newRow("read silent") << QStringList{"config", "read", "A"} << int(CmdConnect)
+                                     << int(MisbehaviourKind::Silent) << 4 << ""
+                                     << "Не могу установить соединение с удаленным мультиплексором!";
+        QTest::newRow("read 255") << QStringList{"config", "read", "A"} << int(CmdReadConfig)
+                                  << int(MisbehaviourKind::Unsupported) << 4 << ""
+                                  << "Текущая верия ПО модуля не поддерживает данную команду!";
+        QTest::newRow("stats closed") << QStringList{"stats", "A"} << int(CmdReadStatistics)
+                                      << int(MisbehaviourKind::Close) << 4 << ""
+                                      << "Ошибочный ответ мультиплексора на запрос статистики!";
+        QTest::newRow("stats refused") << QStringList{"stats", "127.0.0.3:1"} << 0 << none << 4 << ""
+                                       << "127.0.0.3:1: Модуль недоступен";
+        QTest::newRow("clear without --yes") << QStringList{"stats", "clear", "A"} << 0 << none << 3
+                                             << "127.0.0.1" << "would change";
+        QTest::newRow("clear") << QStringList{"stats", "clear", "A", "--yes"} << 0 << none << 0 << ""
+                               << "Статистика сброшена";
+        QTest::newRow("switching") << QStringList{"switching", "A", "B"} << 0 << none << 0
+                                   << "  A ТМО1 — B ТМО2" << "";
+        QTest::newRow("switching blocked") << QStringList{"switching", "A", "B"} << 0 << none << 0
+                                           << "  B ТМО6: порт недоступен" << "";
+        QTest::newRow("switching no partner") << QStringList{"switching", "A", "127.0.0.3:9"} << 0
+                                              << none << 4 << "" << "Ошибка соединения 3";
+        QTest::newRow("bad address") << QStringList{"stats", "127.0.0.300"} << 0 << none << 2 << ""
+                                     << "Неверный адрес модуля: 127.0.0.300";
+        QTest::newRow("unknown command") << QStringList{"reboot", "A"} << 0 << none << 2 << ""
+                                         << "Неизвестная команда: reboot";
+    }
+    void exitCodes() {
+        QFETCH(QStringList, args);
+        QFETCH(int, type);
+        QFETCH(int, kind);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        if (type)
+            misbehave(0, uint8_t(type), MisbehaviourKind(kind));
+        const Run r = cli(args);
+        QVERIFY2(r.code == code, qPrintable(QString::number(r.code) + r.err));
+        QVERIFY2(r.out.contains(out), qPrintable(r.out));
+        QVERIFY2(r.err.contains(err), qPrintable(r.err));
+    }
+
+    // A's configuration written to B: the difference first, nothing written without --yes, then
+    // written, read back and equal.
+    void configCopy() {
+        const Run a = cli({"config", "read", "A"});
+        QCOMPARE(a.code, 0);
+        QFile file(dir_.filePath(QStringLiteral("a.conf")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QString wanted =
+            QString(a.out).replace(QLatin1String("flow_control=1"), QLatin1String("flow_control=0"));
+        file.write(wanted.toUtf8());
+        file.close();
+        const auto before = sim_->module(1).config();
+        const Run refused = cli({"config", "write", "B", "@/a.conf"});
+        QCOMPARE(refused.code, 3);
+        QVERIFY(refused.out.contains(QLatin1String("local_ip: 127.0.0.2 -> 127.0.0.1")));
+        QVERIFY(refused.out.contains(QLatin1String("flow_control: 1 -> 0")));
+        QVERIFY(sim_->module(1).config() == before);
+        const Run written = cli({"config", "write", "B", "@/a.conf", "--yes"});
+        QVERIFY2(written.code == 0, qPrintable(written.err));
+        QCOMPARE(cli({"config", "read", "B"}).out, wanted);
+        // The JSON it prints is taken back as well: nothing left to change.
+        const Run json = cli({"config", "read", "B", "--json"});
+        QFile jsonFile(dir_.filePath(QStringLiteral("b.json")));
+        QVERIFY(jsonFile.open(QIODevice::WriteOnly));
+        jsonFile.write(json.out.toUtf8());
+        jsonFile.close();
+        const Run same = cli({"config", "write", "B", "@/b.json"});
+        QCOMPARE(same.code, 0);
+        QVERIFY(same.out.isEmpty());
+    }
+
+    // CSV and JSON rows: one per module and answer, every column named; a module whose answer is
+    // late is skipped for the round instead of being asked twice.
+    void statsRows() {
+        misbehave(1, CmdReadStatistics, MisbehaviourKind::Delay, 1200);
+        const size_t requestsB = sim_->module(1).requestCount();
+        const Run csv = cli({"stats", "A", "B", "--every", "0.4", "--count", "3", "--csv",
+                             "@/rows.csv", "--separator", ";"});
+        QCOMPARE(csv.code, 0);
+        QFile file(dir_.filePath(QStringLiteral("rows.csv")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        const int columns = 2 + int(StatColumns().size());
+        QCOMPARE(columns, 2 + 96 + 10);
+        QCOMPARE(lines.value(0).split(';').size(), columns);
+        QVERIFY(lines.value(0).startsWith(QLatin1String("time;module;s1_local_sortlost_1;")));
+        QCOMPARE(lines.filter(at(0)).size(), 3);
+        const int rowsB = int(lines.filter(at(1)).size());
+        QVERIFY(rowsB >= 1 && rowsB < 3);
+        QCOMPARE(sim_->module(1).requestCount() - requestsB, size_t(rowsB));
+        QVERIFY(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d;)"))
+                    .match(lines.value(1)).hasMatch());
+        for (const QString& line : lines)
+            QCOMPARE(line.split(';').size(), columns);
+
+        const Run json = cli({"stats", "A", "--json"});
+        QCOMPARE(json.code, 0);
+        const QJsonObject row = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        QCOMPARE(row.size(), columns);
+        QCOMPARE(row.value(QLatin1String("module")).toString(), at(0));
+        QVERIFY(row.value(QLatin1String("tr_txtonetwork_2")).isDouble());
+    }
+};
+
+}  // namespace
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"
