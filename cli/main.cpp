@@ -13,6 +13,7 @@
 #include "cli/statspoller.h"
 #include "link/exchange.h"
 #include "link/pending.h"
+#include "link/trace.h"
 
 namespace {
 
@@ -73,12 +74,18 @@ int main(int argc, char** argv) {
                                       QStringLiteral("Запросов одновременно (1..%1, по умолчанию %1).")
                                           .arg(kPendingSlotCount),
                                       QStringLiteral("N"), QString::number(kPendingSlotCount));
-    parser.addOptions({json, yes, every, count, csv, separator, parallel});
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Записывать каждый обмен с модулем в FILE."),
+                                   QStringLiteral("FILE"));
+    parser.addOptions({json, yes, every, count, csv, separator, parallel, trace});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("config read|write, stats [clear], switching"));
     parser.process(app);
 
     QStringList args = parser.positionalArguments();
+    QString traceError;
+    if (parser.isSet(trace) && !StartTrace(parser.value(trace), kDefaultTraceCapBytes, &traceError))
+        return Usage(QStringLiteral("--trace %1: %2").arg(parser.value(trace), traceError));
     StderrShell shell;
     SetShell(&shell);
     // The answer time-out of the utility's windows: a silent module is given up after 2 to 3 s.

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 
 #include <QString>
+#include <chrono>
 #include <mutex>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct TcpConnection {
     int connectTimeoutMs = 0;
     QString sendError;         // set by the thread when the command never reached the module
     bool requestSent = false;  // the whole request has left, under `lock`
+    std::chrono::steady_clock::time_point started;  // SendCommand's call, for the trace
 
     std::mutex lock;
     FrameBuffer received{};  // the exchange's own bytes, copied over on delivery

@@ -18,6 +18,7 @@
 #include "link/codecs.h"
 #include "link/connection.h"
 #include "link/shell.h"
+#include "link/trace.h"
 
 TcpConnection* CurrentConnection = nullptr;
 
@@ -161,14 +162,23 @@ void Deliver(const ConnectionRef& c) {
     c->delivered = true;
     if (!c->sendError.isEmpty()) {
         // The line a failed send has always had, then the flow ends as without an answer.
+        TraceExchange(*c, TraceOutcome::SendError, nullptr, 0);
         LogEvent(c->sendError);
         NotifyExchangeEnd(c->callback, ExchangeEnd::SendFailed);
         const Handler handler = c->callback.handler;
         RunGuarded([&] { handler(Sender::SendFailed); });
         return;
     }
-    if (c->receiveBuffer)
+    const bool taken =
+        c->receiveBuffer &&
         TakeAnswer(c->awaitedGroup, c->received.data(), c->receivedLength, *c->receiveBuffer);
+    if (TraceOn()) {
+        const uint8_t asked = c->request.size() > 1 ? c->request[1] : 0;
+        const TraceOutcome outcome = c->receivedLength <= 0 ? TraceOutcome::Closed
+                                     : taken && c->received[1] == asked ? TraceOutcome::Answer
+                                                                        : TraceOutcome::WrongAnswer;
+        TraceExchange(*c, outcome, c->received.data(), std::max(c->receivedLength, 0));
+    }
     NotifyExchangeEnd(c->callback, ExchangeEnd::Answered);
     const Handler handler = c->callback.handler;
     RunGuarded([&] { handler(Sender::Answer); });
@@ -278,6 +288,7 @@ QString SendCommand(const QString& address, const QString& port, Continuation ca
         return NetError::CreateModule;
     }
     CurrentConnectionScope scope(c.get());
+    c->started = std::chrono::steady_clock::now();
     c->receiveStatus.clear();
 
     const QString error = OpenSocket(*c, address, static_cast<uint16_t>(portNumber));
@@ -337,8 +348,10 @@ bool AbandonExchange(const ConnectionRef& c) {
 void AbandonExchanges(QObject* window) {
     for (const auto& w : g_open) {
         if (const ConnectionRef c = w.lock(); c && c->callback.window == window) {
-            if (AbandonExchange(c))
+            if (AbandonExchange(c)) {
+                TraceExchange(*c, TraceOutcome::Abandoned, nullptr, 0);
                 NotifyExchangeEnd(c->callback, ExchangeEnd::Abandoned);
+            }
         }
     }
     ForgetClosed();

@@ -1,6 +1,8 @@
 #include "link/pending.h"
 
+#include "link/connection.h"
 #include "link/shell.h"
+#include "link/trace.h"
 
 std::array<PendingRequest, kPendingSlotCount> PendingRequests{};
 
@@ -65,6 +67,8 @@ void TimerTimeout() {
         }
         // The answer is given up before the handler hears of it, so that it can never come late.
         AbandonExchange(slot.connection);
+        if (slot.connection)
+            TraceExchange(*slot.connection, TraceOutcome::TimeOut, nullptr, 0);
         NotifyExchangeEnd(slot.handler, ExchangeEnd::TimedOut);
         const Handler handler = slot.handler.handler;
         RunGuarded([&] { handler(Sender::Timeout); });

@@ -8,20 +8,16 @@
 
 namespace {
 
-struct NamedCommand {
+struct GroupedCommand {
     uint8_t group;
     uint8_t type;
-    const char* name;
 };
 
-constexpr NamedCommand kCommands[] = {
-    {GroupConfig, CmdConnect, "connect"},
-    {GroupConfig, CmdReadConfig, "read-config"},
-    {GroupConfig, CmdWriteConfig, "write-config"},
-    {GroupStatistics, CmdReadStatistics, "read-statistics"},
-    {GroupStatistics, CmdClearStatistics, "clear-statistics"},
-    {GroupSwitching, CmdReadSwitching, "read-switching"},
-    {GroupSwitching, CmdWriteSwitching, "write-switching"},
+constexpr GroupedCommand kCommands[] = {
+    {GroupConfig, CmdConnect},           {GroupConfig, CmdReadConfig},
+    {GroupConfig, CmdWriteConfig},       {GroupStatistics, CmdReadStatistics},
+    {GroupStatistics, CmdClearStatistics}, {GroupSwitching, CmdReadSwitching},
+    {GroupSwitching, CmdWriteSwitching},
 };
 
 }  // namespace
@@ -37,7 +33,7 @@ std::optional<int> ParseNumber(std::string_view text, int limit) {
 }
 
 bool IsKnownCommand(uint8_t group, uint8_t type) {
-    for (const NamedCommand& command : kCommands) {
+    for (const GroupedCommand& command : kCommands) {
         if (command.group == group && command.type == type)
             return true;
     }
@@ -45,16 +41,12 @@ bool IsKnownCommand(uint8_t group, uint8_t type) {
 }
 
 const char* CommandName(uint8_t type) {
-    for (const NamedCommand& command : kCommands) {
-        if (command.type == type)
-            return command.name;
-    }
-    return nullptr;
+    return CommandTypeName(type);
 }
 
 std::optional<uint8_t> ParseCommandType(std::string_view text) {
-    for (const NamedCommand& command : kCommands) {
-        if (text == command.name)
+    for (const GroupedCommand& command : kCommands) {
+        if (text == CommandTypeName(command.type))
             return command.type;
     }
     if (auto number = ParseNumber(text, 255))

@@ -8,9 +8,13 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QObject>
 
+#include "link/connection.h"
 #include "link/exchange.h"
+#include "link/trace.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -36,6 +40,32 @@ void ThroughTheLink(benchmark::State& state) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         benchmark::DoNotOptimize(buffer[1]);
     }
+}
+
+// The same with the exchange trace written to a file (a line of 102 answer bytes in hex each).
+void ThroughTheLinkTraced(benchmark::State& state) {
+    const QString path = QDir::temp().filePath(QStringLiteral("bench_exchange_trace.log"));
+    StartTrace(path);
+    ThroughTheLink(state);
+    StopTrace();
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral(".1"));
+}
+
+// The trace's own share: one line of a configuration read, formatted and written.
+void TraceLine(benchmark::State& state) {
+    const QString path = QDir::temp().filePath(QStringLiteral("bench_exchange_line.log"));
+    StartTrace(path);
+    TcpConnection c;
+    c.remoteAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    c.remoteAddress.sin_port = htons(65530);
+    c.request = {GroupConfig, CmdReadConfig};
+    c.started = std::chrono::steady_clock::now();
+    for (auto _ : state)
+        TraceExchange(c, TraceOutcome::Answer, c.received.data(), 102);
+    StopTrace();
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral(".1"));
 }
 
 void PlainSockets(benchmark::State& state) {
@@ -69,6 +99,11 @@ BENCHMARK(ThroughTheLink)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+BENCHMARK(ThroughTheLinkTraced)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(TraceLine)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(PlainSockets)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace

@@ -1,0 +1,105 @@
+// The exchange trace read back after a known sequence against the simulator: an answer, a type
+// 255, a close without a word, a time-out and a refused connect, every field of every line; and
+// the cap that moves a full file aside.
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "link/pending.h"
+#include "link/trace.h"
+#include "support/sim_pair.h"
+
+class TraceTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<Simulator> sim_;
+    QTemporaryDir dir_;
+
+    // One exchange to the module (or to `port`), to its end; a silent module is given up by ticks.
+    void exchange(uint8_t type, const QString& port = {}) {
+        QObject window;
+        ReceiveBuffer buffer{};
+        bool ended = false;
+        const Continuation done{&window, 1, [&](Sender) {
+                                    ended = true;
+                                    RemovePendingRequest(&window, 1);
+                                }};
+        const uint8_t request[2] = {GroupConfig, type};
+        ConnectionRef started;
+        QVERIFY(SendCommand(QStringLiteral("127.0.0.1"),
+                            port.isEmpty() ? QString::number(sim_->port(0)) : port, done, request,
+                            2, buffer, &started)
+                    .isEmpty());
+        QVERIFY(AddPendingRequest(done, &window, started));
+        for (int tick = 0; !ended && tick < 200; ++tick) {
+            QTest::qWait(10);
+            if (tick > 20 && RequestSent(started))
+                TimerTimeout();
+        }
+        QVERIFY(ended);
+    }
+
+  private slots:
+    void initTestCase() {
+        std::string error;
+        sim_ = StartSimulatedPair(&error);
+        QVERIFY2(sim_, error.c_str());
+    }
+    void cleanupTestCase() {
+        StopTrace();
+        sim_->stop();
+        QVERIFY(WaitForReceiveThreads(5000));
+    }
+
+    void knownSequence() {
+        const QString path = dir_.filePath(QStringLiteral("trace.log"));
+        QVERIFY(StartTrace(path));
+        SimModule& a = sim_->module(0);
+        exchange(CmdConnect);
+        a.setMisbehaviour(CmdReadConfig, {MisbehaviourKind::Unsupported});
+        exchange(CmdReadConfig);
+        a.setMisbehaviour(CmdReadConfig, {MisbehaviourKind::Close});
+        exchange(CmdReadConfig);
+        a.setMisbehaviour(CmdReadConfig, {MisbehaviourKind::Silent});
+        exchange(CmdReadConfig);
+        exchange(CmdConnect, QStringLiteral("1"));
+        StopTrace();
+        a.setMisbehaviourForAll({});
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        const QString at = QStringLiteral("127.0.0.1:%1").arg(sim_->port(0));
+        const QStringList expected = {
+            at + " connect 0101 0101 answer",
+            at + " read-config 0102 01ff wrong-answer",
+            at + " read-config 0102 - closed",
+            at + " read-config 0102 - time-out",
+            "127.0.0.1:1 connect 0101 - send-error",
+        };
+        QCOMPARE(lines.size(), expected.size());
+        const QRegularExpression shape(QStringLiteral(
+            R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d) (\S+ \S+ \S+ \S+) (\d+\.\d{3}) (\S+)$)"));
+        for (int i = 0; i < lines.size(); ++i) {
+            const auto m = shape.match(lines[i]);
+            QVERIFY2(m.hasMatch(), qPrintable(lines[i]));
+            QCOMPARE(m.captured(2) + ' ' + m.captured(4), expected[i]);
+            // The silent module is given up only after the ticks, everything else at once.
+            const double ms = m.captured(3).toDouble();
+            QVERIFY2(i == 3 ? ms > 200 : ms < 200, qPrintable(lines[i]));
+        }
+    }
+
+    void capMovesTheFileAside() {
+        const QString path = dir_.filePath(QStringLiteral("capped.log"));
+        QVERIFY(StartTrace(path, 300));
+        for (int i = 0; i < 6; ++i)
+            exchange(CmdConnect);
+        StopTrace();
+        QVERIFY(QFileInfo(path).size() <= 300);
+        QVERIFY(QFileInfo(path).size() > 0);
+        QVERIFY(QFileInfo(path + ".1").size() <= 300);
+        QVERIFY(QFileInfo(path + ".1").size() > 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TraceTest)
+#include "test_trace.moc"
