@@ -70,6 +70,13 @@ void ModuleLink::ended(Sender sender) {
         ended(sender);
 }
 
+void ModuleLink::giveUp() {
+    if (!busy_)
+        return;
+    AbandonExchanges(this);
+    ended(Sender::Timeout);
+}
+
 Sender ModuleLink::exchange(uint8_t group, uint8_t type) {
     QEventLoop loop;
     Sender result = Sender::SendFailed;

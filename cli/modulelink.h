@@ -34,6 +34,8 @@ class ModuleLink : public QObject, public AnswerTarget {
     // Returns Sender::SendFailed when the command could not even be sent.
     Sender exchange(uint8_t group, uint8_t type);
     bool busy() const { return busy_; }
+    // Gives the open command up at once: its exchange is abandoned and `ended` hears a time-out.
+    void giveUp();
     // Whether the last answer was whole and of the kind asked.
     bool answered(uint8_t group, uint8_t type) const { return buffer_[0] == group && buffer_[1] == type; }
 

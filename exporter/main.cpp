@@ -1,0 +1,111 @@
+// kestrel-exporter: the Prometheus multi-target exporter of the modules' counters.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <cstdio>
+
+#include "cli/clishell.h"
+#include "exporter/exporter.h"
+#include "link/exchange.h"
+#include "link/pending.h"
+#include "link/trace.h"
+
+namespace {
+
+int Usage(const QString& text) {
+    std::fprintf(stderr, "%s\nСм. kestrel-exporter --help\n", text.toUtf8().constData());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kestrel-exporter"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Экспортёр Prometheus для модулей Kestrel.\n\n"
+        "  GET /probe?target=ADDR[:PORT]  счётчики одного модуля (probe_success, probe_duration_seconds,\n"
+        "                                 kestrel_session_events_total, kestrel_packets_total)\n"
+        "  GET /metrics                   собственные показатели экспортёра"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Адрес и порт HTTP (по умолчанию 127.0.0.1:9736)."),
+                                    QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:9736"));
+    const QCommandLineOption allow(
+        QStringLiteral("allow"),
+        QStringLiteral("Диапазон адресов, которые разрешено опрашивать (CIDR, можно несколько, "
+                       "через запятую). Без него не опрашивается ничего."),
+        QStringLiteral("RANGE"));
+    const QCommandLineOption concurrency(QStringLiteral("concurrency"),
+                                         QStringLiteral("Опросов одновременно (1..%1).").arg(kPendingSlotCount),
+                                         QStringLiteral("N"), QString::number(kPendingSlotCount));
+    const QCommandLineOption timeout(QStringLiteral("probe-timeout"),
+                                     QStringLiteral("Предел опроса, если Prometheus его не сообщил, с."),
+                                     QStringLiteral("SECONDS"), QStringLiteral("5"));
+    const QCommandLineOption offset(QStringLiteral("timeout-offset"),
+                                    QStringLiteral("Запас до предела опроса Prometheus, с."),
+                                    QStringLiteral("SECONDS"), QStringLiteral("0.5"));
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Записывать каждый обмен с модулем в FILE."),
+                                   QStringLiteral("FILE"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Не писать журнал событий в stderr."));
+    parser.addOptions({listen, allow, concurrency, timeout, offset, trace, quiet});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return Usage(QStringLiteral("Лишние аргументы: %1").arg(parser.positionalArguments().join(' ')));
+
+    ExporterOptions options;
+    for (const QString& list : parser.values(allow)) {
+        for (const QString& range : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const auto subnet = QHostAddress::parseSubnet(range.trimmed());
+            if (subnet.first.protocol() != QAbstractSocket::IPv4Protocol)
+                return Usage(QStringLiteral("--allow: ожидается диапазон IPv4 вида 10.0.0.0/8: %1").arg(range));
+            options.allow << subnet;
+        }
+    }
+    bool ok = false;
+    options.concurrency = parser.value(concurrency).toInt(&ok);
+    if (!ok || options.concurrency < 1 || options.concurrency > kPendingSlotCount)
+        return Usage(QStringLiteral("--concurrency: ожидается число от 1 до %1").arg(kPendingSlotCount));
+    const double timeoutSeconds = parser.value(timeout).toDouble(&ok);
+    if (!ok || timeoutSeconds < 0.1 || timeoutSeconds > 600)
+        return Usage(QStringLiteral("--probe-timeout: ожидается число секунд от 0.1"));
+    options.timeoutMs = static_cast<int>(timeoutSeconds * 1000);
+    const double offsetSeconds = parser.value(offset).toDouble(&ok);
+    if (!ok || offsetSeconds < 0 || offsetSeconds > 60)
+        return Usage(QStringLiteral("--timeout-offset: ожидается число секунд от 0"));
+    options.offsetMs = static_cast<int>(offsetSeconds * 1000);
+
+    const QString listenText = parser.value(listen);
+    const int colon = listenText.lastIndexOf(QLatin1Char(':'));
+    const QHostAddress listenAddress(listenText.left(colon));
+    const int listenPort = colon < 0 ? -1 : listenText.mid(colon + 1).toInt(&ok);
+    if (listenAddress.isNull() || !ok || listenPort < 0 || listenPort > 65535)
+        return Usage(QStringLiteral("--listen: ожидается ADDR:PORT, например 127.0.0.1:9736"));
+
+    StderrShell shell;
+    shell.setQuiet(parser.isSet(quiet));
+    SetShell(&shell);
+    QString traceError;
+    if (parser.isSet(trace) && !StartTrace(parser.value(trace), kDefaultTraceCapBytes, &traceError))
+        return Usage(QStringLiteral("--trace %1: %2").arg(parser.value(trace), traceError));
+    // A module that takes no connection is given up within 2 s; one that takes it and keeps
+    // silent after 2 to 3 ticks of the link's clock: together under the default probe bound.
+    ConnectTimeoutMs = 2000;
+    LinkClock clock(1000);
+
+    Exporter exporter(options);
+    const quint16 port = exporter.listen(listenAddress, static_cast<quint16>(listenPort));
+    if (port == 0) {
+        std::fprintf(stderr, "Не удалось слушать %s\n", listenText.toUtf8().constData());
+        return 1;
+    }
+    std::printf("kestrel-exporter слушает %s:%u\n", listenAddress.toString().toUtf8().constData(), port);
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
