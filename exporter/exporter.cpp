@@ -118,7 +118,7 @@ Exporter::~Exporter() = default;
 void Exporter::probe(const QHttpServerRequest& request, QHttpServerResponder&& responder) {
     const QUrlQuery query(request.url());
     QString refusal;
-    const auto module = ProbeTarget(query.queryItemValue(QStringLiteral("target")), options_, &refusal);
+    const auto module = ProbeTarget(query.queryItemValue(QStringLiteral("target"), QUrl::FullyDecoded), options_, &refusal);
     if (!module) {
         ++refused_;
         responder.write((refusal + QLatin1Char('\n')).toUtf8(), "text/plain; charset=utf-8",

@@ -82,6 +82,8 @@ class ExporterTest : public QObject {
         QTest::addColumn<int>("maxMs");
         const int normal = int(MisbehaviourKind::Normal);
         QTest::newRow("answer") << "A" << normal << 0.0 << 200 << "probe_success 1" << 2000;
+        QTest::newRow("encoded as Prometheus sends it") << "A%" << normal << 0.0 << 200
+                                                        << "probe_success 1" << 2000;
         QTest::newRow("counter") << "A" << normal << 0.0 << 200
                                  << "kestrel_packets_total{section=\"transit\",counter=\"txtonetwork\",path=\"2\"} "
                                  << 2000;
@@ -105,7 +107,10 @@ class ExporterTest : public QObject {
         sim_->module(0).setMisbehaviour(CmdReadStatistics, {MisbehaviourKind(kind)});
         const size_t requestsB = sim_->module(1).requestCount();
         const Reply r = get(QStringLiteral("/probe?target=") +
-                            (target == "A" ? at(0) : target == "B" ? at(1) : target), scrape);
+                            (target == "A"    ? at(0)
+                             : target == "A%" ? QString(at(0)).replace(':', "%3A")
+                             : target == "B"  ? at(1)
+                                              : target), scrape);
         sim_->module(0).setMisbehaviourForAll({});
         QCOMPARE(r.status, status);
         QVERIFY2(r.body.contains(body.toUtf8()), r.body.constData());
