@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Адрес и порт HTTP (по умолчанию 127.0.0.1:9736)."),
-                                    QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:9736"));
+                                    QStringLiteral("Адрес и порт HTTP (по умолчанию 127.0.0.1:10653)."),
+                                    QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:10653"));
     const QCommandLineOption allow(
         QStringLiteral("allow"),
         QStringLiteral("Диапазон адресов, которые разрешено опрашивать (CIDR, можно несколько, "
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     const QHostAddress listenAddress(listenText.left(colon));
     const int listenPort = colon < 0 ? -1 : listenText.mid(colon + 1).toInt(&ok);
     if (listenAddress.isNull() || !ok || listenPort < 0 || listenPort > 65535)
-        return Usage(QStringLiteral("--listen: ожидается ADDR:PORT, например 127.0.0.1:9736"));
+        return Usage(QStringLiteral("--listen: ожидается ADDR:PORT, например 127.0.0.1:10653"));
 
     StderrShell shell;
     shell.setQuiet(parser.isSet(quiet));

@@ -45,7 +45,7 @@ pids+=($!)
     for m in "${modules[@]}"; do echo "  - '$m'"; done
 } >"$work/kestrel-targets.yml"
 cp packaging/kestrel-alerts.yml "$work/"
-sed -e "s/127.0.0.1:9736/127.0.0.1:$exporter_port/" \
+sed -e "s/127.0.0.1:10653/127.0.0.1:$exporter_port/" \
     -e 's/scrape_interval: 15s/scrape_interval: 2s/' -e 's/scrape_timeout: 10s/scrape_timeout: 2s/' \
     packaging/prometheus-kestrel.yml >"$work/prometheus.yml"
 prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data" \

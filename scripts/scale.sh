@@ -36,7 +36,7 @@ sleep 2
     for t in "${targets[@]}"; do echo "  - '$t'"; done
 } >"$work/kestrel-targets.yml"
 cp packaging/kestrel-alerts.yml "$work/"
-sed -e "s/127.0.0.1:9736/127.0.0.1:$exporter_port/" packaging/prometheus-kestrel.yml >"$work/prometheus.yml"
+sed -e "s/127.0.0.1:10653/127.0.0.1:$exporter_port/" packaging/prometheus-kestrel.yml >"$work/prometheus.yml"
 prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data" \
     --web.listen-address="127.0.0.1:$prom_port" >"$work/prometheus.log" 2>&1 &
 pids+=($!)
