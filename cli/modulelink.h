@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <optional>
 
 #include "flows/commands.h"
 #include "link/exchange.h"

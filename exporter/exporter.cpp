@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "flows/statflow.h"
+#include "link/codecs.h"
 #include "link/shell.h"
 #include "model/statcolumns.h"
 
@@ -29,7 +30,11 @@ std::optional<ModuleAddress> ProbeTarget(const QString& text, const ExporterOpti
         *refusal = QStringLiteral("target: ожидается ADDR[:PORT] с адресом IPv4, получено \"%1\"").arg(text);
         return std::nullopt;
     }
-    const QHostAddress address(module->address);
+    // The address as the dialler reads it: another reading of the same text (a zero-padded part
+    // taken for octal) could let the check pass one module and the connect reach another.
+    const auto endpoint = ParseModuleEndpoint(module->address, module->port);
+    const auto& ip = endpoint->ip;
+    const QHostAddress address(quint32(ip[0]) << 24 | quint32(ip[1]) << 16 | quint32(ip[2]) << 8 | ip[3]);
     for (const auto& range : options.allow) {
         if (address.isInSubnet(range))
             return module;

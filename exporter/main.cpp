@@ -6,6 +6,7 @@
 
 #include "cli/clishell.h"
 #include "exporter/exporter.h"
+#include "link/codecs.h"
 #include "link/exchange.h"
 #include "link/pending.h"
 #include "link/trace.h"
@@ -84,8 +85,8 @@ int main(int argc, char** argv) {
     const QString listenText = parser.value(listen);
     const int colon = listenText.lastIndexOf(QLatin1Char(':'));
     const QHostAddress listenAddress(listenText.left(colon));
-    const int listenPort = colon < 0 ? -1 : listenText.mid(colon + 1).toInt(&ok);
-    if (listenAddress.isNull() || !ok || listenPort < 0 || listenPort > 65535)
+    const int listenPort = colon < 0 ? -1 : ParsePortText(listenText.mid(colon + 1));
+    if (listenAddress.isNull() || listenPort < 0)
         return Usage(QStringLiteral("--listen: ожидается ADDR:PORT, например 127.0.0.1:10653"));
 
     StderrShell shell;
