@@ -1,12 +1,15 @@
 #include "forms/currentlinks.h"
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include "forms/main.h"
 #include "forms/switch.h"
 #include "link/codecs.h"
 #include "link/pending.h"
 #include "link/shell.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

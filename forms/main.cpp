@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 #include "forms/currentlinks.h"
 #include "forms/settings.h"
@@ -13,6 +15,7 @@
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "ui/errorreport.h"
+#include "ui/speedbutton.h"
 
 TMainForm* MainForm = nullptr;
 TSettingsForm* SettingsForm = nullptr;

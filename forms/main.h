@@ -1,16 +1,16 @@
 #pragma once
 // The main window: the three window buttons, the event log, the time-out timer, the settings
 // store and the program-wide state that the other windows share.
-#include <QPlainTextEdit>
-#include <QTimer>
 #include <QWidget>
 #include <array>
-#include <memory>
 
 #include "link/shell.h"
 #include "model/sessions.h"
 #include "ui/inistore.h"
-#include "ui/speedbutton.h"
+
+class QPlainTextEdit;
+class QTimer;
+class SpeedButton;
 
 class TSettingsForm;
 class TSwitchForm;

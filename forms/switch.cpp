@@ -1,6 +1,10 @@
 #include "forms/switch.h"
 
+#include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <stdexcept>
 
@@ -11,6 +15,8 @@
 #include "link/shell.h"
 #include "model/switchblock.h"
 #include "ui/controls.h"
+#include "ui/inistore.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

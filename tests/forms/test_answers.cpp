@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "forms/currentlinks.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include <QtWidgets>
 

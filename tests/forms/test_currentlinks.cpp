@@ -2,7 +2,11 @@
 // reset. The table logic without a window, then the window against a simulated module.
 #include <QtTest>
 
+#include <QtWidgets>
+
 #include "forms/currentlinks.h"
+#include "ui/stringgrid.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include "forms/switch.h"
 #include "link/pending.h"

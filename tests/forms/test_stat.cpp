@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "forms/main.h"
+#include "ui/speedbutton.h"
 #include <QtWidgets>
 
 #include "forms/stat.h"

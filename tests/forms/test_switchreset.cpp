@@ -2,7 +2,11 @@
 // simulated pair; and the blocks a reset writes, without a window.
 #include <QtTest>
 
+#include <QtWidgets>
+
 #include "forms/currentlinks.h"
+#include "ui/stringgrid.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include "forms/switch.h"
 #include "link/pending.h"
