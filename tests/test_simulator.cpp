@@ -1225,6 +1225,7 @@ void TestSimulator::badArgumentsExitWith2_data() {
     QTest::newRow("unknown option") << QStringList{"--frobnicate"};
     QTest::newRow("bad mode") << QStringList{"--misbehave", "read-config=sleepy"};
     QTest::newRow("rate without value") << QStringList{"--rate"};
+    QTest::newRow("value for a switch") << QStringList{"--quiet=yes", "127.0.0.1:0"};
     QTest::newRow("negative rate") << QStringList{"--rate", "-1", "127.0.0.1:0"};
     QTest::newRow("bad address") << QStringList{"300.1.1.1"};
     QTest::newRow("module that does not exist")
