@@ -17,6 +17,7 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -205,7 +206,7 @@ class SettingsTest : public QObject {
         module().setMisbehaviour(uint8_t(type), Misbehaviour{MisbehaviourKind::Unsupported, 0});
         C<QPushButton>(write ? "ButtonSetCurOptions" : "ButtonMuxConnection")->click();
         QTRY_COMPARE(app->messages().size(), log.size());
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QCOMPARE(app->messages(), log);
         QCOMPARE(s->Flow.ConnectState, 0);
         QCOMPARE(s->Flow.ApplyState, 0);
@@ -275,7 +276,7 @@ class SettingsTest : public QObject {
         module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Delay, 1000});
         C<QPushButton>("ButtonMuxConnection")->click();
         QTRY_COMPARE(app->messages().size(), 1);
-        QTest::qWait(1300);
+        QVERIFY(SettleExchanges());  // an exchange the time-out failed to end waits for the answer
         QCOMPARE(requests().size(), size_t(1));
         QCOMPARE(app->messages(),
                  QStringList{"Не могу установить соединение с удаленным мультиплексором!"});
@@ -352,7 +353,7 @@ class SettingsTest : public QObject {
         QCOMPARE(Items(C<QComboBox>("ComboBoxSockets")).isEmpty(), !apply);
         QCOMPARE(C<QGroupBox>("GroupBoxModuleSettings")->isEnabled(), apply);
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QCOMPARE(requests().size(), before);
     }
 
@@ -365,7 +366,7 @@ class SettingsTest : public QObject {
         QVERIFY(app->errors[0].contains("02:4B:53:49:4D:01"));
         QCOMPARE(s->Flow.ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QCOMPARE(requests().size(), before);
         // Mended, the same write goes out.
         C<QLineEdit>("EditLocalMac")->setText("02-4B-53-49-4D-01");
@@ -618,7 +619,7 @@ class SettingsTest : public QObject {
         QCOMPARE(value->text(), first);
         s->KsPinStateListBoxParamClick(key, "something else");
         QCOMPARE(value->text(), first);
-        QTest::qWait(20);
+        QVERIFY(SettleExchanges());
         QCOMPARE(requests().size(), size_t(0));
     }
 

@@ -20,6 +20,7 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -290,7 +291,8 @@ class StatTest : public QObject {
         QCOMPARE(cells(), command == CmdClearStatistics ? QStringList(106, "0") : shown);
         QCOMPARE(app->messages(), QStringList{message});
         if (automatic) {
-            QTest::qWait(100);
+            // Its timer is seen stopped below; only an exchange could still send.
+            QVERIFY(SettleExchanges());
             QVERIFY(!w->TimerRequestStat->isActive());
             QCOMPARE(requestButton()->text(), QStringLiteral("Прекратить"));
             QCOMPARE(module().requestCount(), size_t(2));
@@ -358,7 +360,7 @@ class StatTest : public QObject {
         QCOMPARE(FileLines(final),
                  Block(first, FirstSecondChanges()) + Block(second, SecondSecondChanges()));
         const size_t sent = module().requestCount();
-        QTest::qWait(100);
+        QVERIFY(SettleExchanges());  // the timer is stopped: only an exchange could still send
         QCOMPARE(module().requestCount(), sent);  // the stop ends the requests
         QCOMPARE(w->Flow.PendingStatType, 0);
         QCOMPARE(PendingRequestCount(), 0);
@@ -412,7 +414,10 @@ class StatTest : public QObject {
         requestButton()->click();
         goAutomatic();
         requestButton()->click();
-        QTest::qWait(500);  // past the late answer, into the automatic requests
+        // Past the late answer, had the start not given it up, and into the automatic requests.
+        QVERIFY(SettleExchanges());
+        running();
+        waitForRequests(2);
         QCOMPARE(FileLines(StatLogFileName(StatDateTimeText(kStart), "127.0.0.1") + ".part.txt"),
                  QStringList{});
     }
@@ -441,7 +446,8 @@ class StatTest : public QObject {
         QCOMPARE(FileLines(LogName(kStop, "127.0.0.1")), Block(kStart, FirstSecondChanges()));
         if (!mainWindow) {
             const size_t sent = module().requestCount();
-            QTest::qWait(100);
+            // Five of the window's 20 ms intervals, had its timer outlived the close.
+            AllowFor(100, [&] { return module().requestCount() > sent; });
             QCOMPARE(module().requestCount(), sent);
         }
     }
