@@ -47,7 +47,7 @@ TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(ini
 
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
-    Timer->setInterval(3000);
+    Timer->setInterval(kTimeoutTickMs);
 
     connect(SettingsButton, &QToolButton::clicked, this, [this] { SettingsButtonClick(); });
     connect(ButtonStat, &QToolButton::clicked, this, [this] { ButtonStatClick(); });

@@ -64,6 +64,8 @@ class TMainForm : public QWidget, public Shell {
     bool closing_ = false;
 };
 
+// The program's windows, GUI thread only. Each is set by the main window that creates it and
+// emptied by the window itself as it goes; the others read them to make named calls.
 extern TMainForm* MainForm;
 extern TSettingsForm* SettingsForm;
 extern TSwitchForm* SwitchForm;
