@@ -181,25 +181,30 @@ class SettingsTest : public QObject {
     void wrongAnswers_data() {
         QTest::addColumn<int>("type");
         QTest::addColumn<QStringList>("log");
+        QTest::addColumn<bool>("fieldsOpen");  // a refused read leaves no fields to edit
         const QString unsupported =
             QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!");
         const QString wrong = QStringLiteral("Ошибочный ответ мультиплексора!");
         QTest::newRow("connect")
             << int(CmdConnect)
             << QStringList{unsupported, wrong,
-                           "Ошибочный ответ мультиплексора на команду установления соединения"};
+                           "Ошибочный ответ мультиплексора на команду установления соединения"}
+            << false;
         QTest::newRow("read") << int(CmdReadConfig)
                               << QStringList{kConnected, unsupported, wrong,
                                              "Ошибочный ответ мультиплексора на команду чтения "
-                                             "текущих настроек!"};
+                                             "текущих настроек!"}
+                              << false;
         QTest::newRow("write") << int(CmdWriteConfig)
                                << QStringList{kConnected, kRead, unsupported, wrong,
                                               "Ошибочный ответ мультиплексора на команду "
-                                              "сохранения настроек!"};
+                                              "сохранения настроек!"}
+                               << true;
     }
     void wrongAnswers() {
         QFETCH(int, type);
         QFETCH(QStringList, log);
+        QFETCH(bool, fieldsOpen);
         const bool write = type == CmdWriteConfig;
         if (write)
             connectAndRead();
@@ -214,6 +219,7 @@ class SettingsTest : public QObject {
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QVERIFY(C<QGroupBox>("GroupBoxConnection")->isEnabled());
         QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(C<QGroupBox>("GroupBoxModuleSettings")->isEnabled(), fieldsOpen);
         // A refused write leaves what the operator was editing.
         QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), write ? QString("127.0.0.1") : QString());
     }

@@ -299,17 +299,26 @@ class StatTest : public QObject {
         }
     }
 
-    // A module nobody listens for: the link's error text, and the window is idle again.
+    // A module nobody listens for, or an address that names none: one line, and the window is
+    // idle again.
     void sendFailure_data() {
         QTest::addColumn<bool>("clear");
-        QTest::newRow("statistics") << false;
-        QTest::newRow("clear") << true;
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("line");
+        const QString malformed = QStringLiteral("Некорректный формат IP-адреса!");
+        QTest::newRow("statistics") << false << "127.0.0.1" << NetError::Connect3;
+        QTest::newRow("clear") << true << "127.0.0.1" << NetError::Connect3;
+        QTest::newRow("statistics, malformed address") << false << "127.0.0" << malformed;
+        QTest::newRow("clear, malformed address") << true << "127.0.0" << malformed;
     }
     void sendFailure() {
         QFETCH(bool, clear);
+        QFETCH(QString, address);
+        QFETCH(QString, line);
         sim->stop();
+        C<QLineEdit>("EditStatIp")->setText(address);
         (clear ? clearButton() : requestButton())->click();
-        QTRY_COMPARE(app->messages(), QStringList{NetError::Connect3});
+        QTRY_COMPARE(app->messages(), QStringList{line});
         QCOMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
         QCOMPARE(PendingRequestCount(), 0);
     }

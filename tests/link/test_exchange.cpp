@@ -409,7 +409,12 @@ class ExchangeTest : public QObject {
             pollfd p{listener, POLLIN, 0};
             return ::poll(&p, 1, 0) == 1;
         }));
-        // An automatic statistics window there: its timers go on, one "Прекратить" stops it.
+        // An automatic statistics window there: its timers go on, one "Прекратить" stops it. Its
+        // log is finished in the working folder: a temporary one.
+        QTemporaryDir logs;
+        const QString folder = QDir::currentPath();
+        QDir::setCurrent(logs.path());
+        const auto back = qScopeGuard([&] { QDir::setCurrent(folder); });
         AppFixture app;
         app.form->ButtonStatClick();
         TStatForm* w = StatWindows[0];
