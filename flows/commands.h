@@ -7,7 +7,8 @@
 #include "model/configblock.h"
 #include "model/switchblock.h"
 
-// The one buffer in which every request is composed.
+// The one buffer in which every request is composed: written by BuildRequest, read by the send
+// that follows at once on the GUI thread (the exchange takes its own copy).
 extern FrameBuffer RequestBuffer;
 
 // Composes the request (group, type) in RequestBuffer and returns its length. The payload is

@@ -135,5 +135,6 @@ class SwitchingPair {
     std::optional<Resumable> resume_;
 };
 
-// The one pair of the program, like the snapshots it reads into.
+// The one pair of the program, like the snapshots it reads into. GUI thread only: driven by the
+// switching and the current-links windows, which also ask it what their controls may allow.
 extern SwitchingPair Pair;

@@ -1,19 +1,22 @@
 #include "forms/currentlinks.h"
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include "forms/main.h"
 #include "forms/switch.h"
 #include "link/codecs.h"
 #include "link/pending.h"
 #include "link/shell.h"
+#include "ui/controls.h"
+#include "ui/stringgrid.h"
 
 namespace {
 
 constexpr int kClientWidth = 392;
 constexpr int kClientHeight = 193;
 constexpr int kRowHeight = 25;
-constexpr int kControlHeight = 26;
 constexpr int kFlowLinks = CmdReadSwitching;
 constexpr int kAddressColumn = 1;
 constexpr int kChoiceColumn = 2;
@@ -143,8 +146,7 @@ void TCurLinksForm::FormClose() {
     // choice is offered again.
     if (SwitchForm)
         SwitchForm->SelectiveResetEnded();
-    endExchanges();
-    deleteLater();
+    endAndDelete();
     if (CurLinksForm == this) {
         CurLinksForm = nullptr;
         Pair.linksWindowClosed();

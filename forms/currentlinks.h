@@ -1,12 +1,12 @@
 #pragma once
 // The current-links window: per session, whether one module's switching carries a link.
-#include <QLineEdit>
-#include <QPushButton>
-
+#include "flows/switchingpair.h"
 #include "forms/modulewindow.h"
 #include "model/currentlinks.h"
-#include "flows/switchingpair.h"
-#include "ui/stringgrid.h"
+
+class QLineEdit;
+class QPushButton;
+class StringGrid;
 
 class TCurLinksForm : public ModuleWindow {
     Q_OBJECT

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 #include "forms/currentlinks.h"
 #include "forms/settings.h"
@@ -13,6 +15,7 @@
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "ui/errorreport.h"
+#include "ui/speedbutton.h"
 
 TMainForm* MainForm = nullptr;
 TSettingsForm* SettingsForm = nullptr;
@@ -44,7 +47,7 @@ TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(ini
 
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
-    Timer->setInterval(3000);
+    Timer->setInterval(kTimeoutTickMs);
 
     connect(SettingsButton, &QToolButton::clicked, this, [this] { SettingsButtonClick(); });
     connect(ButtonStat, &QToolButton::clicked, this, [this] { ButtonStatClick(); });

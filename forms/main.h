@@ -1,16 +1,16 @@
 #pragma once
 // The main window: the three window buttons, the event log, the time-out timer, the settings
 // store and the program-wide state that the other windows share.
-#include <QPlainTextEdit>
-#include <QTimer>
 #include <QWidget>
 #include <array>
-#include <memory>
 
 #include "link/shell.h"
 #include "model/sessions.h"
 #include "ui/inistore.h"
-#include "ui/speedbutton.h"
+
+class QPlainTextEdit;
+class QTimer;
+class SpeedButton;
 
 class TSettingsForm;
 class TSwitchForm;
@@ -64,6 +64,8 @@ class TMainForm : public QWidget, public Shell {
     bool closing_ = false;
 };
 
+// The program's windows, GUI thread only. Each is set by the main window that creates it and
+// emptied by the window itself as it goes; the others read them to make named calls.
 extern TMainForm* MainForm;
 extern TSettingsForm* SettingsForm;
 extern TSwitchForm* SwitchForm;

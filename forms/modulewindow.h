@@ -22,6 +22,12 @@ class ModuleWindow : public QWidget, public AnswerTarget {
     void closeEvent(QCloseEvent* event) override;
     // Gives up every exchange and time-out of the window: no answer reaches it any more.
     void endExchanges();
+    // A window that is closed goes: nothing of it is left waiting, and it is deleted once the
+    // event loop is back.
+    void endAndDelete() {
+        endExchanges();
+        deleteLater();
+    }
 
     // Binds one of this window's handlers; `flow` tells its exchanges and time-outs apart.
     template <class W>

@@ -30,13 +30,30 @@ QGroupBox* NewGroup(const QString& name, const QString& title, QWidget* parent) 
     return group;
 }
 
+struct EditRow {
+    QString label, name;
+    QLineEdit** edit;
+};
+// Labelled edits in a form, each made and named in its row's order.
+void AddEditRows(QFormLayout* form, QWidget* parent, std::initializer_list<EditRow> rows) {
+    for (const EditRow& row : rows) {
+        *row.edit = NewEdit(row.name, parent);
+        form->addRow(row.label, *row.edit);
+    }
+}
+
+// A page of the tab control, laid out top to bottom.
+QVBoxLayout* AddPage(QTabWidget* tabs, QWidget*& page, const QString& name, const QString& caption) {
+    page = new QWidget();
+    page->setObjectName(name);
+    tabs->addTab(page, caption);
+    return new QVBoxLayout(page);
+}
+
 }  // namespace
 
 void TSettingsForm::buildVantorPage() {
-    Vantor = new QWidget();
-    Vantor->setObjectName(QStringLiteral("Vantor"));
-    PageControl1->addTab(Vantor, QStringLiteral("Kestrel"));
-    auto* page = new QVBoxLayout(Vantor);
+    auto* page = AddPage(PageControl1, Vantor, QStringLiteral("Vantor"), QStringLiteral("Kestrel"));
 
     GroupBoxConnection =
         NewGroup(QStringLiteral("GroupBoxConnection"),
@@ -58,16 +75,14 @@ void TSettingsForm::buildVantorPage() {
     GroupBoxModuleSettings = NewGroup(QStringLiteral("GroupBoxModuleSettings"),
                                       QStringLiteral("Настройки модуля"), Vantor);
     auto* module = new QFormLayout(GroupBoxModuleSettings);
-    EditLocalIp = NewEdit(QStringLiteral("EditLocalIp"), GroupBoxModuleSettings);
-    EditLocalMac = NewEdit(QStringLiteral("EditLocalMac"), GroupBoxModuleSettings);
-    EditSubnetwork = NewEdit(QStringLiteral("EditSubnetwork"), GroupBoxModuleSettings);
-    EditGateway = NewEdit(QStringLiteral("EditGateway"), GroupBoxModuleSettings);
-    EditControlPort = NewEdit(QStringLiteral("EditControlPort"), GroupBoxModuleSettings);
-    module->addRow(QStringLiteral("Локальный IP:"), EditLocalIp);
-    module->addRow(QStringLiteral("Локальный MAC:"), EditLocalMac);
-    module->addRow(QStringLiteral("Маска подсети:"), EditSubnetwork);
-    module->addRow(QStringLiteral("Основной шлюз:"), EditGateway);
-    module->addRow(QStringLiteral("Порт управления:"), EditControlPort);
+    AddEditRows(module, GroupBoxModuleSettings,
+                {{QStringLiteral("Локальный IP:"), QStringLiteral("EditLocalIp"), &EditLocalIp},
+                 {QStringLiteral("Локальный MAC:"), QStringLiteral("EditLocalMac"), &EditLocalMac},
+                 {QStringLiteral("Маска подсети:"), QStringLiteral("EditSubnetwork"),
+                  &EditSubnetwork},
+                 {QStringLiteral("Основной шлюз:"), QStringLiteral("EditGateway"), &EditGateway},
+                 {QStringLiteral("Порт управления:"), QStringLiteral("EditControlPort"),
+                  &EditControlPort}});
     lower->addWidget(GroupBoxModuleSettings, 1);
 
     GroupBoxSocketSelect =
@@ -87,10 +102,7 @@ void TSettingsForm::buildVantorPage() {
 }
 
 void TSettingsForm::buildSocketsPage() {
-    Sockets = new QWidget();
-    Sockets->setObjectName(QStringLiteral("Sockets"));
-    PageControl1->addTab(Sockets, QStringLiteral("Сессии"));
-    auto* page = new QVBoxLayout(Sockets);
+    auto* page = AddPage(PageControl1, Sockets, QStringLiteral("Sockets"), QStringLiteral("Сессии"));
 
     auto* current = new QHBoxLayout();
     current->addWidget(new QLabel(QStringLiteral("Текущий IP:"), Sockets));
@@ -106,13 +118,14 @@ void TSettingsForm::buildSocketsPage() {
     ComboBoxSockets->setObjectName(QStringLiteral("ComboBoxSockets"));
     ComboBoxSockets->setEditable(true);
     ComboBoxSockets->setInsertPolicy(QComboBox::NoInsert);
-    EditDestinationIp = NewEdit(QStringLiteral("EditDestinationIp"), GroupBoxSettingsOptions);
-    EditDestinationPort = NewEdit(QStringLiteral("EditDestinationPort"), GroupBoxSettingsOptions);
-    EditLocalPort = NewEdit(QStringLiteral("EditLocalPort"), GroupBoxSettingsOptions);
     options->addRow(QStringLiteral("Сессия:"), ComboBoxSockets);
-    options->addRow(QStringLiteral("IP-адрес назначения:"), EditDestinationIp);
-    options->addRow(QStringLiteral("Порт назначения(UDP):"), EditDestinationPort);
-    options->addRow(QStringLiteral("Локальный порт(UDP):"), EditLocalPort);
+    AddEditRows(options, GroupBoxSettingsOptions,
+                {{QStringLiteral("IP-адрес назначения:"), QStringLiteral("EditDestinationIp"),
+                  &EditDestinationIp},
+                 {QStringLiteral("Порт назначения(UDP):"), QStringLiteral("EditDestinationPort"),
+                  &EditDestinationPort},
+                 {QStringLiteral("Локальный порт(UDP):"), QStringLiteral("EditLocalPort"),
+                  &EditLocalPort}});
     page->addWidget(GroupBoxSettingsOptions);
 
     GroupBoxTos = NewGroup(QStringLiteral("GroupBoxTos"), QStringLiteral("Значение TOS"), Sockets);
@@ -132,10 +145,7 @@ void TSettingsForm::buildSocketsPage() {
 }
 
 void TSettingsForm::buildOptionsPage() {
-    TabSheetSwitch = new QWidget();
-    TabSheetSwitch->setObjectName(QStringLiteral("TabSheetSwitch"));
-    PageControl1->addTab(TabSheetSwitch, QStringLiteral("Прочее"));
-    auto* page = new QVBoxLayout(TabSheetSwitch);
+    auto* page = AddPage(PageControl1, TabSheetSwitch, QStringLiteral("TabSheetSwitch"), QStringLiteral("Прочее"));
     KsPinStateListBox =
         new OptionList(QStringLiteral("KsPinStateListBox"), QStringLiteral("Параметр:"),
                        QStringLiteral("Значение:"), TabSheetSwitch);

@@ -10,6 +10,7 @@
 #include "link/pending.h"
 #include "link/shell.h"
 #include "model/statmodel.h"
+#include "ui/controls.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
 
@@ -101,7 +102,6 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
     constexpr int kBandTop = 4;
     constexpr int kBandHeight = 62;
     constexpr int kInnerTop = 24;
-    constexpr int kControlHeight = 26;
 
     QGroupBox* control =
         MakeGroup(QStringLiteral("Управление"), QRect(4, kBandTop, 196, kBandHeight), this);
@@ -121,17 +121,13 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
 
     QGroupBox* ipGroup =
         MakeGroup(QStringLiteral("Ip адрес"), QRect(464, kBandTop, 122, kBandHeight), this);
-    EditStatIp = new QLineEdit(ipGroup);
-    EditStatIp->setObjectName(QStringLiteral("EditStatIp"));
-    EditStatIp->setAlignment(Qt::AlignCenter);
-    EditStatIp->setGeometry(6, kInnerTop, 110, kControlHeight);
+    EditStatIp = MakeCentredEdit(QStringLiteral("EditStatIp"),
+                                 QRect(6, kInnerTop, 110, kControlHeight), ipGroup);
 
     QGroupBox* portGroup =
         MakeGroup(QStringLiteral("Порт"), QRect(590, kBandTop, 63, kBandHeight), this);
-    EditStatPort = new QLineEdit(portGroup);
-    EditStatPort->setObjectName(QStringLiteral("EditStatPort"));
-    EditStatPort->setAlignment(Qt::AlignCenter);
-    EditStatPort->setGeometry(6, kInnerTop, 51, kControlHeight);
+    EditStatPort = MakeCentredEdit(QStringLiteral("EditStatPort"),
+                                   QRect(6, kInnerTop, 51, kControlHeight), portGroup);
 
     StringGrid_ = new StringGrid(QStringLiteral("StringGrid"), kSessionColumns, kSessionRows, this);
     StringGrid_->setUniformSizes(kSessionColumnWidth, kRowHeight);
@@ -182,6 +178,10 @@ TStatForm::~TStatForm() {
 void TStatForm::setModule(const QString& address, const QString& port) {
     EditStatIp->setText(address);
     EditStatPort->setText(port);
+}
+
+bool TStatForm::recordsInto(const QString& workingPath) const {
+    return Flow.log() && Flow.log()->workingPath() == workingPath;
 }
 
 void TStatForm::SetBusyControls(bool busy) {
@@ -265,8 +265,7 @@ void TStatForm::startAutomatic() {
     // Two windows on one module started within the same second would write one working file
     // and the second would wipe the first's record: the later one takes its slot number too.
     for (const TStatForm* other : StatWindows) {
-        if (other && other != this && other->Flow.log() &&
-            other->Flow.log()->workingPath() == working)
+        if (other && other != this && other->recordsInto(working))
             working = StatWorkingFileName(name) + QString::number(slot()) + kTextFile;
     }
     // A single request still on its way carries counts from before the clear: its answer must

@@ -42,6 +42,8 @@ class TStatForm : public ModuleWindow {
     void setModule(const QString& address, const QString& port);
     // Another window's exchange holds the shared busy state.
     void SetBusyControls(bool busy);
+    // Whether the running automatic mode keeps its log in that working file.
+    bool recordsInto(const QString& workingPath) const;
 
     // A statistics answer: both tables, and the change record while the automatic mode runs.
     void showStatistics(const uint8_t* block) override;

@@ -1,6 +1,10 @@
 #include "forms/switch.h"
 
+#include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <stdexcept>
 
@@ -11,6 +15,8 @@
 #include "link/shell.h"
 #include "model/switchblock.h"
 #include "ui/controls.h"
+#include "ui/inistore.h"
+#include "ui/stringgrid.h"
 
 namespace {
 
@@ -23,7 +29,6 @@ constexpr int kHeadingColumnWidth = 66;
 constexpr int kPortColumnWidth = 53;
 constexpr int kPortRowHeight = 18;
 
-constexpr int kControlHeight = 26;
 
 const QString kCorner = QStringLiteral("    A \\ B");
 
@@ -39,19 +44,6 @@ const std::array<std::pair<QString, ResetTarget>, 3> kResetTargets{{
     {QStringLiteral("Мультиплексоров А и В"), ResetTarget::Both},
 }};
 
-template <class Table>
-QStringList Captions(const Table& table) {
-    QStringList captions;
-    for (const auto& item : table)
-        captions << item.first;
-    return captions;
-}
-
-// The value of the chosen item, or `none` while nothing is chosen.
-template <class Table, class Value>
-Value ChosenValue(const Table& table, int index, Value none) {
-    return index >= 0 && index < static_cast<int>(table.size()) ? table[index].second : none;
-}
 const QString kDefaultPort = QStringLiteral("65530");
 const QString kSection = QStringLiteral("SwitchSettings");
 
@@ -169,18 +161,20 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
     constexpr int kRowA = 24;
     constexpr int kRowB = 58;
     const int buttonLeft = leftWidth - 10 - 110;
-    MakeLabel(QStringLiteral("IP А"), QRect(10, kRowA, 34, kControlHeight), GroupBoxPair);
-    ComboBoxSwIpA = MakeAddressBox(QStringLiteral("ComboBoxSwIpA"),
-                                   QRect(46, kRowA, 160, kControlHeight), GroupBoxPair);
-    MakeLabel(QStringLiteral("Порт A"), QRect(220, kRowA, 50, kControlHeight), GroupBoxPair);
-    EditSwPortA = MakePortEdit(QStringLiteral("EditSwPortA"), QRect(272, kRowA, 64, kControlHeight),
-                               GroupBoxPair);
-    MakeLabel(QStringLiteral("IP B"), QRect(10, kRowB, 34, kControlHeight), GroupBoxPair);
-    ComboBoxSwIpB = MakeAddressBox(QStringLiteral("ComboBoxSwIpB"),
-                                   QRect(46, kRowB, 160, kControlHeight), GroupBoxPair);
-    MakeLabel(QStringLiteral("Порт B"), QRect(220, kRowB, 50, kControlHeight), GroupBoxPair);
-    EditSwPortB = MakePortEdit(QStringLiteral("EditSwPortB"), QRect(272, kRowB, 64, kControlHeight),
-                               GroupBoxPair);
+    // One line per multiplexer: its address list and its port.
+    auto addressLine = [this](const QString& ipLabel, const QString& portLabel,
+                              const QString& side, int top, QComboBox*& box, QLineEdit*& port) {
+        MakeLabel(ipLabel, QRect(10, top, 34, kControlHeight), GroupBoxPair);
+        box = MakeAddressBox(QStringLiteral("ComboBoxSwIp") + side,
+                             QRect(46, top, 160, kControlHeight), GroupBoxPair);
+        MakeLabel(portLabel, QRect(220, top, 50, kControlHeight), GroupBoxPair);
+        port = MakeCentredEdit(QStringLiteral("EditSwPort") + side,
+                               QRect(272, top, 64, kControlHeight), GroupBoxPair);
+    };
+    addressLine(QStringLiteral("IP А"), QStringLiteral("Порт A"), QStringLiteral("A"), kRowA,
+                ComboBoxSwIpA, EditSwPortA);
+    addressLine(QStringLiteral("IP B"), QStringLiteral("Порт B"), QStringLiteral("B"), kRowB,
+                ComboBoxSwIpB, EditSwPortB);
     SwConnectButton = MakeButton(QStringLiteral("SwConnectButton"), QStringLiteral("Соединиться"),
                                  QRect(buttonLeft, kRowA, 110, kControlHeight), GroupBoxPair);
     SwSetButton = MakeButton(QStringLiteral("SwSetButton"), QStringLiteral("Установить"),
@@ -431,8 +425,7 @@ void TSwitchForm::FormSwitchClose() {
         MainForm->RegIniFile().WriteStrings(kSection, values);
     }
     // A closed window goes on with nothing: an answer to it must not start the next step.
-    endExchanges();
-    deleteLater();
+    endAndDelete();
     if (SwitchForm == this) {
         SwitchForm = nullptr;
         Pair.windowClosed();

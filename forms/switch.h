@@ -1,16 +1,17 @@
 #pragma once
 // The switching window: port links between multiplexers A and B.
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QStringList>
 
+#include "flows/switchingpair.h"
 #include "forms/modulewindow.h"
 #include "model/portmodel.h"
-#include "flows/switchingpair.h"
-#include "ui/inistore.h"
-#include "ui/stringgrid.h"
+
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class IniStore;
+class StringGrid;
 
 class TSwitchForm : public ModuleWindow {
     Q_OBJECT

@@ -40,6 +40,7 @@ struct TcpConnection {
     bool delivered = false;
 };
 
-// The exchange SendCommand is setting up; empty whenever SendCommand is not running.
+// The exchange SendCommand is setting up; empty whenever SendCommand is not running. Written and
+// read by SendCommand alone, on the GUI thread; others ask SendingCommand().
 extern TcpConnection* CurrentConnection;
 

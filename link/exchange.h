@@ -83,5 +83,6 @@ using ExchangeWatcher = std::function<void(const Continuation&, ExchangeEnd)>;
 void SetExchangeWatcher(ExchangeWatcher watcher);
 void NotifyExchangeEnd(const Continuation& continuation, ExchangeEnd end);
 
-// Upper bound of the connect on the exchange's thread, in milliseconds. Tests may shorten it.
+// Upper bound of the connect on the exchange's thread, in milliseconds. Read by SendCommand as it
+// starts an exchange (the thread gets its own copy); written only by tests, which shorten it.
 extern int ConnectTimeoutMs;

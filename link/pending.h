@@ -18,6 +18,10 @@ struct PendingRequest {
 // the settings window with two, the switching and the current-links window, and spare.
 constexpr int kPendingSlotCount = 16;
 constexpr int kTimeoutCountdown = 2;
+// The main window's timer, whose ticks count the slots down.
+constexpr int kTimeoutTickMs = 3000;
+// GUI thread only: windows take and release slots as they send and hear back; the main window's
+// timer counts them down.
 extern std::array<PendingRequest, kPendingSlotCount> PendingRequests;
 
 // Takes the first free slot; false (and nothing stored) when the table is full.

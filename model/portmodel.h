@@ -70,6 +70,8 @@ struct PortBlockCounts {
     }
     void fill(uint8_t value);
 };
+// Program-wide, GUI thread only: written and read by the port matrix and the cross-check, which
+// resets it before every analysis.
 extern PortBlockCounts BlockCounts;
 
 enum class CellMark : uint8_t { Free, Link, Block };

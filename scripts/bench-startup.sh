@@ -3,9 +3,7 @@
 # median wall time and peak memory over RUNS start-ups of each (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-if [[ ! -f build/CMakeCache.txt ]]; then
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+scripts/deps.sh app
+scripts/configure.sh build
 cmake --build build -j"$(nproc)" --target startup_probe >/dev/null
 build/tests/startup_probe "${1:-20}"

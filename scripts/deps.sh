@@ -1,12 +1,42 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and ./run need; does nothing when all are present.
+# Installs the Debian packages that are missing from the groups named (default: all of them);
+# does nothing when all are present.
+#   app      build and run kestrel and kestrel-sim, and build kestrel-cli and kestrel-exporter
+#            (Qt's HTTP server; its CMake files need qt6-websockets-dev but do not pull it in)
+#   xvfb     a virtual X server, for running the windows without a display
+#   bench    the benchmarks (Google Benchmark)
+#   fuzz     the fuzz targets: clang with libFuzzer and its sanitizers
+#   package  the Debian package and its checks: manual pages from --help, lintian,
+#            desktop-file-validate, and file for the package's library dependencies
+#   prometheus  promtool and the Prometheus server that ./test scrapes the exporter with
+#   all      every group above: what ./test needs
+# As root it runs apt-get itself, otherwise through sudo; without sudo it names what is missing
+# and exits 1.
 set -euo pipefail
-# clang-14 and libclang-rt-14-dev build the fuzz targets (libFuzzer and its sanitizers).
-# qt6-httpserver-dev (with qt6-websockets-dev, which its CMake files need but do not pull in)
-# builds kestrel-exporter; prometheus brings promtool and the server ./test scrapes through it.
-packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libbenchmark-dev
-          xvfb xauth fonts-dejavu-core clang-14 libclang-rt-14-dev
-          qt6-httpserver-dev qt6-websockets-dev prometheus)
+declare -A group=(
+    [app]="build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+           qt6-httpserver-dev qt6-websockets-dev"
+    [xvfb]="xvfb xauth"
+    [bench]="libbenchmark-dev"
+    [fuzz]="clang-14 libclang-rt-14-dev"
+    [package]="help2man lintian desktop-file-utils file"
+    [prometheus]="prometheus"
+)
+names=("$@")
+((${#names[@]} > 0)) || names=(all)
+packages=()
+for name in "${names[@]}"; do
+    if [[ $name == all ]]; then
+        packages+=(${group[app]} ${group[xvfb]} ${group[bench]} ${group[fuzz]} ${group[package]}
+                   ${group[prometheus]})
+    elif [[ -n ${group[$name]:-} ]]; then
+        packages+=(${group[$name]})
+    else
+        echo "deps.sh: no group \"$name\" (app, xvfb, bench, fuzz, package, prometheus, all)" >&2
+        exit 2
+    fi
+done
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -14,11 +44,18 @@ done
 if ((${#missing[@]} == 0)); then
     exit 0
 fi
-echo "Installing: ${missing[*]}"
-sudo=()
+
+# sudo clears the environment, so the variable goes in through env.
+as_root=(env DEBIAN_FRONTEND=noninteractive)
 if [[ $(id -u) -ne 0 ]]; then
-    sudo=(sudo)
+    if ! command -v sudo >/dev/null; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        echo "There is no sudo: install them as root, then run this again:" >&2
+        echo "    apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+    as_root=(sudo "${as_root[@]}")
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+echo "Installing: ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -6,10 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-docs/screenshots}"
-if [ ! -f build/CMakeCache.txt ]; then
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build build --target screenshots -j2 >/dev/null
+scripts/deps.sh app xvfb
+scripts/configure.sh build
+cmake --build build --target screenshots -j"$(nproc)" >/dev/null
 if command -v xvfb-run >/dev/null; then
     QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/screenshots "$out"
 else

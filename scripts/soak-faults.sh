@@ -9,14 +9,13 @@
 # in neither its answer nor its time-out, anything left open, memory that went on growing, an
 # error report, or a hang.
 #   scripts/soak-faults.sh [EXCHANGES [SEED [TIMER_MS [CLOSE_EVERY]]]]
-# BUILD_DIR=build-asan runs it from a sanitizer build configured there.
+# BUILD_DIR=build-asan runs it from the sanitizer build there (scripts/configure.sh makes it one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target soak_faults -j2 >/dev/null
+scripts/deps.sh app
+scripts/configure.sh "$build"
+cmake --build "$build" --target soak_faults -j"$(nproc)" >/dev/null
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 exec "$build/tests/soak_faults" "${1:-20000}" "${2:-1}" "${3:-20}" ${4:+"$4"}

@@ -6,6 +6,7 @@
 #   scripts/soak.sh [REQUESTS [INTERVAL_MS]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target soak_stat kestrel-sim -j2 >/dev/null
+scripts/deps.sh app
+scripts/configure.sh build
+cmake --build build --target soak_stat kestrel-sim -j"$(nproc)" >/dev/null
 exec build/tests/soak_stat "${1:-3000}" "${2:-20}"

@@ -1,11 +1,63 @@
 #include "sim/cmdline.h"
 
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include "sim/commands.h"
 
 namespace {
 
 constexpr int kMaxRate = 1000;
 constexpr int kMaxReadTimeoutMs = 3600 * 1000;
+
+// The parser both reads the options and writes their part of --help, so the two never differ.
+void DefineOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral(R"(
+Simulates Kestrel network modules for the configuration utility. Each ADDRESS[:PORT]
+is one module that listens on its own TCP endpoint; without any, one module listens on
+127.0.0.1:65530. PORT defaults to 65530; 0 takes any free port (the port in use is
+printed at start). Endpoints 1 and 2 are the pair A and B: session 1 of each points at
+the other's address and both agree on a few links, while a port of A is switched over
+session 3 and a port of B names a port of A that does not name it back; endpoints 3 and 4
+form the next pair.
+A module without a partner points its session 1 at 127.0.0.2.
+
+Every module answers all seven commands, keeps what is written to it and returns it on
+the next read; its statistics counters grow every second until they are cleared.)"));
+    struct Option {
+        QStringList names;
+        const char* description;
+        const char* valueName;
+    };
+    const Option options[] = {
+        {{"h", "help"}, "Show this text and exit.", nullptr},
+        {{"version"}, "Print the version and exit.", nullptr},
+        {{"q", "quiet"},
+         "No log line per request and answer (they go to standard output: local time, client "
+         "address:port, direction, module, bytes).",
+         nullptr},
+        {{"misbehave"},
+         "Mistreat one command type on every module, or only on module N (1 = first endpoint). "
+         "May be given many times; a later rule wins. TYPE is a command name: connect, "
+         "read-config, write-config, read-statistics, clear-statistics, read-switching, "
+         "write-switching; or a type number 0..255; or all.",
+         "[N:]TYPE=MODE"},
+        {{"state"}, "Load the modules' state from FILE before listening.", "FILE"},
+        {{"save"}, "Write the modules' state to FILE when stopping.", "FILE"},
+        {{"rate"}, "Counters grow N times as fast (default 1; 0 stops them).", "N"},
+        {{"read-timeout"},
+         "Close a connection that has not sent a whole request within MS milliseconds "
+         "(default 5000).",
+         "MS"},
+    };
+    for (const Option& option : options) {
+        parser.addOption(QCommandLineOption(option.names, QString::fromUtf8(option.description),
+                                            QString::fromUtf8(option.valueName)));
+    }
+    parser.addPositionalArgument(QStringLiteral("ADDRESS[:PORT]"),
+                                 QStringLiteral("One simulated module per endpoint."),
+                                 QStringLiteral("[ADDRESS[:PORT] ...]"));
+}
 
 }  // namespace
 
@@ -43,59 +95,48 @@ std::optional<SimCommandLine> ParseCommandLine(const std::vector<std::string>& a
             *error = why;
         return std::nullopt;
     };
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string option = args[i];
-        std::optional<std::string> inlineValue;
-        if (option.rfind("--", 0) == 0 && option.find('=') != std::string::npos) {
-            inlineValue = option.substr(option.find('=') + 1);
-            option.resize(option.find('='));
-        }
-        const auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue)
-                return inlineValue;
-            if (i + 1 < args.size())
-                return args[++i];
-            return std::nullopt;
-        };
-        if (option == "-h" || option == "--help") {
-            line.help = true;
-        } else if (option == "--version") {
-            line.version = true;
-        } else if (option == "-q" || option == "--quiet") {
-            line.quiet = true;
-        } else if (option == "--misbehave") {
-            const auto text = value();
-            if (!text)
-                return fail("--misbehave needs [N:]TYPE=MODE");
-            const auto rule = ParseMisbehaveRule(*text);
-            if (!rule)
-                return fail("bad misbehaviour rule \"" + *text + "\"");
-            line.rules.push_back(*rule);
-        } else if (option == "--state" || option == "--save") {
-            const auto path = value();
-            if (!path || path->empty())
-                return fail(option + " needs a file name");
-            (option == "--state" ? line.stateFile : line.saveFile) = *path;
-        } else if (option == "--rate") {
-            const auto text = value();
-            const auto rate = text ? ParseNumber(*text, kMaxRate) : std::nullopt;
-            if (!rate)
-                return fail("--rate needs a whole number 0.." + std::to_string(kMaxRate));
-            line.rate = *rate;
-        } else if (option == "--read-timeout") {
-            const auto text = value();
-            const auto ms = text ? ParseNumber(*text, kMaxReadTimeoutMs) : std::nullopt;
-            if (!ms || *ms == 0)
-                return fail("--read-timeout needs a number of milliseconds");
-            line.readTimeoutMs = *ms;
-        } else if (!option.empty() && option[0] == '-') {
-            return fail("unknown option " + args[i]);
-        } else {
-            const auto endpoint = ParseEndpoint(option);
-            if (!endpoint)
-                return fail("bad address \"" + option + "\", expected ADDRESS[:PORT]");
-            line.endpoints.push_back(*endpoint);
-        }
+    QCommandLineParser parser;
+    DefineOptions(parser);
+    // The parser skips the first argument as the program's name.
+    QStringList arguments{QStringLiteral("kestrel-sim")};
+    for (const std::string& arg : args)
+        arguments << QString::fromLocal8Bit(arg.data(), static_cast<qsizetype>(arg.size()));
+    if (!parser.parse(arguments))
+        return fail(parser.errorText().toStdString());
+    const auto value = [&](const char* name) { return parser.value(name).toStdString(); };
+
+    line.help = parser.isSet("help");
+    line.version = parser.isSet("version");
+    line.quiet = parser.isSet("quiet");
+    for (const QString& text : parser.values("misbehave")) {
+        const auto rule = ParseMisbehaveRule(text.toStdString());
+        if (!rule)
+            return fail("bad misbehaviour rule \"" + text.toStdString() + "\"");
+        line.rules.push_back(*rule);
+    }
+    for (const char* option : {"state", "save"}) {
+        if (parser.isSet(option) && value(option).empty())
+            return fail(std::string("--") + option + " needs a file name");
+    }
+    line.stateFile = value("state");
+    line.saveFile = value("save");
+    if (parser.isSet("rate")) {
+        const auto rate = ParseNumber(value("rate"), kMaxRate);
+        if (!rate)
+            return fail("--rate needs a whole number 0.." + std::to_string(kMaxRate));
+        line.rate = *rate;
+    }
+    if (parser.isSet("read-timeout")) {
+        const auto ms = ParseNumber(value("read-timeout"), kMaxReadTimeoutMs);
+        if (!ms || *ms == 0)
+            return fail("--read-timeout needs a number of milliseconds");
+        line.readTimeoutMs = *ms;
+    }
+    for (const QString& text : parser.positionalArguments()) {
+        const auto endpoint = ParseEndpoint(text.toStdString());
+        if (!endpoint)
+            return fail("bad address \"" + text.toStdString() + "\", expected ADDRESS[:PORT]");
+        line.endpoints.push_back(*endpoint);
     }
     if (line.endpoints.empty())
         line.endpoints.push_back(Endpoint{{127, 0, 0, 1}});
@@ -123,37 +164,12 @@ void ApplyRules(Simulator& simulator, const std::vector<MisbehaveRule>& rules) {
 }
 
 std::string HelpText() {
-    return R"(Usage: kestrel-sim [options] [ADDRESS[:PORT] ...]
-
-Simulates Kestrel network modules for the configuration utility. Each ADDRESS[:PORT]
-is one module that listens on its own TCP endpoint; without any, one module listens on
-127.0.0.1:65530. PORT defaults to 65530; 0 takes any free port (the port in use is
-printed at start). Endpoints 1 and 2 are the pair A and B: session 1 of each points at
-the other's address and both agree on a few links, while a port of A is switched over
-session 3 and a port of B names a port of A that does not name it back; endpoints 3 and 4
-form the next pair.
-A module without a partner points its session 1 at 127.0.0.2.
-
-Every module answers all seven commands, keeps what is written to it and returns it on
-the next read; its statistics counters grow every second until they are cleared.
-
-Options:
-  -h, --help             Show this text and exit.
-  --version              Print the version and exit.
-  -q, --quiet            No log line per request and answer (they go to standard output:
-                         local time, client address:port, direction, module, bytes).
-  --misbehave [N:]TYPE=MODE
-                         Mistreat one command type on every module, or only on module N
-                         (1 = first endpoint). May be given many times; a later rule wins.
-                         TYPE is a command name: connect, read-config, write-config,
-                         read-statistics, clear-statistics, read-switching,
-                         write-switching; or a type number 0..255; or all.
-  --state FILE           Load the modules' state from FILE before listening.
-  --save FILE            Write the modules' state to FILE when stopping.
-  --rate N               Counters grow N times as fast (default 1; 0 stops them).
-  --read-timeout MS      Close a connection that has not sent a whole request within
-                         MS milliseconds (default 5000).
-
+    QCommandLineParser parser;
+    DefineOptions(parser);
+    // The parser's own first line names the program by how it was started, or not at all.
+    QString text = parser.helpText();
+    text.remove(0, text.indexOf('\n'));
+    return "Usage: kestrel-sim [options] [ADDRESS[:PORT] ...]" + text.toStdString() + R"(
 Misbehaviour modes (MODE):
   normal                 Answer as a module does.
   silent                 Read the request and never answer; keep the connection open
@@ -172,18 +188,23 @@ Misbehaviour modes (MODE):
   group:G                Answer with the group byte G (0..255) instead of the request's.
 Silent, close and unsupported do not carry out the command; split, delay, cut and group do.
 
-Examples (the pair A and B the utility expects):
+Examples (an address without a port listens on 65530):
   kestrel-sim 127.0.0.1:65530 127.0.0.2:65530
-  kestrel-sim --misbehave 2:read-switching=silent 127.0.0.1:65530 127.0.0.2:65530
+      The pair A and B at the addresses the utility expects.
+
+  kestrel-sim --misbehave 2:read-switching=silent 127.0.0.1 127.0.0.2
       B never answers a switching read.
-  kestrel-sim --misbehave 1:all=delay:1000 --misbehave read-statistics=split:500 \
-      127.0.0.1:65530 127.0.0.2:65530
-      A answers a second late, except statistics reads, which both split in two.
-  kestrel-sim --misbehave 1:read-switching=cut:150 127.0.0.1:65530 127.0.0.2:65530
+
+  kestrel-sim --misbehave all=delay:1000 --misbehave connect=normal 127.0.0.1
+      Every answer but the connect's comes a second late: a later rule wins.
+
+  kestrel-sim --misbehave 1:read-switching=cut:150 127.0.0.1 127.0.0.2
       A's switching answer breaks off after 150 of its 282 bytes.
-  kestrel-sim --misbehave all=random:7 127.0.0.1:65530 127.0.0.2:65530
+
+  kestrel-sim --misbehave all=random:7 127.0.0.1 127.0.0.2
       Every request meets one of the misbehaviours, chosen by the seed 7.
-  kestrel-sim --state pair.txt --save pair.txt 127.0.0.1:65530 127.0.0.2:65530
+
+  kestrel-sim --state pair.txt --save pair.txt 127.0.0.1 127.0.0.2
       Starts from the saved pair and keeps its changes for the next run.
 
 State file: text lines "module=N" followed by "config=", "switching=",

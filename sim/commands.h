@@ -9,7 +9,8 @@
 // True for the seven (group, type) pairs that a module answers in kind.
 bool IsKnownCommand(uint8_t group, uint8_t type);
 
-// A decimal number within [0, limit]; nothing before or after it.
+// A decimal number within [0, limit]; nothing before or after it. The simulator reads every
+// number it is given (options, rules, ports, the state file) with this one.
 std::optional<int> ParseNumber(std::string_view text, int limit);
 
 // "read-config" and friends for the seven commands, nullptr for any other type.

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -98,14 +97,10 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text) {
         return std::nullopt;
     std::memcpy(endpoint.ip.data(), &parsed.s_addr, endpoint.ip.size());
     if (colon != std::string_view::npos) {
-        const std::string_view portText = text.substr(colon + 1);
-        unsigned port = 0;
-        const char* end = portText.data() + portText.size();
-        auto [ptr, ec] = std::from_chars(portText.data(), end, port);
-        if (portText.empty() || ec != std::errc() || ptr != end || port > 65535) {
+        const auto port = ParseNumber(text.substr(colon + 1), 65535);
+        if (!port)
             return std::nullopt;
-        }
-        endpoint.port = static_cast<uint16_t>(port);
+        endpoint.port = static_cast<uint16_t>(*port);
     }
     return endpoint;
 }

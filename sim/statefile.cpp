@@ -1,8 +1,9 @@
 #include "sim/statefile.h"
 
 #include <algorithm>
-#include <charconv>
+#include <limits>
 
+#include "sim/commands.h"
 #include "sim/hex.h"
 
 namespace {
@@ -78,11 +79,10 @@ std::optional<std::vector<ModuleState>> ParseState(std::string_view text, int mo
         const std::string_view key = Trim(line.substr(0, equals));
         const std::string_view value = Trim(line.substr(equals + 1));
         if (key == "module") {
-            int number = 0;
-            auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
-            if (value.empty() || ec != std::errc() || ptr != value.data() + value.size()) {
+            const auto parsed = ParseNumber(value, std::numeric_limits<int>::max());
+            if (!parsed)
                 return fail("module number expected");
-            }
+            const int number = *parsed;
             if (number < 1 || number > moduleCount) {
                 return fail("module " + std::to_string(number) + " does not exist (there are " +
                             std::to_string(moduleCount) + ")");

@@ -28,7 +28,7 @@ QComboBox* MakeAddressBox(const QString& name, const QRect& geometry, QWidget* p
     return box;
 }
 
-QLineEdit* MakePortEdit(const QString& name, const QRect& geometry, QWidget* parent) {
+QLineEdit* MakeCentredEdit(const QString& name, const QRect& geometry, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
     edit->setAlignment(Qt::AlignCenter);

@@ -10,6 +10,7 @@
 
 #include "flows/commands.h"
 #include "forms/main.h"
+#include "ui/speedbutton.h"
 #include "forms/stat.h"
 #include "model/bytes.h"
 #include "model/statlogfile.h"

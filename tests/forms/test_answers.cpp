@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "forms/currentlinks.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include <QtWidgets>
 
@@ -17,6 +18,7 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -171,7 +173,8 @@ class AnswersTest : public QObject {
         // Fields left by a read that broke off hold no configuration: nothing may be written.
         if (request.type == CmdReadConfig)
             SettingsForm->ButtonSetCurOptions->click();
-        QTest::qWait(30);  // anything more would come now
+        if (!SettleExchanges())  // anything more has come by now
+            qFatal("an exchange did not end");
         Outcome outcome{app.messages(), Observed(window, {portA, portB}),
                         sim->module(0).requests()};
         if (request.window == Window::CurrentLinks)

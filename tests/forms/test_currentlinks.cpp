@@ -2,7 +2,11 @@
 // reset. The table logic without a window, then the window against a simulated module.
 #include <QtTest>
 
+#include <QtWidgets>
+
 #include "forms/currentlinks.h"
+#include "ui/stringgrid.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include "forms/switch.h"
 #include "link/pending.h"
@@ -10,6 +14,7 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -222,7 +227,7 @@ class CurrentLinksTest : public QObject {
         QVERIFY(!sw->SwSetButton->isEnabled());
         const size_t writesToB = sim->module(1).requestCount();
         sw->SwSetButton->click();  // even a press that reaches the handler sends nothing
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QCOMPARE(sim->module(1).requestCount(), writesToB);
 
         const size_t readsOfA = moduleA().requestCount();
@@ -253,7 +258,9 @@ class CurrentLinksTest : public QObject {
         SnapshotA.fill(0xEE);
         connectButton()->click();
         QTRY_COMPARE(app->messages(), QStringList{line});
-        QTest::qWait(350);  // nothing more: no second line, no late answer
+        // Nothing more: no second line, no late answer.
+        QVERIFY(OutlastTimeOuts(app->form->Timer));
+        QVERIFY(SettleExchanges());
         QCOMPARE(app->messages(), QStringList{line});
         QCOMPARE(Pair.PendingLinksType, 0);
         QVERIFY(connectButton()->isEnabled());
@@ -271,7 +278,7 @@ class CurrentLinksTest : public QObject {
                                                "Введите номер порта удаленного мультиплексора!"}));
         QCOMPARE(Pair.PendingLinksType, 0);
         QVERIFY(connectButton()->isEnabled());
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QVERIFY(moduleA().requests().empty());
     }
 
@@ -290,7 +297,7 @@ class CurrentLinksTest : public QObject {
         for (QPushButton* b : {SwitchForm->SwConnectButton, SwitchForm->SwResetButton})
             QVERIFY(b->isEnabled());
         QCOMPARE(PendingRequestCount(), 0);
-        QTest::qWait(500);
+        QVERIFY(SettleExchanges());  // past the answer, had the close not given the read up
         QVERIFY(app->messages().isEmpty());
         QTRY_COMPARE(sim->openConnections(), 0);
     }

@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "forms/main.h"
+#include "ui/speedbutton.h"
 #include <QtWidgets>
 
 #include "forms/settings.h"

@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "forms/main.h"
+#include "ui/speedbutton.h"
 #include <QtWidgets>
 
 #include "forms/settings.h"
@@ -16,6 +17,7 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -179,32 +181,37 @@ class SettingsTest : public QObject {
     void wrongAnswers_data() {
         QTest::addColumn<int>("type");
         QTest::addColumn<QStringList>("log");
+        QTest::addColumn<bool>("fieldsOpen");  // a refused read leaves no fields to edit
         const QString unsupported =
             QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!");
         const QString wrong = QStringLiteral("Ошибочный ответ мультиплексора!");
         QTest::newRow("connect")
             << int(CmdConnect)
             << QStringList{unsupported, wrong,
-                           "Ошибочный ответ мультиплексора на команду установления соединения"};
+                           "Ошибочный ответ мультиплексора на команду установления соединения"}
+            << false;
         QTest::newRow("read") << int(CmdReadConfig)
                               << QStringList{kConnected, unsupported, wrong,
                                              "Ошибочный ответ мультиплексора на команду чтения "
-                                             "текущих настроек!"};
+                                             "текущих настроек!"}
+                              << false;
         QTest::newRow("write") << int(CmdWriteConfig)
                                << QStringList{kConnected, kRead, unsupported, wrong,
                                               "Ошибочный ответ мультиплексора на команду "
-                                              "сохранения настроек!"};
+                                              "сохранения настроек!"}
+                               << true;
     }
     void wrongAnswers() {
         QFETCH(int, type);
         QFETCH(QStringList, log);
+        QFETCH(bool, fieldsOpen);
         const bool write = type == CmdWriteConfig;
         if (write)
             connectAndRead();
         module().setMisbehaviour(uint8_t(type), Misbehaviour{MisbehaviourKind::Unsupported, 0});
         C<QPushButton>(write ? "ButtonSetCurOptions" : "ButtonMuxConnection")->click();
         QTRY_COMPARE(app->messages().size(), log.size());
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QCOMPARE(app->messages(), log);
         QCOMPARE(s->Flow.ConnectState, 0);
         QCOMPARE(s->Flow.ApplyState, 0);
@@ -212,6 +219,7 @@ class SettingsTest : public QObject {
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QVERIFY(C<QGroupBox>("GroupBoxConnection")->isEnabled());
         QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(C<QGroupBox>("GroupBoxModuleSettings")->isEnabled(), fieldsOpen);
         // A refused write leaves what the operator was editing.
         QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), write ? QString("127.0.0.1") : QString());
     }
@@ -274,7 +282,7 @@ class SettingsTest : public QObject {
         module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Delay, 1000});
         C<QPushButton>("ButtonMuxConnection")->click();
         QTRY_COMPARE(app->messages().size(), 1);
-        QTest::qWait(1300);
+        QVERIFY(SettleExchanges());  // an exchange the time-out failed to end waits for the answer
         QCOMPARE(requests().size(), size_t(1));
         QCOMPARE(app->messages(),
                  QStringList{"Не могу установить соединение с удаленным мультиплексором!"});
@@ -351,7 +359,7 @@ class SettingsTest : public QObject {
         QCOMPARE(Items(C<QComboBox>("ComboBoxSockets")).isEmpty(), !apply);
         QCOMPARE(C<QGroupBox>("GroupBoxModuleSettings")->isEnabled(), apply);
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QCOMPARE(requests().size(), before);
     }
 
@@ -364,7 +372,7 @@ class SettingsTest : public QObject {
         QVERIFY(app->errors[0].contains("02:4B:53:49:4D:01"));
         QCOMPARE(s->Flow.ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QCOMPARE(requests().size(), before);
         // Mended, the same write goes out.
         C<QLineEdit>("EditLocalMac")->setText("02-4B-53-49-4D-01");
@@ -617,7 +625,7 @@ class SettingsTest : public QObject {
         QCOMPARE(value->text(), first);
         s->KsPinStateListBoxParamClick(key, "something else");
         QCOMPARE(value->text(), first);
-        QTest::qWait(20);
+        QVERIFY(SettleExchanges());
         QCOMPARE(requests().size(), size_t(0));
     }
 

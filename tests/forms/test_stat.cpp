@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "forms/main.h"
+#include "ui/speedbutton.h"
 #include <QtWidgets>
 
 #include "forms/stat.h"
@@ -19,6 +20,7 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -289,24 +291,34 @@ class StatTest : public QObject {
         QCOMPARE(cells(), command == CmdClearStatistics ? QStringList(106, "0") : shown);
         QCOMPARE(app->messages(), QStringList{message});
         if (automatic) {
-            QTest::qWait(100);
+            // Its timer is seen stopped below; only an exchange could still send.
+            QVERIFY(SettleExchanges());
             QVERIFY(!w->TimerRequestStat->isActive());
             QCOMPARE(requestButton()->text(), QStringLiteral("Прекратить"));
             QCOMPARE(module().requestCount(), size_t(2));
         }
     }
 
-    // A module nobody listens for: the link's error text, and the window is idle again.
+    // A module nobody listens for, or an address that names none: one line, and the window is
+    // idle again.
     void sendFailure_data() {
         QTest::addColumn<bool>("clear");
-        QTest::newRow("statistics") << false;
-        QTest::newRow("clear") << true;
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("line");
+        const QString malformed = QStringLiteral("Некорректный формат IP-адреса!");
+        QTest::newRow("statistics") << false << "127.0.0.1" << NetError::Connect3;
+        QTest::newRow("clear") << true << "127.0.0.1" << NetError::Connect3;
+        QTest::newRow("statistics, malformed address") << false << "127.0.0" << malformed;
+        QTest::newRow("clear, malformed address") << true << "127.0.0" << malformed;
     }
     void sendFailure() {
         QFETCH(bool, clear);
+        QFETCH(QString, address);
+        QFETCH(QString, line);
         sim->stop();
+        C<QLineEdit>("EditStatIp")->setText(address);
         (clear ? clearButton() : requestButton())->click();
-        QTRY_COMPARE(app->messages(), QStringList{NetError::Connect3});
+        QTRY_COMPARE(app->messages(), QStringList{line});
         QCOMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
         QCOMPARE(PendingRequestCount(), 0);
     }
@@ -357,7 +369,7 @@ class StatTest : public QObject {
         QCOMPARE(FileLines(final),
                  Block(first, FirstSecondChanges()) + Block(second, SecondSecondChanges()));
         const size_t sent = module().requestCount();
-        QTest::qWait(100);
+        QVERIFY(SettleExchanges());  // the timer is stopped: only an exchange could still send
         QCOMPARE(module().requestCount(), sent);  // the stop ends the requests
         QCOMPARE(w->Flow.PendingStatType, 0);
         QCOMPARE(PendingRequestCount(), 0);
@@ -411,7 +423,10 @@ class StatTest : public QObject {
         requestButton()->click();
         goAutomatic();
         requestButton()->click();
-        QTest::qWait(500);  // past the late answer, into the automatic requests
+        // Past the late answer, had the start not given it up, and into the automatic requests.
+        QVERIFY(SettleExchanges());
+        running();
+        waitForRequests(2);
         QCOMPARE(FileLines(StatLogFileName(StatDateTimeText(kStart), "127.0.0.1") + ".part.txt"),
                  QStringList{});
     }
@@ -440,7 +455,8 @@ class StatTest : public QObject {
         QCOMPARE(FileLines(LogName(kStop, "127.0.0.1")), Block(kStart, FirstSecondChanges()));
         if (!mainWindow) {
             const size_t sent = module().requestCount();
-            QTest::qWait(100);
+            // Five of the window's 20 ms intervals, had its timer outlived the close.
+            AllowFor(100, [&] { return module().requestCount() > sent; });
             QCOMPARE(module().requestCount(), sent);
         }
     }

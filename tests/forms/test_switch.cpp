@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "forms/currentlinks.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include <QtWidgets>
 
@@ -14,6 +15,7 @@
 #include "support/app_fixture.h"
 #include "support/marks.h"
 #include "support/sim_pair.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -127,7 +129,10 @@ class SwitchTest : public QObject {
         // A press while the window waits sends nothing more.
         SwitchForm->SwConnectButtonClick(Sender::Operator);
         SwitchForm->SwSetButtonClick(Sender::Operator);
-        QTest::qWait(100);
+        // A request from those presses would reach A about when the read does; A holds its
+        // answer 300 ms, so B cannot have been asked yet.
+        QVERIFY(QTest::qWaitFor([this] { return A().requestCount() > 0; }));
+        AllowFor(100, [this] { return A().requestCount() > 1 || B().requestCount() > 0; });
         QCOMPARE(A().requests(), Requests{kReadRequest});
         QVERIFY(B().requests().empty());  // B is asked only once A has answered
         QTRY_VERIFY(idle());
@@ -202,7 +207,7 @@ class SwitchTest : public QObject {
         C<QPushButton>("SwConnectButton")->click();
         QTRY_VERIFY(idle());
         QCOMPARE(app->messages(), QStringList{kReadWrongAnswer});
-        QTest::qWait(100);
+        QVERIFY(SettleExchanges());
         QVERIFY(B().requests().empty());
         QCOMPARE(CurrentMux, 0);
         // Nothing was read that could be written back.
@@ -285,7 +290,7 @@ class SwitchTest : public QObject {
         C<QPushButton>("SwConnectButton")->click();
         QCOMPARE(app->messages(), QStringList{kSameAddresses});
         QVERIFY(idle());
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QVERIFY(A().requests().empty());
         QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 0);
     }
@@ -338,7 +343,7 @@ class SwitchTest : public QObject {
         C<QPushButton>("SwConnectButton")->click();
         SwitchForm->close();
         QVERIFY(!SwitchForm);
-        QTest::qWait(500);
+        QVERIFY(SettleExchanges());  // past A's answer, had the close not given the read up
         QVERIFY(B().requests().empty());
         QCOMPARE(PendingRequestCount(), 0);
         QVERIFY(app->messages().isEmpty());

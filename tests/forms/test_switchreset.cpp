@@ -2,7 +2,11 @@
 // simulated pair; and the blocks a reset writes, without a window.
 #include <QtTest>
 
+#include <QtWidgets>
+
 #include "forms/currentlinks.h"
+#include "ui/stringgrid.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include "forms/switch.h"
 #include "link/pending.h"
@@ -12,6 +16,7 @@
 #include "support/app_fixture.h"
 #include "support/marks.h"
 #include "support/sim_pair.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -307,7 +312,7 @@ class SwitchResetTest : public QObject {
         QCOMPARE(CurrentMux, 0);
         QCOMPARE(Pair.SwResetState, 0);
         QVERIFY(app->errors.isEmpty());
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());
         QCOMPARE(A().requests().size(), aBefore);
     }
 
@@ -416,9 +421,9 @@ class SwitchResetTest : public QObject {
                 QFAIL(qPrintable("unknown step " + step));
             }
             // Every exchange, and the re-read that follows a reset, runs to its end.
-            QTest::qWait(20);
             QTRY_VERIFY_WITH_TIMEOUT(
                 idle() && Pair.PendingLinksType == 0 && PendingRequestCount() == 0, 3000);
+            QVERIFY(SettleExchanges());
         }
         QString got;
         for (const auto& [name, module, held, before] :

@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "forms/currentlinks.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include <QtWidgets>
 

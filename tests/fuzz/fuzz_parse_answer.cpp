@@ -8,6 +8,7 @@
 
 #include "flows/commands.h"
 #include "forms/currentlinks.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include <QtWidgets>
 

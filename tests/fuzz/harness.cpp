@@ -6,7 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <QtWidgets>
+
 #include "forms/main.h"
+#include "ui/stringgrid.h"
+#include "ui/speedbutton.h"
 #include "link/shell.h"
 #include "ui/errorreport.h"
 

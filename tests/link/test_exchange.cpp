@@ -2,6 +2,7 @@
 // the hand-over to the GUI thread, time-outs, and windows that go away while they wait.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include "support/probe_window.h"
 #include "support/process_stats.h"
 #include "support/sim_pair.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -106,7 +108,7 @@ class ExchangeTest : public QObject {
         QCOMPARE(PendingRequestCount(), 0);
         QCOMPARE(OpenExchangeCount(), 0);
         QCOMPARE(moduleA().requests().back(), Request(g, t));
-        QTest::qWait(split ? 300 : 50);
+        QVERIFY(SettleExchanges());
         QCOMPARE(w.entries.size(), size_t(1));
     }
 
@@ -123,7 +125,7 @@ class ExchangeTest : public QObject {
         QCOMPARE(PendingRequestCount(), 0);
         QCOMPARE(OpenExchangeCount(), 0);
         QCOMPARE(OpenFdCount(), fds);
-        QTest::qWait(100);
+        QVERIFY(SettleExchanges());
         QCOMPARE(w.entries.size(), size_t(1));
     }
 
@@ -221,7 +223,8 @@ class ExchangeTest : public QObject {
         QTRY_COMPARE(w.entries.size(), size_t(2));
         QCOMPARE(w.entries[1].flow, 8);
         QCOMPARE(w.entries[1].sender, Sender::Timeout);
-        QTest::qWait(400);
+        QVERIFY(OutlastTimeOuts(app.form->Timer));
+        QVERIFY(SettleExchanges());
         QCOMPARE(w.entries.size(), size_t(2));  // each time-out once
     }
 
@@ -253,12 +256,13 @@ class ExchangeTest : public QObject {
                                                     : Misbehaviour{MisbehaviourKind::Silent, 0});
         auto* w = new ProbeWindow("127.0.0.1", port());
         w->press(2, 8);
-        QTest::qWait(30);
+        QVERIFY(QTest::qWaitFor([&] { return moduleA().requestCount() == 1; }));
         const int before = ProbeWindow::handled;
         delete w;
         QCOMPARE(PendingRequestCount(), 0);
         QVERIFY(WaitForReceiveThreads(2000));
-        QTest::qWait(delayMs + 400);  // past the answer and many ticks
+        QVERIFY(OutlastTimeOuts(app.form->Timer));
+        QVERIFY(SettleExchanges());
         QCOMPARE(ProbeWindow::handled, before);
         QTRY_COMPARE(sim->openConnections(), 0);
     }
@@ -271,7 +275,7 @@ class ExchangeTest : public QObject {
         w.press(2, 8);
         QTRY_COMPARE(w.entries.size(), size_t(1));
         QCOMPARE(w.entries[0].sender, Sender::Timeout);
-        QTest::qWait(1500);
+        QVERIFY(SettleExchanges());  // an exchange the time-out failed to end waits for the answer
         QCOMPARE(w.entries.size(), size_t(1));
         QVERIFY(!w.waiting(8));
         QCOMPARE(moduleA().requestCount(), size_t(1));  // no new command was started
@@ -306,7 +310,8 @@ class ExchangeTest : public QObject {
         });
         w.press(2, 8);
         QTRY_COMPARE(w.entries.size(), size_t(1));
-        QTest::qWait(1200);  // past the late answer
+        QVERIFY(OutlastTimeOuts(app.form->Timer));
+        QVERIFY(SettleExchanges());  // past the late answer, had the time-out not ended its wait
         SetExchangeWatcher({});
         QCOMPARE(w.entries.size(), size_t(1));
         QCOMPARE(ends.size(), size_t(1));
@@ -342,7 +347,7 @@ class ExchangeTest : public QObject {
             TimerTimeout();
         QCOMPARE(w.entries.size(), size_t(1));
         QCOMPARE(w.entries[0].sender, Sender::Timeout);
-        QTest::qWait(50);
+        QVERIFY(SettleExchanges());  // the queued hand-over runs now
         QCOMPARE(w.entries.size(), size_t(1));
         QCOMPARE(w.ignored, 0);
         QCOMPARE(PendingRequestCount(), 0);
@@ -374,12 +379,12 @@ class ExchangeTest : public QObject {
                  QString());
         QVERIFY(c);
         if (abandon) {
-            QTest::qWait(50);
+            QTRY_COMPARE(moduleA().requestCount(), size_t(1));  // now waiting for the answer
             AbandonExchange(c);
         }
         QVERIFY(WaitForReceiveThreads(2000));
         QCOMPARE(c->receiveStatus, status);
-        QTest::qWait(20);
+        QVERIFY(SettleExchanges());
         QCOMPARE(w.entries.size(), size_t(0));  // not waiting: the probe ignores it
         QCOMPARE(w.ignored, abandon ? 0 : 1);
     }
@@ -400,8 +405,16 @@ class ExchangeTest : public QObject {
             ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
             fillers.push_back(f);
         }
-        QTest::qWait(100);
-        // An automatic statistics window there: its timers go on, one "Прекратить" stops it.
+        QVERIFY(QTest::qWaitFor([&] {  // a filler holds the one place in the queue
+            pollfd p{listener, POLLIN, 0};
+            return ::poll(&p, 1, 0) == 1;
+        }));
+        // An automatic statistics window there: its timers go on, one "Прекратить" stops it. Its
+        // log is finished in the working folder: a temporary one.
+        QTemporaryDir logs;
+        const QString folder = QDir::currentPath();
+        QDir::setCurrent(logs.path());
+        const auto back = qScopeGuard([&] { QDir::setCurrent(folder); });
         AppFixture app;
         app.form->ButtonStatClick();
         TStatForm* w = StatWindows[0];
@@ -420,7 +433,7 @@ class ExchangeTest : public QObject {
         QVERIFY2(t.elapsed() >= 2500 && t.elapsed() <= 4000,
                  qPrintable(QString::number(t.elapsed())));
         w->TimerRequestStat->start(20);  // each request's connect hangs in turn
-        QTest::qWait(3500);
+        QTRY_COMPARE_WITH_TIMEOUT(app.messages(), QStringList(2, NetError::Connect3), 10000);
         // A connect on the GUI thread would stall it for its whole 3 s bound. The 50 ms aim is
         // measured by the fault soak; here, beside other suites on two cores (and under the
         // sanitizers), the scheduler alone can hold a ready thread for tens of milliseconds.

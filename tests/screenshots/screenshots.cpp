@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "forms/currentlinks.h"
+#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include <QtWidgets>
 

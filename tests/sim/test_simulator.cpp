@@ -185,8 +185,8 @@ class TestSimulator : public QObject {
     void randomPausesSpanTheirWholeRange_data();
     void randomPausesSpanTheirWholeRange();
     void helpNamesEveryOption();
-    void versionOfBothPrograms_data();
-    void versionOfBothPrograms();
+    void helpAndVersionNeedNoDisplay_data();
+    void helpAndVersionNeedNoDisplay();
     void badArgumentsExitWith2_data();
     void badArgumentsExitWith2();
     void busyAddressExitsWith1();
@@ -1184,29 +1184,40 @@ void TestSimulator::helpNamesEveryOption() {
     }
 }
 
-void TestSimulator::versionOfBothPrograms_data() {
+void TestSimulator::helpAndVersionNeedNoDisplay_data() {
     QTest::addColumn<QString>("program");
-    QTest::newRow("utility") << QStringLiteral("kestrel");
-    QTest::newRow("simulator") << QStringLiteral("kestrel-sim");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("firstLine");
+    QTest::newRow("utility version") << "kestrel" << "--version" << "kestrel " KESTREL_VERSION;
+    QTest::newRow("utility help") << "kestrel" << "--help" << "Usage: kestrel [options]";
+    QTest::newRow("simulator version")
+        << "kestrel-sim" << "--version" << "kestrel-sim " KESTREL_VERSION;
+    QTest::newRow("simulator help")
+        << "kestrel-sim" << "--help" << "Usage: kestrel-sim [options] [ADDRESS[:PORT] ...]";
 }
 
-// Answered without a display and without starting a module.
-void TestSimulator::versionOfBothPrograms() {
+// Answered without a display, without a window and without starting a module: an empty
+// QT_QPA_PLATFORM and no DISPLAY make any QApplication abort.
+void TestSimulator::helpAndVersionNeedNoDisplay() {
     QFETCH(QString, program);
+    QFETCH(QString, option);
+    QFETCH(QString, firstLine);
     const QString binary = QCoreApplication::applicationDirPath() + "/../" + program;
     if (!QFileInfo::exists(binary))
         QSKIP("the program has not been built");
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QString());
     env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     process.setProcessEnvironment(env);
-    process.start(binary, {"--version"});
+    process.start(binary, {option});
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
-    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
-             program + QStringLiteral(" " KESTREL_VERSION "\n"));
+    const QString output = QString::fromUtf8(process.readAllStandardOutput());
+    QCOMPARE(output.section('\n', 0, 0), firstLine);
+    QVERIFY(output.endsWith('\n'));
 }
 
 void TestSimulator::badArgumentsExitWith2_data() {
@@ -1214,6 +1225,7 @@ void TestSimulator::badArgumentsExitWith2_data() {
     QTest::newRow("unknown option") << QStringList{"--frobnicate"};
     QTest::newRow("bad mode") << QStringList{"--misbehave", "read-config=sleepy"};
     QTest::newRow("rate without value") << QStringList{"--rate"};
+    QTest::newRow("value for a switch") << QStringList{"--quiet=yes", "127.0.0.1:0"};
     QTest::newRow("negative rate") << QStringList{"--rate", "-1", "127.0.0.1:0"};
     QTest::newRow("bad address") << QStringList{"300.1.1.1"};
     QTest::newRow("module that does not exist")

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "forms/main.h"
+#include "ui/speedbutton.h"
 #include <QtWidgets>
 
 #include "forms/stat.h"

@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "forms/main.h"
+#include "ui/stringgrid.h"
+#include "ui/speedbutton.h"
 #include <QtWidgets>
 
 #include "forms/settings.h"

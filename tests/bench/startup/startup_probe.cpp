@@ -29,7 +29,11 @@
 #include <string>
 #include <vector>
 
+#include <QtWidgets>
+
 #include "forms/main.h"
+#include "ui/stringgrid.h"
+#include "ui/speedbutton.h"
 #include "ui/errorreport.h"
 
 namespace {
