@@ -22,23 +22,32 @@ cleanup() {
 }
 trap cleanup EXIT
 
-base=$((20000 + RANDOM % 20000))  # ports of this run: modules, exporter, Prometheus
-module_port=$base exporter_port=$((base + 1)) prom_port=$((base + 2))
-modules=()
-for i in $(seq 1 50); do modules+=("127.0.1.$i:$module_port"); done
-silent=50
-
-# Counters stand still (--rate 0) from a value of our own, so what Prometheus scraped is what the
-# simulator saves: the first module's local TxPLIS, the 16-bit word at byte 448, is 12345.
 zeros=$(printf '%0896d' 0)
-printf 'module=1\ncounters=%s3930%s\n' "$zeros" "${zeros:0:36}" >"$work/seed.txt"
-"$build/kestrel-sim" --quiet --rate 0 --state "$work/seed.txt" --save "$work/state.txt" \
-    --misbehave "$silent:read-statistics=silent" "${modules[@]}" >"$work/sim.log" 2>&1 &
-sim_pid=$!
-pids+=("$sim_pid")
-"$build/kestrel-exporter" --quiet --listen "127.0.0.1:$exporter_port" --allow 127.0.1.0/24 \
-    >"$work/exporter.log" 2>&1 &
-pids+=($!)
+# A port taken by someone else ends the simulator or the exporter at once: then other ports.
+for attempt in 1 2 3; do
+    base=$((20000 + RANDOM % 20000))  # ports of this run: modules, exporter, Prometheus
+    module_port=$base exporter_port=$((base + 1)) prom_port=$((base + 2))
+    modules=()
+    for i in $(seq 1 50); do modules+=("127.0.1.$i:$module_port"); done
+    silent=50
+    # Counters stand still (--rate 0) from a value of our own, so what Prometheus scraped is what
+    # the simulator saves: the first module's local TxPLIS, the 16-bit word at byte 448, is 12345.
+    printf 'module=1\ncounters=%s3930%s\n' "$zeros" "${zeros:0:36}" >"$work/seed.txt"
+    "$build/kestrel-sim" --quiet --rate 0 --state "$work/seed.txt" --save "$work/state.txt" \
+        --misbehave "$silent:read-statistics=silent" "${modules[@]}" >"$work/sim.log" 2>&1 &
+    sim_pid=$!
+    "$build/kestrel-exporter" --quiet --listen "127.0.0.1:$exporter_port" --allow 127.0.1.0/24 \
+        >"$work/exporter.log" 2>&1 &
+    exporter_pid=$!
+    sleep 1
+    if kill -0 "$sim_pid" 2>/dev/null && kill -0 "$exporter_pid" 2>/dev/null; then
+        pids+=("$sim_pid" "$exporter_pid")
+        break
+    fi
+    kill "$sim_pid" "$exporter_pid" 2>/dev/null || true
+    wait "$sim_pid" "$exporter_pid" 2>/dev/null || true
+    ((attempt < 3)) || { echo "could not start the simulator and the exporter"; cat "$work"/*.log; exit 1; }
+done
 
 {
     echo "- targets:"
@@ -76,6 +85,6 @@ echo "modules up: ${up:-none} of 49 answering; silent module's probe_success: ${
      "TxPLIS scraped ${scraped:-none}, held by the simulator $held; exporter up: ${exporter_up:-none}"
 if [[ "$up" != 49 || "$down" != 0 || "$scraped" != "$held" || "$held" != 12345 ||
       "$exporter_up" != 1 ]]; then
-    echo "FAILED"; tail -5 "$work/prometheus.log"; exit 1
+    echo "FAILED"; tail -5 "$work/prometheus.log" "$work/sim.log" "$work/exporter.log"; exit 1
 fi
 echo "OK"
