@@ -51,4 +51,3 @@ AnswerState JudgeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length);
 // of the asked group, otherwise nothing at all (zeros), exactly as when the module closed without
 // a word, so that every window takes its wrong-answer path. True when the answer was taken.
 bool TakeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length, ReceiveBuffer& into);
-
