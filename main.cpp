@@ -43,9 +43,10 @@ Russian. The settings are kept in kestrel.ini beside the program, or in
         // The parser's own first line names the program by its path, or not at all.
         QString text = parser.helpText();
         text.remove(0, text.indexOf('\n'));
-        std::printf("Usage: kestrel [options]%s\nQt's own options (-platform, -style, -geometry "
-                    "and others) are passed on to Qt.\n",
-                    qPrintable(text));
+        std::printf(
+            "Usage: kestrel [options]%s\nQt's own options (-platform, -style, -geometry "
+            "and others) are passed on to Qt.\n",
+            qPrintable(text));
         return 0;
     }
     if (parser.isSet(version)) {

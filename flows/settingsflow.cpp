@@ -65,8 +65,8 @@ SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& windo
             QStringLiteral("Ошибочный ответ мультиплексора на команду установления соединения"));
     } else {
         if (ParseAnswer(window) != CmdReadConfig) {
-            LogEvent(
-                QStringLiteral("Ошибочный ответ мультиплексора на команду чтения текущих настроек!"));
+            LogEvent(QStringLiteral(
+                "Ошибочный ответ мультиплексора на команду чтения текущих настроек!"));
         } else {
             ReadFrom = readingFrom_;
         }

@@ -14,7 +14,6 @@ class TCurLinksForm : public ModuleWindow {
     explicit TCurLinksForm(QWidget* parent);
     ~TCurLinksForm() override;
 
-
     // The answer lists one module, into SnapshotA, whatever the switching window stands with.
     MuxSnapshot* switchingAnswerTarget() override { return &SnapshotA; }
 

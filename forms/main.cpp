@@ -149,12 +149,11 @@ void TMainForm::ButtonStatClick() {
             continue;
         auto* w = new TStatForm(n, this);
         StatWindows[n] = w;
-        w->setModule(RegIniFile_.ReadString(QStringLiteral("Statistic"),
-                                            QStringLiteral("MuxIp%1").arg(n),
-                                            QStringLiteral("192.168.0.24")),
-                     RegIniFile_.ReadString(QStringLiteral("Statistic"),
-                                            QStringLiteral("MuxPort%1").arg(n),
-                                            QStringLiteral("65530")));
+        w->setModule(
+            RegIniFile_.ReadString(QStringLiteral("Statistic"), QStringLiteral("MuxIp%1").arg(n),
+                                   QStringLiteral("192.168.0.24")),
+            RegIniFile_.ReadString(QStringLiteral("Statistic"), QStringLiteral("MuxPort%1").arg(n),
+                                   QStringLiteral("65530")));
         w->show();
         return;
     }

@@ -117,9 +117,10 @@ void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
         step = Flow.connectEnded(sender, *this, EditMuxIp->text(), EditMuxPort->text());
     }
     if (step.sends()) {
-        Flow.connectSent(step, sendRequest(step.address, step.port,
-                                           bind(FlowConnect, &TSettingsForm::ButtonMuxConnectionClick),
-                                           GroupConfig, step.type));
+        Flow.connectSent(step,
+                         sendRequest(step.address, step.port,
+                                     bind(FlowConnect, &TSettingsForm::ButtonMuxConnectionClick),
+                                     GroupConfig, step.type));
     }
 }
 

@@ -21,7 +21,6 @@ class TSettingsForm : public ModuleWindow {
     explicit TSettingsForm(QWidget* parent);
     ~TSettingsForm() override;
 
-
     // The three-entry handlers: the operator's click, the answer, the time-out.
     void ButtonMuxConnectionClick(Sender sender);
     void ButtonSetCurOptionsClick(Sender sender);

@@ -43,7 +43,8 @@ void AddEditRows(QFormLayout* form, QWidget* parent, std::initializer_list<EditR
 }
 
 // A page of the tab control, laid out top to bottom.
-QVBoxLayout* AddPage(QTabWidget* tabs, QWidget*& page, const QString& name, const QString& caption) {
+QVBoxLayout* AddPage(QTabWidget* tabs, QWidget*& page, const QString& name,
+                     const QString& caption) {
     page = new QWidget();
     page->setObjectName(name);
     tabs->addTab(page, caption);
@@ -75,14 +76,14 @@ void TSettingsForm::buildVantorPage() {
     GroupBoxModuleSettings = NewGroup(QStringLiteral("GroupBoxModuleSettings"),
                                       QStringLiteral("Настройки модуля"), Vantor);
     auto* module = new QFormLayout(GroupBoxModuleSettings);
-    AddEditRows(module, GroupBoxModuleSettings,
-                {{QStringLiteral("Локальный IP:"), QStringLiteral("EditLocalIp"), &EditLocalIp},
-                 {QStringLiteral("Локальный MAC:"), QStringLiteral("EditLocalMac"), &EditLocalMac},
-                 {QStringLiteral("Маска подсети:"), QStringLiteral("EditSubnetwork"),
-                  &EditSubnetwork},
-                 {QStringLiteral("Основной шлюз:"), QStringLiteral("EditGateway"), &EditGateway},
-                 {QStringLiteral("Порт управления:"), QStringLiteral("EditControlPort"),
-                  &EditControlPort}});
+    AddEditRows(
+        module, GroupBoxModuleSettings,
+        {{QStringLiteral("Локальный IP:"), QStringLiteral("EditLocalIp"), &EditLocalIp},
+         {QStringLiteral("Локальный MAC:"), QStringLiteral("EditLocalMac"), &EditLocalMac},
+         {QStringLiteral("Маска подсети:"), QStringLiteral("EditSubnetwork"), &EditSubnetwork},
+         {QStringLiteral("Основной шлюз:"), QStringLiteral("EditGateway"), &EditGateway},
+         {QStringLiteral("Порт управления:"), QStringLiteral("EditControlPort"),
+          &EditControlPort}});
     lower->addWidget(GroupBoxModuleSettings, 1);
 
     GroupBoxSocketSelect =
@@ -102,7 +103,8 @@ void TSettingsForm::buildVantorPage() {
 }
 
 void TSettingsForm::buildSocketsPage() {
-    auto* page = AddPage(PageControl1, Sockets, QStringLiteral("Sockets"), QStringLiteral("Сессии"));
+    auto* page =
+        AddPage(PageControl1, Sockets, QStringLiteral("Sockets"), QStringLiteral("Сессии"));
 
     auto* current = new QHBoxLayout();
     current->addWidget(new QLabel(QStringLiteral("Текущий IP:"), Sockets));
@@ -145,7 +147,8 @@ void TSettingsForm::buildSocketsPage() {
 }
 
 void TSettingsForm::buildOptionsPage() {
-    auto* page = AddPage(PageControl1, TabSheetSwitch, QStringLiteral("TabSheetSwitch"), QStringLiteral("Прочее"));
+    auto* page = AddPage(PageControl1, TabSheetSwitch, QStringLiteral("TabSheetSwitch"),
+                         QStringLiteral("Прочее"));
     KsPinStateListBox =
         new OptionList(QStringLiteral("KsPinStateListBox"), QStringLiteral("Параметр:"),
                        QStringLiteral("Значение:"), TabSheetSwitch);

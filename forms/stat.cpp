@@ -159,8 +159,7 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
             Guarded([this] { RequestButtonClick(Sender::Operator); }));
     connect(ClearButton, &QPushButton::clicked, this,
             Guarded([this] { ClearButtonClick(Sender::Operator); }));
-    connect(TimerRequestStat, &QTimer::timeout, this,
-            Guarded([this] { TimerRequestStatTimer(); }));
+    connect(TimerRequestStat, &QTimer::timeout, this, Guarded([this] { TimerRequestStatTimer(); }));
 }
 
 TStatForm::~TStatForm() {

@@ -29,7 +29,6 @@ constexpr int kHeadingColumnWidth = 66;
 constexpr int kPortColumnWidth = 53;
 constexpr int kPortRowHeight = 18;
 
-
 const QString kCorner = QStringLiteral("    A \\ B");
 
 // The reset choices as the two lists show them, item by item: the flow gets the value of the
@@ -162,8 +161,8 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
     constexpr int kRowB = 58;
     const int buttonLeft = leftWidth - 10 - 110;
     // One line per multiplexer: its address list and its port.
-    auto addressLine = [this](const QString& ipLabel, const QString& portLabel,
-                              const QString& side, int top, QComboBox*& box, QLineEdit*& port) {
+    auto addressLine = [this](const QString& ipLabel, const QString& portLabel, const QString& side,
+                              int top, QComboBox*& box, QLineEdit*& port) {
         MakeLabel(ipLabel, QRect(10, top, 34, kControlHeight), GroupBoxPair);
         box = MakeAddressBox(QStringLiteral("ComboBoxSwIp") + side,
                              QRect(46, top, 160, kControlHeight), GroupBoxPair);

@@ -43,4 +43,3 @@ struct TcpConnection {
 // The exchange SendCommand is setting up; empty whenever SendCommand is not running. Written and
 // read by SendCommand alone, on the GUI thread; others ask SendingCommand().
 extern TcpConnection* CurrentConnection;
-

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-
 int RequestLength(uint8_t type) {
     switch (type) {
         case CmdWriteConfig:
@@ -42,7 +41,6 @@ bool TakeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length, ReceiveBuf
     std::copy_n(bytes, std::min(length, kFrameBufferSize), into.begin());
     return true;
 }
-
 
 const char* CommandTypeName(uint8_t type) {
     switch (type) {

@@ -52,7 +52,6 @@ AnswerState JudgeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length);
 // a word, so that every window takes its wrong-answer path. True when the answer was taken.
 bool TakeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length, ReceiveBuffer& into);
 
-
 // "read-config" and friends for the seven commands, nullptr for any other type: the names the
 // simulator's options and the exchange trace use.
 const char* CommandTypeName(uint8_t type);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 class Shell {
   public:
@@ -41,16 +42,22 @@ class ConversionError : public std::runtime_error {
 // default error report and the program goes on.
 void RunGuarded(const std::function<void()>& handler);
 
+// Calls `f` with the arguments when it takes them, without when it takes none.
+template <class F, class... Args>
+void CallWithOrWithout(const F& f, Args&&... args) {
+    if constexpr (std::is_invocable_v<const F&, Args...>)
+        f(std::forward<Args>(args)...);
+    else
+        f();
+}
+
 // A signal's handler that runs as RunGuarded runs it: with the signal's arguments when it takes
 // them, without when it takes none.
 template <class F>
 auto Guarded(F handler) {
-    return [handler](auto&&... args) -> void {
-        RunGuarded([&] {
-            if constexpr (std::is_invocable_v<const F&, decltype(args)...>)
-                handler(args...);
-            else
-                handler();
-        });
+    return [handler](auto&&... args) -> void requires(
+                                         std::is_invocable_v<const F&, decltype(args)...> ||
+                                         std::is_invocable_v<const F&>) {
+        RunGuarded([&] { CallWithOrWithout(handler, args...); });
     };
 }

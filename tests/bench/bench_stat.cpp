@@ -10,11 +10,11 @@
 
 #include "flows/commands.h"
 #include "forms/main.h"
-#include "ui/speedbutton.h"
 #include "forms/stat.h"
 #include "model/bytes.h"
 #include "model/statlogfile.h"
 #include "ui/errorreport.h"
+#include "ui/speedbutton.h"
 #include "ui/stringgrid.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <random>
 
 #include "flows/commands.h"
+#include "flows/switchingpair.h"
 #include "link/protocol.h"
 #include "model/currentlinks.h"
-#include "flows/switchingpair.h"
 #include "sim/simulator.h"
 #include "support/recording_shell.h"
 

@@ -2,16 +2,13 @@
 // as when the module closed without a word, and nothing of the answer may be shown or kept.
 #include <QtTest>
 
-#include "forms/currentlinks.h"
-#include "ui/speedbutton.h"
-#include "forms/main.h"
 #include <QtWidgets>
+#include "forms/currentlinks.h"
+#include "forms/main.h"
+#include "ui/speedbutton.h"
 
 #include "forms/settings.h"
-#include "ui/optionlist.h"
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "model/configblock.h"
 #include "model/switchblock.h"
@@ -19,6 +16,9 @@
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "ui/optionlist.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 namespace {
 
@@ -130,7 +130,9 @@ class AnswersTest : public QObject {
                 w->EditStatIp->setText("127.0.0.1");
                 w->EditStatPort->setText(portA);
                 window = w;
-                idle = [w] { return w->Flow.PendingStatType == 0 && w->Flow.PendingClearType == 0; };
+                idle = [w] {
+                    return w->Flow.PendingStatType == 0 && w->Flow.PendingClearType == 0;
+                };
                 w->RequestButton->click();
                 break;
             }

@@ -5,8 +5,6 @@
 #include <QtWidgets>
 
 #include "forms/currentlinks.h"
-#include "ui/stringgrid.h"
-#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include "forms/switch.h"
 #include "link/pending.h"
@@ -15,6 +13,8 @@
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "ui/speedbutton.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

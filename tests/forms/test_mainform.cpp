@@ -1,19 +1,18 @@
 // The main window: start-up state, the event log, the settings store and the window buttons.
 #include <QtTest>
 
+#include <QtWidgets>
 #include "forms/main.h"
 #include "ui/speedbutton.h"
-#include <QtWidgets>
 
 #include "forms/settings.h"
-#include "ui/optionlist.h"
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "support/app_fixture.h"
 #include "ui/optionlist.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,15 +1,12 @@
 // The settings window against a simulated module: connect, read, edit, write.
 #include <QtTest>
 
+#include <QtWidgets>
 #include "forms/main.h"
 #include "ui/speedbutton.h"
-#include <QtWidgets>
 
 #include "forms/settings.h"
-#include "ui/optionlist.h"
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "link/codecs.h"
 #include "link/pending.h"
@@ -18,6 +15,9 @@
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "ui/optionlist.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

@@ -8,19 +8,19 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QtWidgets>
 #include "forms/main.h"
 #include "ui/speedbutton.h"
-#include <QtWidgets>
 
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "link/pending.h"
 #include "model/statmodel.h"
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

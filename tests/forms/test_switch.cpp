@@ -1,14 +1,12 @@
 // The switching window against the simulated pair: read both, edit the matrices, write both.
 #include <QtTest>
 
-#include "forms/currentlinks.h"
-#include "ui/speedbutton.h"
-#include "forms/main.h"
 #include <QtWidgets>
+#include "forms/currentlinks.h"
+#include "forms/main.h"
+#include "ui/speedbutton.h"
 
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "sim/simulator.h"
@@ -16,6 +14,8 @@
 #include "support/marks.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

@@ -5,8 +5,6 @@
 #include <QtWidgets>
 
 #include "forms/currentlinks.h"
-#include "ui/stringgrid.h"
-#include "ui/speedbutton.h"
 #include "forms/main.h"
 #include "forms/switch.h"
 #include "link/pending.h"
@@ -17,6 +15,8 @@
 #include "support/marks.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "ui/speedbutton.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

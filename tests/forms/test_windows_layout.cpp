@@ -18,10 +18,10 @@
 #include <QtTest>
 #include <optional>
 
-#include "forms/currentlinks.h"
-#include "ui/speedbutton.h"
-#include "forms/main.h"
 #include <QtWidgets>
+#include "forms/currentlinks.h"
+#include "forms/main.h"
+#include "ui/speedbutton.h"
 
 #include "forms/stat.h"
 #include "forms/switch.h"

@@ -6,21 +6,21 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QtWidgets>
 #include "flows/commands.h"
 #include "forms/currentlinks.h"
-#include "ui/speedbutton.h"
 #include "forms/main.h"
-#include <QtWidgets>
+#include "ui/speedbutton.h"
 
 #include "forms/settings.h"
-#include "ui/optionlist.h"
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "model/statlogfile.h"
 #include "model/switchblock.h"
 #include "tests/fuzz/harness.h"
+#include "ui/optionlist.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 namespace {
 
@@ -82,11 +82,10 @@ constexpr int kAnswersPerLog = 1000;
 
 void NewStatLog() {
     TStatForm& form = *StatWindows[kAutomaticSlot];
-    form.StatLog =
-        std::make_unique<StatLogFile>(FuzzScratchDir() + QStringLiteral("/stat-working.txt"),
-                                      [](StatLogFile::Trouble, const QString& name, qint64) {
-                                          FuzzCheck(false, qPrintable("log not written: " + name));
-                                      });
+    form.Flow.start(FuzzScratchDir() + QStringLiteral("/stat-working.txt"),
+                    [](StatLogFile::Trouble, const QString& name, qint64) {
+                        FuzzCheck(false, qPrintable("log not written: " + name));
+                    });
 }
 
 void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
@@ -97,17 +96,17 @@ void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
             NewStatLog();
     }
     Receive(form, data, size, GroupStatistics);
-    form.PendingStatType = CmdReadStatistics;
+    form.Flow.PendingStatType = CmdReadStatistics;
     form.RequestButtonClick(Sender::Answer);
-    FuzzCheck(form.PendingStatType == 0, "the request ends with its answer");
+    FuzzCheck(form.Flow.PendingStatType == 0, "the request ends with its answer");
 }
 
 void ClearAnswer(const uint8_t* data, size_t size) {
     TStatForm& form = *StatWindows[kSingleSlot];
     Receive(form, data, size, GroupStatistics);
-    form.PendingClearType = CmdClearStatistics;
+    form.Flow.PendingClearType = CmdClearStatistics;
     form.ClearButtonClick(Sender::Answer);
-    FuzzCheck(form.PendingClearType == 0, "the clear ends with its answer");
+    FuzzCheck(form.Flow.PendingClearType == 0, "the clear ends with its answer");
     FuzzCheck(!form.TimerRequestStat->isActive(), "a clear in single mode starts no timer");
 }
 
@@ -124,9 +123,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     CurLinksForm->EditPort->setText(QStringLiteral("65530"));
     for (int slot : {kSingleSlot, kAutomaticSlot})
         StatWindows[slot] = new TStatForm(slot, &FuzzMainForm());
-    // The automatic mode as its start leaves it; the timer never fires, as no event loop runs.
-    StatWindows[kAutomaticSlot]->TimerRequestStat->start();
+    // The automatic mode once its clear is confirmed; the timer never fires, as no event loop
+    // runs.
     NewStatLog();
+    TStatForm& automatic = *StatWindows[kAutomaticSlot];
+    const uint8_t cleared[] = {GroupStatistics, CmdClearStatistics};
+    Receive(automatic, cleared, sizeof cleared, GroupStatistics);
+    automatic.Flow.PendingClearType = CmdClearStatistics;
+    automatic.ClearButtonClick(Sender::Answer);
+    FuzzCheck(automatic.Flow.ticking() && automatic.TimerRequestStat->isActive(),
+              "the automatic mode runs once its clear is confirmed");
     return 0;
 }
 

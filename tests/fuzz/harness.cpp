@@ -9,10 +9,10 @@
 #include <QtWidgets>
 
 #include "forms/main.h"
-#include "ui/stringgrid.h"
-#include "ui/speedbutton.h"
 #include "link/shell.h"
 #include "ui/errorreport.h"
+#include "ui/speedbutton.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

@@ -9,12 +9,10 @@
 #include <QtTest>
 #include <tuple>
 
-#include "flows/commands.h"
 #include <QtWidgets>
+#include "flows/commands.h"
 
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "link/connection.h"
 #include "link/pending.h"
 #include "sim/simulator.h"
@@ -23,6 +21,8 @@
 #include "support/process_stats.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

@@ -14,20 +14,20 @@
 #include <functional>
 #include <memory>
 
-#include "forms/currentlinks.h"
-#include "ui/speedbutton.h"
-#include "forms/main.h"
 #include <QtWidgets>
+#include "forms/currentlinks.h"
+#include "forms/main.h"
+#include "ui/speedbutton.h"
 
 #include "forms/settings.h"
-#include "ui/optionlist.h"
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "link/exchange.h"
 #include "sim/simulator.h"
 #include "ui/errorreport.h"
+#include "ui/optionlist.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

@@ -1188,12 +1188,18 @@ void TestSimulator::helpAndVersionNeedNoDisplay_data() {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("firstLine");
-    QTest::newRow("utility version") << "kestrel" << "--version" << "kestrel " KESTREL_VERSION;
-    QTest::newRow("utility help") << "kestrel" << "--help" << "Usage: kestrel [options]";
-    QTest::newRow("simulator version")
-        << "kestrel-sim" << "--version" << "kestrel-sim " KESTREL_VERSION;
-    QTest::newRow("simulator help")
-        << "kestrel-sim" << "--help" << "Usage: kestrel-sim [options] [ADDRESS[:PORT] ...]";
+    QTest::newRow("utility version") << "kestrel"
+                                     << "--version"
+                                     << "kestrel " KESTREL_VERSION;
+    QTest::newRow("utility help") << "kestrel"
+                                  << "--help"
+                                  << "Usage: kestrel [options]";
+    QTest::newRow("simulator version") << "kestrel-sim"
+                                       << "--version"
+                                       << "kestrel-sim " KESTREL_VERSION;
+    QTest::newRow("simulator help") << "kestrel-sim"
+                                    << "--help"
+                                    << "Usage: kestrel-sim [options] [ADDRESS[:PORT] ...]";
 }
 
 // Answered without a display, without a window and without starting a module: an empty

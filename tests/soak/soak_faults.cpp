@@ -25,22 +25,22 @@
 #include <memory>
 #include <string>
 
-#include "forms/currentlinks.h"
-#include "ui/speedbutton.h"
-#include "forms/main.h"
 #include <QtWidgets>
+#include "forms/currentlinks.h"
+#include "forms/main.h"
+#include "ui/speedbutton.h"
 
 #include "forms/settings.h"
-#include "ui/optionlist.h"
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "forms/switch.h"
 #include "link/exchange.h"
 #include "link/pending.h"
 #include "sim/simulator.h"
 #include "support/process_stats.h"
 #include "ui/errorreport.h"
+#include "ui/optionlist.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The sanitizer holds freed memory in quarantine and pads every block, so the resident size

@@ -15,17 +15,17 @@
 #include <cstdio>
 #include <string>
 
+#include <QtWidgets>
 #include "forms/main.h"
 #include "ui/speedbutton.h"
-#include <QtWidgets>
 
 #include "forms/stat.h"
-#include "ui/radiogroup.h"
-#include "ui/stringgrid.h"
 #include "link/exchange.h"
 #include "link/pending.h"
 #include "support/process_stats.h"
 #include "ui/errorreport.h"
+#include "ui/radiogroup.h"
+#include "ui/stringgrid.h"
 
 namespace {
 

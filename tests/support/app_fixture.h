@@ -6,15 +6,15 @@
 #include <QTest>
 #include <memory>
 
-#include "forms/main.h"
-#include "ui/stringgrid.h"
-#include "ui/speedbutton.h"
 #include <QtWidgets>
+#include "forms/main.h"
+#include "ui/speedbutton.h"
+#include "ui/stringgrid.h"
 
 #include "forms/settings.h"
-#include "ui/optionlist.h"
 #include "link/exchange.h"
 #include "ui/errorreport.h"
+#include "ui/optionlist.h"
 
 class AppFixture {
   public:

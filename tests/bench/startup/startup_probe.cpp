@@ -32,9 +32,9 @@
 #include <QtWidgets>
 
 #include "forms/main.h"
-#include "ui/stringgrid.h"
-#include "ui/speedbutton.h"
 #include "ui/errorreport.h"
+#include "ui/speedbutton.h"
+#include "ui/stringgrid.h"
 
 namespace {
 
