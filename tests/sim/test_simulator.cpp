@@ -1188,18 +1188,23 @@ void TestSimulator::helpAndVersionNeedNoDisplay_data() {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("firstLine");
+    QTest::addColumn<QString>("alsoSays");
     QTest::newRow("utility version") << "kestrel"
                                      << "--version"
-                                     << "kestrel " KESTREL_VERSION;
+                                     << "kestrel " KESTREL_VERSION << "";
     QTest::newRow("utility help") << "kestrel"
                                   << "--help"
-                                  << "Usage: kestrel [options]";
+                                  << "Usage: kestrel [options]" << "--version";
+    QTest::newRow("utility short help") << "kestrel"
+                                        << "-h"
+                                        << "Usage: kestrel [options]" << "-platform";
     QTest::newRow("simulator version") << "kestrel-sim"
                                        << "--version"
-                                       << "kestrel-sim " KESTREL_VERSION;
+                                       << "kestrel-sim " KESTREL_VERSION << "";
     QTest::newRow("simulator help") << "kestrel-sim"
                                     << "--help"
-                                    << "Usage: kestrel-sim [options] [ADDRESS[:PORT] ...]";
+                                    << "Usage: kestrel-sim [options] [ADDRESS[:PORT] ...]"
+                                    << "--misbehave";
 }
 
 // Answered without a display, without a window and without starting a module: an empty
@@ -1208,6 +1213,7 @@ void TestSimulator::helpAndVersionNeedNoDisplay() {
     QFETCH(QString, program);
     QFETCH(QString, option);
     QFETCH(QString, firstLine);
+    QFETCH(QString, alsoSays);
     const QString binary = QCoreApplication::applicationDirPath() + "/../" + program;
     if (!QFileInfo::exists(binary))
         QSKIP("the program has not been built");
@@ -1223,6 +1229,7 @@ void TestSimulator::helpAndVersionNeedNoDisplay() {
     QCOMPARE(process.exitCode(), 0);
     const QString output = QString::fromUtf8(process.readAllStandardOutput());
     QCOMPARE(output.section('\n', 0, 0), firstLine);
+    QVERIFY2(output.contains(alsoSays), qPrintable(output));
     QVERIFY(output.endsWith('\n'));
 }
 
