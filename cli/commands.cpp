@@ -19,17 +19,23 @@ void Say(const QString& text) {
     LogEvent(text);
 }
 
-// The connect and read of the settings window's flow; the configuration when it came whole.
-std::optional<ConfigBlock> ReadConfig(const ModuleAddress& module) {
-    ModuleLink link(module);
-    SettingsFlow flow;
+// The settings window's connect and read through `flow`; true when the configuration came whole
+// (then in LastReadConfig, and the flow holds whose it is).
+bool Connect(SettingsFlow& flow, ModuleLink& link) {
+    const ModuleAddress& module = link.module();
     SettingsFlow::Step step = flow.pressConnect(module.address, module.port);
     while (step.sends()) {
         const Sender sender = link.exchange(GroupConfig, step.type);
         flow.connectSent(step, true);
         step = flow.connectEnded(sender, link, module.address, module.port);
     }
-    if (!flow.ReadFrom)
+    return flow.ReadFrom.has_value();
+}
+
+std::optional<ConfigBlock> ReadConfig(const ModuleAddress& module) {
+    ModuleLink link(module);
+    SettingsFlow flow;
+    if (!Connect(flow, link))
         return std::nullopt;
     return LastReadConfig;
 }
@@ -52,13 +58,7 @@ int ConfigWrite(const ModuleAddress& module, const QByteArray& file, bool yes, Q
     // The write builds on this read of this module, as the settings window's does.
     ModuleLink link(module);
     SettingsFlow flow;
-    SettingsFlow::Step step = flow.pressConnect(module.address, module.port);
-    while (step.sends()) {
-        const Sender sender = link.exchange(GroupConfig, step.type);
-        flow.connectSent(step, true);
-        step = flow.connectEnded(sender, link, module.address, module.port);
-    }
-    if (!flow.ReadFrom)
+    if (!Connect(flow, link))
         return Exit::Unreachable;
     const ConfigFields held = ConfigToFields(DecodeConfig(LastReadConfig));
     ConfigFields wanted = held;
@@ -163,9 +163,8 @@ QString BlockReason(const MuxSnapshot& snapshot, int port, uint8_t partner, bool
 }
 
 bool LineBlocked(const PortMatrix& matrix, Matrix m, int line, bool row) {
-    auto& counts = const_cast<PortMatrix&>(matrix).counts();
     for (int other = 1; other <= LinesOf(m); ++other) {
-        if ((row ? counts.at(m, other, line) : counts.at(m, line, other)) != kBlockedForGood)
+        if ((row ? matrix.count(m, other, line) : matrix.count(m, line, other)) != kBlockedForGood)
             return false;
     }
     return true;
