@@ -153,8 +153,8 @@ struct BlockedPort {
 QString BlockReason(const MuxSnapshot& snapshot, int port, uint8_t partner, bool atA) {
     if (snapshot[SnapshotOffset::Availability + port] == 0)
         return QStringLiteral("порт недоступен");
-    const uint8_t session =
-        snapshot[SnapshotOffset::Switching + PortEntryOffsetOf(port) + PortEntryOffset::LinkSession];
+    const uint8_t session = snapshot[SnapshotOffset::Switching + PortEntryOffsetOf(port) +
+                                     PortEntryOffset::LinkSession];
     if (IsSessionCode(session) && session != partner)
         return atA ? QStringLiteral("скоммутирован через сессию не к мультиплексору В")
                    : QStringLiteral("скоммутирован через сессию не к мультиплексору А");
@@ -230,12 +230,13 @@ int Switching(const ModuleAddress& a, const ModuleAddress& b, bool json, QTextSt
     Pair.windowClosed();
 
     if (json) {
-        const QJsonObject report{{QStringLiteral("a"), a.text()},
-                                 {QStringLiteral("b"), b.text()},
-                                 {QStringLiteral("analysis_ok"), analysed},
-                                 {QStringLiteral("links"), jsonLinks},
-                                 {QStringLiteral("blocked"), jsonBlocked},
-                                 {QStringLiteral("messages"), QJsonArray::fromStringList(messages)}};
+        const QJsonObject report{
+            {QStringLiteral("a"), a.text()},
+            {QStringLiteral("b"), b.text()},
+            {QStringLiteral("analysis_ok"), analysed},
+            {QStringLiteral("links"), jsonLinks},
+            {QStringLiteral("blocked"), jsonBlocked},
+            {QStringLiteral("messages"), QJsonArray::fromStringList(messages)}};
         out << QJsonDocument(report).toJson(QJsonDocument::Indented);
     } else {
         out << QStringLiteral("Согласованные связи (%1):\n").arg(links.size());

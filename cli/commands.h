@@ -10,7 +10,7 @@ class StderrShell;
 
 namespace Exit {
 constexpr int Done = 0;
-constexpr int Failed = 1;       // the analysis, or the read-back after a write
+constexpr int Failed = 1;  // the analysis, or the read-back after a write
 constexpr int Usage = 2;
 constexpr int WouldChange = 3;  // a change asked without --yes
 constexpr int Unreachable = 4;  // a module unreachable, silent or answering wrongly

@@ -8,11 +8,10 @@
 namespace {
 
 // The options in the order of Options(), under names a script can type.
-const char* const kOptionNames[kOptionCount] = {"priority_port1", "priority_port2",
-                                                "priority_port3", "link_port1_port2",
-                                                "flow_control"};
-const char* const kSessionKeys[] = {"enabled", "destination_ip", "local_port",
-                                    "destination_port", "tos"};
+const char* const kOptionNames[kOptionCount] = {
+    "priority_port1", "priority_port2", "priority_port3", "link_port1_port2", "flow_control"};
+const char* const kSessionKeys[] = {"enabled", "destination_ip", "local_port", "destination_port",
+                                    "tos"};
 const char* const kTopKeys[] = {"local_ip", "mac", "mask", "gateway", "control_port"};
 
 QString SessionKey(int session, const char* key) {
@@ -58,7 +57,9 @@ bool MergeJson(const QJsonObject& o, ConfigFields& fields, QString* error) {
                 for (auto sit = s.begin(); sit != s.end(); ++sit) {
                     if (!Set(fields, SessionKey(i, sit.key().toLatin1().constData()),
                              JsonText(sit.value()))) {
-                        *error = QStringLiteral("Неизвестное поле: sessions[%1].%2").arg(i).arg(sit.key());
+                        *error = QStringLiteral("Неизвестное поле: sessions[%1].%2")
+                                     .arg(i)
+                                     .arg(sit.key());
                         return false;
                     }
                 }
@@ -88,8 +89,8 @@ ConfigFields ConfigToFields(const DecodedConfig& d) {
         f.append({QLatin1String(kTopKeys[i]), top[i]});
     for (int i = 0; i < kSessionCount; ++i) {
         const DecodedSession& s = d.sessions[i];
-        const QString values[] = {Bool(s.selected), s.destinationIp, s.localPort,
-                                  s.destinationPort, s.tos};
+        const QString values[] = {Bool(s.selected), s.destinationIp, s.localPort, s.destinationPort,
+                                  s.tos};
         for (int k = 0; k < 5; ++k)
             f.append({SessionKey(i, kSessionKeys[k]), values[k]});
     }
@@ -114,7 +115,8 @@ QJsonObject FieldsToJson(const ConfigFields& fields) {
     QJsonArray sessions;
     for (int i = 0; i < kSessionCount; ++i) {
         QJsonObject s;
-        s.insert(QStringLiteral("enabled"), Get(fields, SessionKey(i, "enabled")) == QLatin1String("1"));
+        s.insert(QStringLiteral("enabled"),
+                 Get(fields, SessionKey(i, "enabled")) == QLatin1String("1"));
         s.insert(QStringLiteral("destination_ip"), Get(fields, SessionKey(i, "destination_ip")));
         s.insert(QStringLiteral("local_port"), Get(fields, SessionKey(i, "local_port")).toInt());
         s.insert(QStringLiteral("destination_port"),
@@ -177,7 +179,8 @@ ConfigTexts FieldsToTexts(const ConfigFields& fields) {
     for (int k = 0; k < kOptionCount; ++k) {
         const QString v = Get(fields, QLatin1String(kOptionNames[k]));
         if (v != QLatin1String("0") && v != QLatin1String("1"))
-            throw ConversionError(QLatin1String(kOptionNames[k]) + QStringLiteral(": ожидается 0 или 1"));
+            throw ConversionError(QLatin1String(kOptionNames[k]) +
+                                  QStringLiteral(": ожидается 0 или 1"));
         t.optionValues[k] = v == QLatin1String("1") ? Options()[k].setText : Options()[k].clearText;
     }
     return t;
@@ -187,8 +190,8 @@ QStringList FieldDifferences(const ConfigFields& from, const ConfigFields& to) {
     QStringList lines;
     for (int i = 0; i < from.size() && i < to.size(); ++i) {
         if (from[i].second != to[i].second)
-            lines << from[i].first + QStringLiteral(": ") + from[i].second + QStringLiteral(" -> ") +
-                         to[i].second;
+            lines << from[i].first + QStringLiteral(": ") + from[i].second +
+                         QStringLiteral(" -> ") + to[i].second;
     }
     return lines;
 }

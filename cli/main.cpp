@@ -59,21 +59,25 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Вывод в JSON."));
-    const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Записать (сбросить) на самом деле."));
-    const QCommandLineOption every(QStringLiteral("every"), QStringLiteral("Опрос каждые SECONDS секунд."),
+    const QCommandLineOption yes(QStringLiteral("yes"),
+                                 QStringLiteral("Записать (сбросить) на самом деле."));
+    const QCommandLineOption every(QStringLiteral("every"),
+                                   QStringLiteral("Опрос каждые SECONDS секунд."),
                                    QStringLiteral("SECONDS"));
-    const QCommandLineOption count(QStringLiteral("count"),
-                                   QStringLiteral("Число опросов (по умолчанию 1, с --every без конца)."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("Дописывать строки в файл CSV."),
+    const QCommandLineOption count(
+        QStringLiteral("count"),
+        QStringLiteral("Число опросов (по умолчанию 1, с --every без конца)."),
+        QStringLiteral("N"));
+    const QCommandLineOption csv(QStringLiteral("csv"),
+                                 QStringLiteral("Дописывать строки в файл CSV."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption separator(QStringLiteral("separator"),
                                        QStringLiteral("Разделитель CSV (по умолчанию \",\")."),
                                        QStringLiteral("C"), QStringLiteral(","));
-    const QCommandLineOption parallel(QStringLiteral("parallel"),
-                                      QStringLiteral("Запросов одновременно (1..%1, по умолчанию %1).")
-                                          .arg(kPendingSlotCount),
-                                      QStringLiteral("N"), QString::number(kPendingSlotCount));
+    const QCommandLineOption parallel(
+        QStringLiteral("parallel"),
+        QStringLiteral("Запросов одновременно (1..%1, по умолчанию %1).").arg(kPendingSlotCount),
+        QStringLiteral("N"), QString::number(kPendingSlotCount));
     const QCommandLineOption trace(QStringLiteral("trace"),
                                    QStringLiteral("Записывать каждый обмен с модулем в FILE."),
                                    QStringLiteral("FILE"));
@@ -107,7 +111,8 @@ int main(int argc, char** argv) {
                 return Usage(QStringLiteral("Не удалось прочитать файл %1").arg(args[3]));
             return ConfigWrite(*module, file.readAll(), parser.isSet(yes), out);
         }
-        return Usage(QStringLiteral("Ожидается: config read ADDR[:PORT] или config write ADDR[:PORT] FILE"));
+        return Usage(
+            QStringLiteral("Ожидается: config read ADDR[:PORT] или config write ADDR[:PORT] FILE"));
     }
     if (command == QLatin1String("switching")) {
         QList<ModuleAddress> pair;
@@ -144,7 +149,8 @@ int main(int argc, char** argv) {
         }
         options.parallel = parser.value(parallel).toInt(&ok);
         if (!ok || options.parallel < 1 || options.parallel > kPendingSlotCount)
-            return Usage(QStringLiteral("--parallel: ожидается число от 1 до %1").arg(kPendingSlotCount));
+            return Usage(
+                QStringLiteral("--parallel: ожидается число от 1 до %1").arg(kPendingSlotCount));
         if (parser.value(separator).size() != 1)
             return Usage(QStringLiteral("--separator: ожидается один знак"));
         options.separator = parser.value(separator).at(0);

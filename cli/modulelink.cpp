@@ -14,7 +14,8 @@ const QString kDefaultPort = QStringLiteral("65530");
 
 std::optional<ModuleAddress> ParseModuleAddress(const QString& text) {
     const int colon = text.indexOf(QLatin1Char(':'));
-    ModuleAddress m{colon < 0 ? text : text.left(colon), colon < 0 ? kDefaultPort : text.mid(colon + 1)};
+    ModuleAddress m{colon < 0 ? text : text.left(colon),
+                    colon < 0 ? kDefaultPort : text.mid(colon + 1)};
     if (!ParseModuleEndpoint(m.address, m.port))
         return std::nullopt;
     return m;

@@ -38,7 +38,9 @@ class ModuleLink : public QObject, public AnswerTarget {
     // Gives the open command up at once: its exchange is abandoned and `ended` hears a time-out.
     void giveUp();
     // Whether the last answer was whole and of the kind asked.
-    bool answered(uint8_t group, uint8_t type) const { return buffer_[0] == group && buffer_[1] == type; }
+    bool answered(uint8_t group, uint8_t type) const {
+        return buffer_[0] == group && buffer_[1] == type;
+    }
 
     // The last statistics block and whether the last request brought one.
     const StatisticsBlock& statistics() const { return statistics_; }

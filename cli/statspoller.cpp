@@ -160,12 +160,13 @@ void StatsPoller::writeRow(const Module& m) {
 void StatsPoller::showStatus() {
     if (!options_.status)
         return;
-    const QByteArray line = QStringLiteral("\r\033[Kопрос %1: ответили %2, без ответа %3, опоздали %4")
-                                .arg(rounds_)
-                                .arg(answered_)
-                                .arg(failed_)
-                                .arg(late_)
-                                .toUtf8();
+    const QByteArray line =
+        QStringLiteral("\r\033[Kопрос %1: ответили %2, без ответа %3, опоздали %4")
+            .arg(rounds_)
+            .arg(answered_)
+            .arg(failed_)
+            .arg(late_)
+            .toUtf8();
     std::fputs(line.constData(), stderr);
     std::fflush(stderr);
     shell_.setStatusShown(true);

@@ -16,12 +16,12 @@ class StderrShell;
 
 struct StatsOptions {
     int everyMs = 0;
-    int count = 1;       // rounds; 0 runs until stopped
-    int parallel = 16;   // requests out at once
-    QString csvPath;     // rows appended here as CSV
-    bool json = false;   // rows on standard output as JSON lines (else CSV there, without csvPath)
+    int count = 1;      // rounds; 0 runs until stopped
+    int parallel = 16;  // requests out at once
+    QString csvPath;    // rows appended here as CSV
+    bool json = false;  // rows on standard output as JSON lines (else CSV there, without csvPath)
     QChar separator = QLatin1Char(',');
-    bool status = false; // a status line on standard error
+    bool status = false;  // a status line on standard error
 };
 
 class StatsPoller : public QObject {

@@ -27,14 +27,16 @@ std::optional<ModuleAddress> ProbeTarget(const QString& text, const ExporterOpti
                                          QString* refusal) {
     const auto module = ParseModuleAddress(text);
     if (!module) {
-        *refusal = QStringLiteral("target: ожидается ADDR[:PORT] с адресом IPv4, получено \"%1\"").arg(text);
+        *refusal = QStringLiteral("target: ожидается ADDR[:PORT] с адресом IPv4, получено \"%1\"")
+                       .arg(text);
         return std::nullopt;
     }
     // The address as the dialler reads it: another reading of the same text (a zero-padded part
     // taken for octal) could let the check pass one module and the connect reach another.
     const auto endpoint = ParseModuleEndpoint(module->address, module->port);
     const auto& ip = endpoint->ip;
-    const QHostAddress address(quint32(ip[0]) << 24 | quint32(ip[1]) << 16 | quint32(ip[2]) << 8 | ip[3]);
+    const QHostAddress address(quint32(ip[0]) << 24 | quint32(ip[1]) << 16 | quint32(ip[2]) << 8 |
+                               ip[3]);
     for (const auto& range : options.allow) {
         if (address.isInSubnet(range))
             return module;
@@ -45,17 +47,22 @@ std::optional<ModuleAddress> ProbeTarget(const QString& text, const ExporterOpti
 
 QByteArray ProbeMetrics(bool success, double seconds, const StatisticsBlock* block) {
     QByteArray out;
-    out += "# HELP probe_success Whether the module answered with its whole statistics block.\n"
-           "# TYPE probe_success gauge\n"
-           "probe_success " + QByteArray(success ? "1" : "0") + "\n";
-    out += "# HELP probe_duration_seconds How long the probe took.\n"
-           "# TYPE probe_duration_seconds gauge\n"
-           "probe_duration_seconds " + Number(seconds) + "\n";
+    out +=
+        "# HELP probe_success Whether the module answered with its whole statistics block.\n"
+        "# TYPE probe_success gauge\n"
+        "probe_success " +
+        QByteArray(success ? "1" : "0") + "\n";
+    out +=
+        "# HELP probe_duration_seconds How long the probe took.\n"
+        "# TYPE probe_duration_seconds gauge\n"
+        "probe_duration_seconds " +
+        Number(seconds) + "\n";
     if (!block)
         return out;
-    out += "# HELP kestrel_session_events_total A session's counter of one section and path, "
-           "16 bits wide: it wraps at 65536.\n"
-           "# TYPE kestrel_session_events_total counter\n";
+    out +=
+        "# HELP kestrel_session_events_total A session's counter of one section and path, "
+        "16 bits wide: it wraps at 65536.\n"
+        "# TYPE kestrel_session_events_total counter\n";
     for (const StatColumn& c : StatColumns()) {
         if (c.total)
             continue;
@@ -63,9 +70,10 @@ QByteArray ProbeMetrics(bool success, double seconds, const StatisticsBlock* blo
                c.section.toLatin1() + "\",counter=\"" + c.counter.toLatin1() + "\",path=\"" +
                c.path.toLatin1() + "\"} " + QByteArray::number(StatColumnValue(*block, c)) + "\n";
     }
-    out += "# HELP kestrel_packets_total A section's packet total, 16 bits wide: it wraps at "
-           "65536.\n"
-           "# TYPE kestrel_packets_total counter\n";
+    out +=
+        "# HELP kestrel_packets_total A section's packet total, 16 bits wide: it wraps at "
+        "65536.\n"
+        "# TYPE kestrel_packets_total counter\n";
     for (const StatColumn& c : StatColumns()) {
         if (!c.total)
             continue;
@@ -110,12 +118,11 @@ quint16 Exporter::listen(const QHostAddress& address, quint16 port) {
 
 Exporter::Exporter(ExporterOptions options) : options_(std::move(options)) {
     http_.route(QStringLiteral("/probe"),
-          [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-              RunGuarded([&] { probe(request, std::move(responder)); });
-          });
-    http_.route(QStringLiteral("/metrics"), [this] {
-        return QHttpServerResponse(kTextFormat, ownMetrics());
-    });
+                [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+                    RunGuarded([&] { probe(request, std::move(responder)); });
+                });
+    http_.route(QStringLiteral("/metrics"),
+                [this] { return QHttpServerResponse(kTextFormat, ownMetrics()); });
 }
 
 Exporter::~Exporter() = default;
@@ -123,7 +130,8 @@ Exporter::~Exporter() = default;
 void Exporter::probe(const QHttpServerRequest& request, QHttpServerResponder&& responder) {
     const QUrlQuery query(request.url());
     QString refusal;
-    const auto module = ProbeTarget(query.queryItemValue(QStringLiteral("target"), QUrl::FullyDecoded), options_, &refusal);
+    const auto module = ProbeTarget(
+        query.queryItemValue(QStringLiteral("target"), QUrl::FullyDecoded), options_, &refusal);
     if (!module) {
         ++refused_;
         responder.write((refusal + QLatin1Char('\n')).toUtf8(), "text/plain; charset=utf-8",
@@ -175,15 +183,15 @@ void Exporter::dispatch() {
         raw->link = std::make_unique<ModuleLink>(raw->module);
         const StatFlow::Step step = raw->flow.request(raw->module.address, raw->module.port);
         ++inFlight_;
-        const bool sent = step.sends() &&
-                          raw->link->send(GroupStatistics, step.type, [this, raw](Sender s) {
-                              raw->flow.requestEnded(s, *raw->link);
-                              finish(*raw, raw->link->hasStatistics()
-                                               ? std::nullopt
-                                               : std::optional(s == Sender::Timeout ? Timeout
-                                                               : s == Sender::SendFailed ? SendError
-                                                                                         : WrongAnswer));
-                          });
+        const bool sent =
+            step.sends() && raw->link->send(GroupStatistics, step.type, [this, raw](Sender s) {
+                raw->flow.requestEnded(s, *raw->link);
+                finish(*raw, raw->link->hasStatistics()
+                                 ? std::nullopt
+                                 : std::optional(s == Sender::Timeout      ? Timeout
+                                                 : s == Sender::SendFailed ? SendError
+                                                                           : WrongAnswer));
+            });
         raw->flow.requestSent(sent);
         if (!sent)
             finish(*raw, SendError);
@@ -230,31 +238,39 @@ void Exporter::finish(Probe& p, std::optional<Failure> failure) {
 
 QByteArray Exporter::ownMetrics() const {
     QByteArray out;
-    out += "# HELP kestrel_exporter_probes_total Probes served, by result.\n"
-           "# TYPE kestrel_exporter_probes_total counter\n";
-    out += "kestrel_exporter_probes_total{result=\"success\"} " + QByteArray::number(succeeded_) + "\n";
+    out +=
+        "# HELP kestrel_exporter_probes_total Probes served, by result.\n"
+        "# TYPE kestrel_exporter_probes_total counter\n";
+    out += "kestrel_exporter_probes_total{result=\"success\"} " + QByteArray::number(succeeded_) +
+           "\n";
     quint64 failed = 0;
     for (quint64 f : failed_)
         failed += f;
     out += "kestrel_exporter_probes_total{result=\"failed\"} " + QByteArray::number(failed) + "\n";
-    out += "kestrel_exporter_probes_total{result=\"refused\"} " + QByteArray::number(refused_) + "\n";
-    out += "# HELP kestrel_exporter_probe_failures_total Failed probes, by kind.\n"
-           "# TYPE kestrel_exporter_probe_failures_total counter\n";
+    out +=
+        "kestrel_exporter_probes_total{result=\"refused\"} " + QByteArray::number(refused_) + "\n";
+    out +=
+        "# HELP kestrel_exporter_probe_failures_total Failed probes, by kind.\n"
+        "# TYPE kestrel_exporter_probe_failures_total counter\n";
     for (int k = 0; k < kFailureKinds; ++k)
         out += "kestrel_exporter_probe_failures_total{reason=\"" + QByteArray(kFailureNames[k]) +
                "\"} " + QByteArray::number(failed_[k]) + "\n";
-    out += "# HELP kestrel_exporter_probes_in_flight Probes talking to a module now.\n"
-           "# TYPE kestrel_exporter_probes_in_flight gauge\n"
-           "kestrel_exporter_probes_in_flight " + QByteArray::number(inFlight_) + "\n";
-    out += "# HELP kestrel_exporter_probe_round_trip_seconds Duration of the probes that "
-           "succeeded.\n"
-           "# TYPE kestrel_exporter_probe_round_trip_seconds histogram\n";
+    out +=
+        "# HELP kestrel_exporter_probes_in_flight Probes talking to a module now.\n"
+        "# TYPE kestrel_exporter_probes_in_flight gauge\n"
+        "kestrel_exporter_probes_in_flight " +
+        QByteArray::number(inFlight_) + "\n";
+    out +=
+        "# HELP kestrel_exporter_probe_round_trip_seconds Duration of the probes that "
+        "succeeded.\n"
+        "# TYPE kestrel_exporter_probe_round_trip_seconds histogram\n";
     for (size_t i = 0; i < kBuckets.size(); ++i)
         out += "kestrel_exporter_probe_round_trip_seconds_bucket{le=\"" + Number(kBuckets[i]) +
                "\"} " + QByteArray::number(buckets_[i]) + "\n";
     out += "kestrel_exporter_probe_round_trip_seconds_bucket{le=\"+Inf\"} " +
            QByteArray::number(roundTrips_) + "\n";
     out += "kestrel_exporter_probe_round_trip_seconds_sum " + Number(roundTripSum_) + "\n";
-    out += "kestrel_exporter_probe_round_trip_seconds_count " + QByteArray::number(roundTrips_) + "\n";
+    out +=
+        "kestrel_exporter_probe_round_trip_seconds_count " + QByteArray::number(roundTrips_) + "\n";
     return out;
 }

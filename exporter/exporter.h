@@ -24,7 +24,8 @@ struct ExporterOptions {
     int queueLimit = 4096;                  // probes waiting for their turn
 };
 
-// "ADDR:PORT" (or "ADDR") of a module inside the allowed ranges; otherwise the reason it is refused.
+// "ADDR:PORT" (or "ADDR") of a module inside the allowed ranges; otherwise the reason it is
+// refused.
 std::optional<ModuleAddress> ProbeTarget(const QString& text, const ExporterOptions& options,
                                          QString* refusal);
 

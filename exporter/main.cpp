@@ -28,25 +28,29 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Экспортёр Prometheus для модулей Kestrel.\n\n"
-        "  GET /probe?target=ADDR[:PORT]  счётчики одного модуля (probe_success, probe_duration_seconds,\n"
+        "  GET /probe?target=ADDR[:PORT]  счётчики одного модуля (probe_success, "
+        "probe_duration_seconds,\n"
         "                                 kestrel_session_events_total, kestrel_packets_total)\n"
         "  GET /metrics                   собственные показатели экспортёра"));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Адрес и порт HTTP (по умолчанию 127.0.0.1:10653)."),
-                                    QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:10653"));
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("Адрес и порт HTTP (по умолчанию 127.0.0.1:10653)."),
+        QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:10653"));
     const QCommandLineOption allow(
         QStringLiteral("allow"),
         QStringLiteral("Диапазон адресов, которые разрешено опрашивать (CIDR, можно несколько, "
                        "через запятую). Без него не опрашивается ничего."),
         QStringLiteral("RANGE"));
-    const QCommandLineOption concurrency(QStringLiteral("concurrency"),
-                                         QStringLiteral("Опросов одновременно (1..%1).").arg(kPendingSlotCount),
-                                         QStringLiteral("N"), QString::number(kPendingSlotCount));
-    const QCommandLineOption timeout(QStringLiteral("probe-timeout"),
-                                     QStringLiteral("Предел опроса, если Prometheus его не сообщил, с."),
-                                     QStringLiteral("SECONDS"), QStringLiteral("5"));
+    const QCommandLineOption concurrency(
+        QStringLiteral("concurrency"),
+        QStringLiteral("Опросов одновременно (1..%1).").arg(kPendingSlotCount), QStringLiteral("N"),
+        QString::number(kPendingSlotCount));
+    const QCommandLineOption timeout(
+        QStringLiteral("probe-timeout"),
+        QStringLiteral("Предел опроса, если Prometheus его не сообщил, с."),
+        QStringLiteral("SECONDS"), QStringLiteral("5"));
     const QCommandLineOption offset(QStringLiteral("timeout-offset"),
                                     QStringLiteral("Запас до предела опроса Prometheus, с."),
                                     QStringLiteral("SECONDS"), QStringLiteral("0.5"));
@@ -58,21 +62,24 @@ int main(int argc, char** argv) {
     parser.addOptions({listen, allow, concurrency, timeout, offset, trace, quiet});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
-        return Usage(QStringLiteral("Лишние аргументы: %1").arg(parser.positionalArguments().join(' ')));
+        return Usage(
+            QStringLiteral("Лишние аргументы: %1").arg(parser.positionalArguments().join(' ')));
 
     ExporterOptions options;
     for (const QString& list : parser.values(allow)) {
         for (const QString& range : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const auto subnet = QHostAddress::parseSubnet(range.trimmed());
             if (subnet.first.protocol() != QAbstractSocket::IPv4Protocol)
-                return Usage(QStringLiteral("--allow: ожидается диапазон IPv4 вида 10.0.0.0/8: %1").arg(range));
+                return Usage(QStringLiteral("--allow: ожидается диапазон IPv4 вида 10.0.0.0/8: %1")
+                                 .arg(range));
             options.allow << subnet;
         }
     }
     bool ok = false;
     options.concurrency = parser.value(concurrency).toInt(&ok);
     if (!ok || options.concurrency < 1 || options.concurrency > kPendingSlotCount)
-        return Usage(QStringLiteral("--concurrency: ожидается число от 1 до %1").arg(kPendingSlotCount));
+        return Usage(
+            QStringLiteral("--concurrency: ожидается число от 1 до %1").arg(kPendingSlotCount));
     const double timeoutSeconds = parser.value(timeout).toDouble(&ok);
     if (!ok || timeoutSeconds < 0.1 || timeoutSeconds > 600)
         return Usage(QStringLiteral("--probe-timeout: ожидается число секунд от 0.1"));
@@ -106,7 +113,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Не удалось слушать %s\n", listenText.toUtf8().constData());
         return 1;
     }
-    std::printf("kestrel-exporter слушает %s:%u\n", listenAddress.toString().toUtf8().constData(), port);
+    std::printf("kestrel-exporter слушает %s:%u\n", listenAddress.toString().toUtf8().constData(),
+                port);
     std::fflush(stdout);
     return QCoreApplication::exec();
 }

@@ -86,12 +86,18 @@ bool TraceOn() {
 
 const char* TraceOutcomeName(TraceOutcome outcome) {
     switch (outcome) {
-        case TraceOutcome::Answer: return "answer";
-        case TraceOutcome::WrongAnswer: return "wrong-answer";
-        case TraceOutcome::Closed: return "closed";
-        case TraceOutcome::TimeOut: return "time-out";
-        case TraceOutcome::SendError: return "send-error";
-        case TraceOutcome::Abandoned: return "abandoned";
+        case TraceOutcome::Answer:
+            return "answer";
+        case TraceOutcome::WrongAnswer:
+            return "wrong-answer";
+        case TraceOutcome::Closed:
+            return "closed";
+        case TraceOutcome::TimeOut:
+            return "time-out";
+        case TraceOutcome::SendError:
+            return "send-error";
+        case TraceOutcome::Abandoned:
+            return "abandoned";
     }
     return "?";
 }
@@ -102,9 +108,9 @@ void TraceExchange(const TcpConnection& c, TraceOutcome outcome, const uint8_t* 
         return;
     char address[INET_ADDRSTRLEN] = "?";
     ::inet_ntop(AF_INET, &c.remoteAddress.sin_addr, address, sizeof address);
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                                c.started)
-                          .count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - c.started)
+            .count();
     const uint8_t type = c.request.size() > 1 ? c.request[1] : 0;
     const char* name = CommandTypeName(type);
     QByteArray line = LocalTime();

@@ -11,7 +11,8 @@ struct TcpConnection;
 constexpr qint64 kDefaultTraceCapBytes = 10 * 1024 * 1024;
 
 // Opens (appends to) FILE; false with the reason when it cannot be written.
-bool StartTrace(const QString& path, qint64 capBytes = kDefaultTraceCapBytes, QString* error = nullptr);
+bool StartTrace(const QString& path, qint64 capBytes = kDefaultTraceCapBytes,
+                QString* error = nullptr);
 void StopTrace();
 bool TraceOn();
 

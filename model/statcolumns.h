@@ -10,7 +10,8 @@ struct StatColumn {
     QString name;     // "s1_local_sortlost_1", "loc_txplis"
     QString session;  // "1".."6", empty for a total
     QString section;  // "local" or "transit"
-    QString counter;  // "sortlost", "udf", "reject", "pib"; "txplis", "rxplis", "txtonetwork", "txtoplis"
+    QString counter;  // "sortlost", "udf", "reject", "pib"; "txplis", "rxplis", "txtonetwork",
+                      // "txtoplis"
     QString path;     // "1" or "2", empty for a counter of no path
     bool total = false;
     int column = 0, row = 0;  // the cell in its table

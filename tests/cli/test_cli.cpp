@@ -25,12 +25,14 @@ class TestCli : public QObject {
     QString at(int module) const {
         return QStringLiteral("127.0.0.%1:%2").arg(module + 1).arg(sim_->port(module));
     }
-    // `A` and `B` in an argument stand for the two modules' ADDR:PORT, `@` for the temporary folder.
+    // `A` and `B` in an argument stand for the two modules' ADDR:PORT, `@` for the temporary
+    // folder.
     Run cli(const QStringList& args) const {
         QStringList real;
         for (QString a : args)
-            real << (a == QLatin1String("A") ? at(0) : a == QLatin1String("B") ? at(1)
-                                                      : a.replace(QLatin1Char('@'), dir_.path()));
+            real << (a == QLatin1String("A")   ? at(0)
+                     : a == QLatin1String("B") ? at(1)
+                                               : a.replace(QLatin1Char('@'), dir_.path()));
         QProcess p;
         p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../kestrel-cli"), real);
         if (!p.waitForFinished(30000))
@@ -67,28 +69,36 @@ class TestCli : public QObject {
         QTest::addColumn<QString>("err");  // a line on standard error
         const int none = int(MisbehaviourKind::Normal);
         QTest::newRow("read") << QStringList{"config", "read", "A"} << 0 << none << 0
-                              << "session1.destination_ip=127.0.0.2" << "Конфигурация считана";
-        QTest::newRow("read silent") << QStringList{"config", "read", "A"} << int(CmdConnect)
-                                     << int(MisbehaviourKind::Silent) << 4 << ""
-                                     << "Не могу установить соединение с удаленным мультиплексором!";
+                              << "session1.destination_ip=127.0.0.2"
+                              << "Конфигурация считана";
+        QTest::newRow("read silent")
+            << QStringList{"config", "read", "A"} << int(CmdConnect)
+            << int(MisbehaviourKind::Silent) << 4 << ""
+            << "Не могу установить соединение с удаленным мультиплексором!";
         QTest::newRow("read 255") << QStringList{"config", "read", "A"} << int(CmdReadConfig)
                                   << int(MisbehaviourKind::Unsupported) << 4 << ""
                                   << "Текущая верия ПО модуля не поддерживает данную команду!";
         QTest::newRow("stats closed") << QStringList{"stats", "A"} << int(CmdReadStatistics)
                                       << int(MisbehaviourKind::Close) << 4 << ""
                                       << "Ошибочный ответ мультиплексора на запрос статистики!";
-        QTest::newRow("stats refused") << QStringList{"stats", "127.0.0.3:1"} << 0 << none << 4 << ""
-                                       << "127.0.0.3:1: Модуль недоступен";
-        QTest::newRow("clear without --yes") << QStringList{"stats", "clear", "A"} << 0 << none << 3
-                                             << "127.0.0.1" << "would change";
-        QTest::newRow("clear") << QStringList{"stats", "clear", "A", "--yes"} << 0 << none << 0 << ""
+        QTest::newRow("stats refused")
+            << QStringList{"stats", "127.0.0.3:1"} << 0 << none << 4 << ""
+            << "127.0.0.3:1: Модуль недоступен";
+        QTest::newRow("clear without --yes")
+            << QStringList{"stats", "clear", "A"} << 0 << none << 3 << "127.0.0.1"
+            << "would change";
+        QTest::newRow("clear") << QStringList{"stats", "clear", "A", "--yes"} << 0 << none << 0
+                               << ""
                                << "Статистика сброшена";
-        QTest::newRow("switching") << QStringList{"switching", "A", "B"} << 0 << none << 0
-                                   << "  A ТМО1 — B ТМО2" << "";
-        QTest::newRow("switching blocked") << QStringList{"switching", "A", "B"} << 0 << none << 0
-                                           << "  B ТМО6: порт недоступен" << "";
-        QTest::newRow("switching no partner") << QStringList{"switching", "A", "127.0.0.3:9"} << 0
-                                              << none << 4 << "" << "Ошибка соединения 3";
+        QTest::newRow("switching")
+            << QStringList{"switching", "A", "B"} << 0 << none << 0 << "  A ТМО1 — B ТМО2"
+            << "";
+        QTest::newRow("switching blocked")
+            << QStringList{"switching", "A", "B"} << 0 << none << 0 << "  B ТМО6: порт недоступен"
+            << "";
+        QTest::newRow("switching no partner")
+            << QStringList{"switching", "A", "127.0.0.3:9"} << 0 << none << 4 << ""
+            << "Ошибка соединения 3";
         QTest::newRow("bad address") << QStringList{"stats", "127.0.0.300"} << 0 << none << 2 << ""
                                      << "Неверный адрес модуля: 127.0.0.300";
         QTest::newRow("unknown command") << QStringList{"reboot", "A"} << 0 << none << 2 << ""
@@ -116,8 +126,8 @@ class TestCli : public QObject {
         QCOMPARE(a.code, 0);
         QFile file(dir_.filePath(QStringLiteral("a.conf")));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        const QString wanted =
-            QString(a.out).replace(QLatin1String("flow_control=1"), QLatin1String("flow_control=0"));
+        const QString wanted = QString(a.out).replace(QLatin1String("flow_control=1"),
+                                                      QLatin1String("flow_control=0"));
         file.write(wanted.toUtf8());
         file.close();
         const auto before = sim_->module(1).config();
@@ -159,8 +169,10 @@ class TestCli : public QObject {
         const int rowsB = int(lines.filter(at(1)).size());
         QVERIFY(rowsB >= 1 && rowsB < 3);
         QCOMPARE(sim_->module(1).requestCount() - requestsB, size_t(rowsB));
-        QVERIFY(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d;)"))
-                    .match(lines.value(1)).hasMatch());
+        QVERIFY(QRegularExpression(
+                    QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d;)"))
+                    .match(lines.value(1))
+                    .hasMatch());
         for (const QString& line : lines)
             QCOMPARE(line.split(';').size(), columns);
 

@@ -45,7 +45,8 @@ class ExporterTest : public QObject {
     Reply get(const QString& path, double scrapeTimeout = 0) {
         QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path)));
         if (scrapeTimeout > 0)
-            request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds", QByteArray::number(scrapeTimeout));
+            request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds",
+                                 QByteArray::number(scrapeTimeout));
         QElapsedTimer clock;
         clock.start();
         QNetworkReply* reply = http_.get(request);
@@ -89,19 +90,20 @@ class ExporterTest : public QObject {
         QTest::addColumn<int>("maxMs");
         const int normal = int(MisbehaviourKind::Normal);
         QTest::newRow("answer") << "A" << normal << 0.0 << 200 << "probe_success 1" << 2000;
-        QTest::newRow("encoded as Prometheus sends it") << "A%" << normal << 0.0 << 200
-                                                        << "probe_success 1" << 2000;
-        QTest::newRow("counter") << "A" << normal << 0.0 << 200
-                                 << "kestrel_packets_total{section=\"transit\",counter=\"txtonetwork\",path=\"2\"} "
-                                 << 2000;
+        QTest::newRow("encoded as Prometheus sends it")
+            << "A%" << normal << 0.0 << 200 << "probe_success 1" << 2000;
+        QTest::newRow("counter")
+            << "A" << normal << 0.0 << 200
+            << "kestrel_packets_total{section=\"transit\",counter=\"txtonetwork\",path=\"2\"} "
+            << 2000;
         QTest::newRow("255") << "A" << int(MisbehaviourKind::Unsupported) << 0.0 << 200
                              << "probe_success 0" << 2000;
-        QTest::newRow("silent, within the scrape") << "A" << int(MisbehaviourKind::Silent) << 1.2 << 200
-                                                   << "probe_success 0" << 1100;
-        QTest::newRow("outside --allow") << "B" << normal << 0.0 << 400
-                                         << "вне разрешённых диапазонов" << 2000;
-        QTest::newRow("malformed") << "127.0.0.1:99999" << normal << 0.0 << 400
-                                   << "ожидается ADDR[:PORT]" << 2000;
+        QTest::newRow("silent, within the scrape")
+            << "A" << int(MisbehaviourKind::Silent) << 1.2 << 200 << "probe_success 0" << 1100;
+        QTest::newRow("outside --allow")
+            << "B" << normal << 0.0 << 400 << "вне разрешённых диапазонов" << 2000;
+        QTest::newRow("malformed")
+            << "127.0.0.1:99999" << normal << 0.0 << 400 << "ожидается ADDR[:PORT]" << 2000;
         QTest::newRow("no target") << "" << normal << 0.0 << 400 << "ожидается ADDR[:PORT]" << 2000;
     }
     void probes() {
@@ -114,10 +116,11 @@ class ExporterTest : public QObject {
         sim_->module(0).setMisbehaviour(CmdReadStatistics, {MisbehaviourKind(kind)});
         const size_t requestsB = sim_->module(1).requestCount();
         const Reply r = get(QStringLiteral("/probe?target=") +
-                            (target == "A"    ? at(0)
-                             : target == "A%" ? QString(at(0)).replace(':', "%3A")
-                             : target == "B"  ? at(1)
-                                              : target), scrape);
+                                (target == "A"    ? at(0)
+                                 : target == "A%" ? QString(at(0)).replace(':', "%3A")
+                                 : target == "B"  ? at(1)
+                                                  : target),
+                            scrape);
         sim_->module(0).setMisbehaviourForAll({});
         QCOMPARE(r.status, status);
         QVERIFY2(r.body.contains(body.toUtf8()), r.body.constData());
@@ -129,7 +132,8 @@ class ExporterTest : public QObject {
         const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
         if (promtool.isEmpty())
             QSKIP("promtool is not installed");
-        for (const QString& path : {QStringLiteral("/probe?target=") + at(0), QStringLiteral("/metrics")}) {
+        for (const QString& path :
+             {QStringLiteral("/probe?target=") + at(0), QStringLiteral("/metrics")}) {
             const Reply r = get(path);
             QProcess check;
             check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
@@ -151,7 +155,8 @@ class ExporterTest : public QObject {
         QTest::qWait(50);
         QVERIFY(WaitForReceiveThreads(5000));
         QCOMPARE(OpenFdCount(), fds);
-        QVERIFY2(!kMemoryBounded || StatusKb("VmRSS:") - rss < 2048, qPrintable(QString::number(StatusKb("VmRSS:") - rss)));
+        QVERIFY2(!kMemoryBounded || StatusKb("VmRSS:") - rss < 2048,
+                 qPrintable(QString::number(StatusKb("VmRSS:") - rss)));
         QCOMPARE(PendingRequestCount(), 0);
         const QByteArray own = get(QStringLiteral("/metrics")).body;
         QVERIFY(own.contains("kestrel_exporter_probes_in_flight 0"));

@@ -69,10 +69,8 @@ class TraceTest : public QObject {
         const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
         const QString at = QStringLiteral("127.0.0.1:%1").arg(sim_->port(0));
         const QStringList expected = {
-            at + " connect 0101 0101 answer",
-            at + " read-config 0102 01ff wrong-answer",
-            at + " read-config 0102 - closed",
-            at + " read-config 0102 - time-out",
+            at + " connect 0101 0101 answer",        at + " read-config 0102 01ff wrong-answer",
+            at + " read-config 0102 - closed",       at + " read-config 0102 - time-out",
             "127.0.0.1:1 connect 0101 - send-error",
         };
         QCOMPARE(lines.size(), expected.size());
