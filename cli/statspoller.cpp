@@ -75,7 +75,7 @@ void StatsPoller::start(std::function<void(int)> finished) {
 }
 
 void StatsPoller::round() {
-    if (options_.count > 0 && rounds_ >= options_.count)
+    if (csvFailed_ || (options_.count > 0 && rounds_ >= options_.count))
         return;
     ++rounds_;
     if (options_.count > 0 && rounds_ >= options_.count)
@@ -138,8 +138,18 @@ void StatsPoller::writeRow(const Module& m) {
             csv_.write(StatsCsvHeader(options_.separator).toUtf8());
             csvHeader_ = true;
         }
-        csv_.write(StatsCsvRow(time, module, m.link->statistics(), options_.separator).toUtf8());
-        csv_.flush();
+        const QByteArray row =
+            StatsCsvRow(time, module, m.link->statistics(), options_.separator).toUtf8();
+        if (csv_.write(row) != row.size() || !csv_.flush()) {
+            LogEvent(QStringLiteral("Не удалось записать файл %1: %2")
+                         .arg(options_.csvPath, csv_.errorString()));
+            csvFailed_ = true;
+            timer_.stop();
+            for (Module* waiting : queue_)
+                waiting->queued = false;
+            queue_.clear();
+            return;
+        }
     }
     if (options_.json) {
         std::fputs(StatsJsonRow(time, module, m.link->statistics()).constData(), stdout);
@@ -173,12 +183,12 @@ void StatsPoller::showStatus() {
 }
 
 void StatsPoller::finishIfDone() {
-    const bool allRounds = options_.count > 0 && rounds_ >= options_.count;
+    const bool allRounds = csvFailed_ || (options_.count > 0 && rounds_ >= options_.count);
     if (!allRounds || inFlight_ > 0 || !queue_.isEmpty() || !finished_)
         return;
     if (options_.status)
         std::fputs("\n", stderr);
     const auto finished = std::move(finished_);
     finished_ = nullptr;
-    finished(failed_ > 0 ? Exit::Unreachable : Exit::Done);
+    finished(csvFailed_ ? Exit::Failed : failed_ > 0 ? Exit::Unreachable : Exit::Done);
 }

@@ -60,6 +60,9 @@ class StatsPoller : public QObject {
     QTimer timer_;
     QFile csv_;
     bool csvHeader_ = false;
+    // A row that could not be written ends the run: counters polled on without being kept would
+    // be lost without anyone knowing.
+    bool csvFailed_ = false;
     std::function<void(int)> finished_;
 };
 

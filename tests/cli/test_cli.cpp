@@ -99,6 +99,9 @@ class TestCli : public QObject {
         QTest::newRow("switching no partner")
             << QStringList{"switching", "A", "127.0.0.3:9"} << 0 << none << 4 << ""
             << "Ошибка соединения 3";
+        QTest::newRow("counters that cannot be kept")
+            << QStringList{"stats", "A", "--csv", "/dev/full"} << 0 << none << 1 << ""
+            << "Не удалось записать файл /dev/full";
         QTest::newRow("bad address") << QStringList{"stats", "127.0.0.300"} << 0 << none << 2 << ""
                                      << "Неверный адрес модуля: 127.0.0.300";
         QTest::newRow("unknown command") << QStringList{"reboot", "A"} << 0 << none << 2 << ""
