@@ -1186,23 +1186,24 @@ void TestSimulator::helpNamesEveryOption() {
 
 void TestSimulator::helpAndVersionNeedNoDisplay_data() {
     QTest::addColumn<QString>("program");
-    QTest::addColumn<QString>("option");
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("firstLine");
     QTest::addColumn<QString>("alsoSays");
-    QTest::newRow("utility version") << "kestrel"
-                                     << "--version"
-                                     << "kestrel " KESTREL_VERSION << "";
-    QTest::newRow("utility help") << "kestrel"
-                                  << "--help"
-                                  << "Usage: kestrel [options]" << "--version";
-    QTest::newRow("utility short help") << "kestrel"
-                                        << "-h"
-                                        << "Usage: kestrel [options]" << "-platform";
-    QTest::newRow("simulator version") << "kestrel-sim"
-                                       << "--version"
-                                       << "kestrel-sim " KESTREL_VERSION << "";
-    QTest::newRow("simulator help") << "kestrel-sim"
-                                    << "--help"
+    QTest::newRow("utility version")
+        << "kestrel" << QStringList{"--version"} << "kestrel " KESTREL_VERSION << "";
+    QTest::newRow("utility help") << "kestrel" << QStringList{"--help"}
+                                  << "Usage: kestrel [options]"
+                                  << "--version";
+    QTest::newRow("utility short help")
+        << "kestrel" << QStringList{"-h"} << "Usage: kestrel [options]"
+        << "-platform";
+    // Qt's own one-dash words are not bundles of letters: -stylesheet holds no -h.
+    QTest::newRow("utility version after a Qt option")
+        << "kestrel" << QStringList{"-stylesheet=none.qss", "--version"}
+        << "kestrel " KESTREL_VERSION << "";
+    QTest::newRow("simulator version")
+        << "kestrel-sim" << QStringList{"--version"} << "kestrel-sim " KESTREL_VERSION << "";
+    QTest::newRow("simulator help") << "kestrel-sim" << QStringList{"--help"}
                                     << "Usage: kestrel-sim [options] [ADDRESS[:PORT] ...]"
                                     << "--misbehave";
 }
@@ -1211,7 +1212,7 @@ void TestSimulator::helpAndVersionNeedNoDisplay_data() {
 // QT_QPA_PLATFORM and no DISPLAY make any QApplication abort.
 void TestSimulator::helpAndVersionNeedNoDisplay() {
     QFETCH(QString, program);
-    QFETCH(QString, option);
+    QFETCH(QStringList, options);
     QFETCH(QString, firstLine);
     QFETCH(QString, alsoSays);
     const QString binary = QCoreApplication::applicationDirPath() + "/../" + program;
@@ -1223,7 +1224,7 @@ void TestSimulator::helpAndVersionNeedNoDisplay() {
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     process.setProcessEnvironment(env);
-    process.start(binary, {option});
+    process.start(binary, options);
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
