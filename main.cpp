@@ -13,8 +13,8 @@
 namespace {
 
 // --help and --version are answered before QApplication exists, so they need no display and
-// open no window (help2man reads both when the package is built); --trace starts the trace. Every other argument, Qt's
-// own such as -platform included, is left to QApplication.
+// open no window (help2man reads both when the package is built); --trace starts the trace. Every
+// other argument, Qt's own such as -platform included, is left to QApplication.
 std::optional<int> AnswerInfoOptions(int argc, char** argv) {
     QCommandLineParser parser;
     // Whole words after one dash, as Qt's own options are written: -stylesheet is not -h.
@@ -29,9 +29,10 @@ Russian. The settings are kept in kestrel.ini beside the program, or in
                                   QStringLiteral("Show this text and exit."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Print the version and exit."));
-    const QCommandLineOption trace(QStringLiteral("trace"),
-                                   QStringLiteral("Write one line per exchange with a module to FILE."),
-                                   QStringLiteral("FILE"));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Write one line per exchange with a module to FILE."),
+        QStringLiteral("FILE"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(trace);
@@ -54,7 +55,8 @@ Russian. The settings are kept in kestrel.ini beside the program, or in
         return 0;
     }
     QString traceError;
-    if (parser.isSet(trace) && !StartTrace(parser.value(trace), kDefaultTraceCapBytes, &traceError)) {
+    if (parser.isSet(trace) &&
+        !StartTrace(parser.value(trace), kDefaultTraceCapBytes, &traceError)) {
         std::fprintf(stderr, "--trace %s: %s\n", qPrintable(parser.value(trace)),
                      qPrintable(traceError));
         return 2;
