@@ -169,12 +169,11 @@ void Deliver(const ConnectionRef& c) {
         RunGuarded([&] { handler(Sender::SendFailed); });
         return;
     }
-    const bool taken =
-        c->receiveBuffer &&
-        TakeAnswer(c->awaitedGroup, c->received.data(), c->receivedLength, *c->receiveBuffer);
+    const bool taken = c->receiveBuffer && TakeAnswer(c->awaitedGroup, c->received.data(),
+                                                      c->receivedLength, *c->receiveBuffer);
     if (TraceOn()) {
         const uint8_t asked = c->request.size() > 1 ? c->request[1] : 0;
-        const TraceOutcome outcome = c->receivedLength <= 0 ? TraceOutcome::Closed
+        const TraceOutcome outcome = c->receivedLength <= 0             ? TraceOutcome::Closed
                                      : taken && c->received[1] == asked ? TraceOutcome::Answer
                                                                         : TraceOutcome::WrongAnswer;
         TraceExchange(*c, outcome, c->received.data(), std::max(c->receivedLength, 0));

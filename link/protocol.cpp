@@ -44,13 +44,21 @@ bool TakeAnswer(uint8_t askedGroup, const uint8_t* bytes, int length, ReceiveBuf
 
 const char* CommandTypeName(uint8_t type) {
     switch (type) {
-        case CmdConnect: return "connect";
-        case CmdReadConfig: return "read-config";
-        case CmdWriteConfig: return "write-config";
-        case CmdReadStatistics: return "read-statistics";
-        case CmdClearStatistics: return "clear-statistics";
-        case CmdReadSwitching: return "read-switching";
-        case CmdWriteSwitching: return "write-switching";
-        default: return nullptr;
+        case CmdConnect:
+            return "connect";
+        case CmdReadConfig:
+            return "read-config";
+        case CmdWriteConfig:
+            return "write-config";
+        case CmdReadStatistics:
+            return "read-statistics";
+        case CmdClearStatistics:
+            return "clear-statistics";
+        case CmdReadSwitching:
+            return "read-switching";
+        case CmdWriteSwitching:
+            return "write-switching";
+        default:
+            return nullptr;
     }
 }

@@ -14,9 +14,12 @@ struct GroupedCommand {
 };
 
 constexpr GroupedCommand kCommands[] = {
-    {GroupConfig, CmdConnect},           {GroupConfig, CmdReadConfig},
-    {GroupConfig, CmdWriteConfig},       {GroupStatistics, CmdReadStatistics},
-    {GroupStatistics, CmdClearStatistics}, {GroupSwitching, CmdReadSwitching},
+    {GroupConfig, CmdConnect},
+    {GroupConfig, CmdReadConfig},
+    {GroupConfig, CmdWriteConfig},
+    {GroupStatistics, CmdReadStatistics},
+    {GroupStatistics, CmdClearStatistics},
+    {GroupSwitching, CmdReadSwitching},
     {GroupSwitching, CmdWriteSwitching},
 };
 
