@@ -90,11 +90,18 @@ class TestCli : public QObject {
         QTest::newRow("clear") << QStringList{"stats", "clear", "A", "--yes"} << 0 << none << 0
                                << ""
                                << "Статистика сброшена";
+        QTest::newRow("clear 255")
+            << QStringList{"stats", "clear", "A", "--yes"} << int(CmdClearStatistics)
+            << int(MisbehaviourKind::Unsupported) << 4 << ""
+            << "";
         QTest::newRow("switching")
             << QStringList{"switching", "A", "B"} << 0 << none << 0 << "  A ТМО1 — B ТМО2"
             << "";
         QTest::newRow("switching blocked")
             << QStringList{"switching", "A", "B"} << 0 << none << 0 << "  B ТМО6: порт недоступен"
+            << "";
+        QTest::newRow("switching blocked, last line")
+            << QStringList{"switching", "A", "B"} << 0 << none << 0 << "  A Тр.ТФ4: порт недоступен"
             << "";
         QTest::newRow("switching no partner")
             << QStringList{"switching", "A", "127.0.0.3:9"} << 0 << none << 4 << ""
@@ -102,6 +109,15 @@ class TestCli : public QObject {
         QTest::newRow("counters that cannot be kept")
             << QStringList{"stats", "A", "--csv", "/dev/full"} << 0 << none << 1 << ""
             << "Не удалось записать файл /dev/full";
+        QTest::newRow("one at a time")
+            << QStringList{"stats", "A", "--parallel", "1"} << 0 << none << 0 << "time,module,"
+            << "";
+        QTest::newRow("too many at a time")
+            << QStringList{"stats", "A", "--parallel", "17"} << 0 << none << 2 << ""
+            << "--parallel: ожидается число от 1 до 16";
+        QTest::newRow("no rounds")
+            << QStringList{"stats", "A", "--count", "0"} << 0 << none << 2 << ""
+            << "--count: ожидается целое число от 1";
         QTest::newRow("bad address") << QStringList{"stats", "127.0.0.300"} << 0 << none << 2 << ""
                                      << "Неверный адрес модуля: 127.0.0.300";
         QTest::newRow("unknown command") << QStringList{"reboot", "A"} << 0 << none << 2 << ""
