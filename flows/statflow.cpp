@@ -17,7 +17,6 @@ const QString kNoClearAnswer =
     QStringLiteral("Нет ответа от удаленного мультиплексора на команду сброса статистики!");
 const QString kWrongClearAnswer =
     QStringLiteral("Ошибочный ответ мультиплексора на команду сброса статистики!");
-const QString kTextFile = QStringLiteral(".txt");
 
 }  // namespace
 
@@ -101,10 +100,10 @@ void StatFlow::finishLog(const QString& address, const QDateTime& now) {
     if (!log_)
         return;
     StatLogName = StatLogFileName(StatDateTimeText(now), address);
-    log_->finish(StatLogName + kTextFile);
+    log_->finish(StatLogName + kStatLogExtension);
     // Another log may have had the name already: the record took the next free one.
-    if (log_->finalPath().endsWith(kTextFile))
-        StatLogName = log_->finalPath().chopped(kTextFile.size());
+    if (log_->finalPath().endsWith(kStatLogExtension))
+        StatLogName = log_->finalPath().chopped(kStatLogExtension.size());
     log_.reset();
 }
 

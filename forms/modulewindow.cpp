@@ -5,8 +5,6 @@
 #include "link/pending.h"
 #include "link/shell.h"
 
-#include "link/shell.h"
-
 ModuleWindow::ModuleWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
 ModuleWindow::~ModuleWindow() {

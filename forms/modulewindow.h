@@ -3,10 +3,10 @@
 // no answer and no time-out reaches it once it is gone.
 #include <QWidget>
 
-class QCloseEvent;
-
 #include "flows/commands.h"
 #include "link/exchange.h"
+
+class QCloseEvent;
 
 class ModuleWindow : public QWidget, public AnswerTarget {
     Q_OBJECT

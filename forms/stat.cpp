@@ -36,7 +36,6 @@ const QString kLogLeftInWorkingFile =
     QStringLiteral("Не удалось переименовать файл статистики, запись осталась в файле: ");
 const QString kLogLinesDropped =
     QStringLiteral("В файл статистики %1 не попало строк, пока он не записывался: %2");
-const QString kTextFile = QStringLiteral(".txt");
 
 // A string grid as the statistics processing sees it; what is written through it reaches the
 // view as one change when it goes.
@@ -260,12 +259,12 @@ void TStatForm::ClearButtonClick(Sender sender) {
 
 void TStatForm::startAutomatic() {
     const QString name = StatLogFileName(StatDateTimeText(Now()), EditStatIp->text());
-    QString working = StatWorkingFileName(name) + kTextFile;
+    QString working = StatWorkingFileName(name) + kStatLogExtension;
     // Two windows on one module started within the same second would write one working file
     // and the second would wipe the first's record: the later one takes its slot number too.
     for (const TStatForm* other : StatWindows) {
         if (other && other != this && other->recordsInto(working))
-            working = StatWorkingFileName(name) + QString::number(slot()) + kTextFile;
+            working = StatWorkingFileName(name) + QString::number(slot()) + kStatLogExtension;
     }
     // A single request still on its way carries counts from before the clear: its answer must
     // not become the record's first block.

@@ -73,3 +73,5 @@ QString StatDateTimeText(const QDateTime& at, const QLocale& locale = QLocale::s
 QString StatLogFileName(const QString& dateTimeText, const QString& address);
 // The name of the working file that holds the log while the automatic mode runs.
 QString StatWorkingFileName(const QString& logName);
+// Both names are completed by this extension.
+inline const QString kStatLogExtension = QStringLiteral(".txt");
