@@ -162,7 +162,6 @@ void Exporter::probe(const QHttpServerRequest& request, QHttpServerResponder&& r
         });
     });
     p->deadline.start();
-    ++served_;
     if (static_cast<int>(waiting_.size()) >= options_.queueLimit) {
         waiting_.push_back(std::move(p));
         finish(*raw, QueueFull);
@@ -208,7 +207,6 @@ void Exporter::finish(Probe& p, std::optional<Failure> failure) {
         ++failed_[*failure];
     } else {
         ++succeeded_;
-        ++roundTrips_;
         roundTripSum_ += seconds;
         for (size_t i = 0; i < kBuckets.size(); ++i)
             buckets_[i] += seconds <= kBuckets[i] ? 1 : 0;
@@ -268,9 +266,9 @@ QByteArray Exporter::ownMetrics() const {
         out += "kestrel_exporter_probe_round_trip_seconds_bucket{le=\"" + Number(kBuckets[i]) +
                "\"} " + QByteArray::number(buckets_[i]) + "\n";
     out += "kestrel_exporter_probe_round_trip_seconds_bucket{le=\"+Inf\"} " +
-           QByteArray::number(roundTrips_) + "\n";
+           QByteArray::number(succeeded_) + "\n";
     out += "kestrel_exporter_probe_round_trip_seconds_sum " + Number(roundTripSum_) + "\n";
     out +=
-        "kestrel_exporter_probe_round_trip_seconds_count " + QByteArray::number(roundTrips_) + "\n";
+        "kestrel_exporter_probe_round_trip_seconds_count " + QByteArray::number(succeeded_) + "\n";
     return out;
 }

@@ -68,13 +68,12 @@ class Exporter : public QObject {
     std::deque<std::unique_ptr<Probe>> waiting_;
     std::vector<std::unique_ptr<Probe>> running_;
     int inFlight_ = 0;
-    quint64 served_ = 0, succeeded_ = 0, refused_ = 0;
+    quint64 succeeded_ = 0, refused_ = 0;  // succeeded_ also counts the round trips below
     std::array<quint64, kFailureKinds> failed_{};
     // Round trips of answered probes, in seconds: counts per upper bound, and their sum.
     static constexpr std::array<double, 10> kBuckets{0.0005, 0.001, 0.0025, 0.005, 0.01,
                                                      0.025,  0.05,  0.1,    0.25,  1.0};
     std::array<quint64, kBuckets.size()> buckets_{};
-    quint64 roundTrips_ = 0;
     double roundTripSum_ = 0;
 };
 
