@@ -391,36 +391,46 @@ class PortModelTest : public QObject {
     void halvesThatDoNotMeet_data() {
         QTest::addColumn<QList<int>>("entryA3");  // A's TMO4
         QTest::addColumn<QList<int>>("entryB2");  // B's TMO3
+        QTest::addColumn<QList<int>>("entryA4");  // A's TMO5
         QTest::addColumn<QList<int>>("afterA3");
         QTest::addColumn<QList<int>>("afterB2");
         QTest::addColumn<QStringList>("log");
         QTest::newRow("B names another port of A that does not name it back")
             << QList<int>{kPartnerA, 2, 4} << QList<int>{kPartnerB, 4, 4}
-            << QList<int>{kPartnerA, NoChannel, 0} << QList<int>{kPartnerB, NoChannel, 0}
-            << QStringList{};
+            << QList<int>{0, NoChannel, 0} << QList<int>{kPartnerA, NoChannel, 0}
+            << QList<int>{kPartnerB, NoChannel, 0} << QStringList{};
+        // Held by the other port only when that port names B's port back, channel and path.
+        QTest::newRow("B names another port of A, which names another port of B")
+            << QList<int>{kPartnerA, 2, 4} << QList<int>{kPartnerB, 4, 4}
+            << QList<int>{kPartnerA, 5, 4} << QList<int>{kPartnerA, NoChannel, 0}
+            << QList<int>{kPartnerB, NoChannel, 0} << QStringList{};
         QTest::newRow("B names a port of A over an unknown cross-path")
             << QList<int>{kPartnerA, 2, 4} << QList<int>{kPartnerB, 3, 9}
-            << QList<int>{kPartnerA, NoChannel, 0} << QList<int>{kPartnerB, NoChannel, 0}
-            << QStringList{};
+            << QList<int>{0, NoChannel, 0} << QList<int>{kPartnerA, NoChannel, 0}
+            << QList<int>{kPartnerB, NoChannel, 0} << QStringList{};
         QTest::newRow("B's port is not linked")
             << QList<int>{kPartnerA, 2, 4} << QList<int>{0, NoChannel, 0}
-            << QList<int>{kPartnerA, 2, 4} << QList<int>{0, NoChannel, 0} << QStringList{};
+            << QList<int>{0, NoChannel, 0} << QList<int>{kPartnerA, 2, 4}
+            << QList<int>{0, NoChannel, 0} << QStringList{};
         QTest::newRow("B's port points at A, A's port is free")
             << QList<int>{0, NoChannel, 0} << QList<int>{kPartnerB, 3, 4}
-            << QList<int>{0, NoChannel, 0} << QList<int>{kPartnerB, 3, 4} << QStringList{};
+            << QList<int>{0, NoChannel, 0} << QList<int>{0, NoChannel, 0}
+            << QList<int>{kPartnerB, 3, 4} << QStringList{};
         QTest::newRow("TMO port of A names a TF channel")
             << QList<int>{kPartnerA, 7, 8} << QList<int>{0, NoChannel, 0}
-            << QList<int>{kPartnerA, 7, 8} << QList<int>{0, NoChannel, 0}
-            << QStringList{kMixedKinds};
+            << QList<int>{0, NoChannel, 0} << QList<int>{kPartnerA, 7, 8}
+            << QList<int>{0, NoChannel, 0} << QStringList{kMixedKinds};
     }
     void halvesThatDoNotMeet() {
         QFETCH(QList<int>, entryA3);
         QFETCH(QList<int>, entryB2);
+        QFETCH(QList<int>, entryA4);
         QFETCH(QList<int>, afterA3);
         QFETCH(QList<int>, afterB2);
         QFETCH(QStringList, log);
         Put(SnapshotA, 0, 3, {entryA3[0], entryA3[1], entryA3[2]});
         Put(SnapshotB, 0, 2, {entryB2[0], entryB2[1], entryB2[2]});
+        Put(SnapshotA, 0, 4, {entryA4[0], entryA4[1], entryA4[2]});
         // The TF port of B that A's TMO port names, naming A's port back.
         Put(SnapshotB, 1, 7, {kPartnerB, 3, 4});
         QCOMPARE(check(), 0);
