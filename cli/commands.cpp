@@ -20,7 +20,7 @@ void Say(const QString& text) {
 }
 
 // The settings window's connect and read through `flow`; true when the configuration came whole
-// (then in LastReadConfig, and the flow holds whose it is).
+// (then in the flow's LastReadConfig, and the flow holds whose it is).
 bool Connect(SettingsFlow& flow, ModuleLink& link) {
     const ModuleAddress& module = link.module();
     SettingsFlow::Step step = flow.pressConnect(module.address, module.port);
@@ -32,18 +32,19 @@ bool Connect(SettingsFlow& flow, ModuleLink& link) {
     return flow.ReadFrom.has_value();
 }
 
-std::optional<ConfigBlock> ReadConfig(const ModuleAddress& module) {
+std::optional<ConfigBlock> ReadConfig(ModuleReads& reads, const ModuleAddress& module) {
     ModuleLink link(module);
-    SettingsFlow flow;
+    SettingsFlow flow(reads);
     if (!Connect(flow, link))
         return std::nullopt;
-    return LastReadConfig;
+    return flow.LastReadConfig;
 }
 
 }  // namespace
 
 int ConfigRead(const ModuleAddress& module, bool json, QTextStream& out) {
-    const auto block = ReadConfig(module);
+    ModuleReads reads;
+    const auto block = ReadConfig(reads, module);
     if (!block)
         return Exit::Unreachable;
     const ConfigFields fields = ConfigToFields(DecodeConfig(*block));
@@ -56,20 +57,21 @@ int ConfigRead(const ModuleAddress& module, bool json, QTextStream& out) {
 
 int ConfigWrite(const ModuleAddress& module, const QByteArray& file, bool yes, QTextStream& out) {
     // The write builds on this read of this module, as the settings window's does.
+    ModuleReads reads;
     ModuleLink link(module);
-    SettingsFlow flow;
+    SettingsFlow flow(reads);
     if (!Connect(flow, link))
         return Exit::Unreachable;
-    const ConfigFields held = ConfigToFields(DecodeConfig(LastReadConfig));
+    const ConfigFields held = ConfigToFields(DecodeConfig(flow.LastReadConfig));
     ConfigFields wanted = held;
     QString error;
     if (!MergeConfigFile(file, wanted, &error)) {
         Say(error);
         return Exit::Usage;
     }
-    AdoptReadConfig(LastReadConfig, OutgoingConfig);
+    AdoptReadConfig(flow.LastReadConfig, flow.OutgoingConfig);
     ConfigTexts texts;
-    ConfigBlock encoded = OutgoingConfig;
+    ConfigBlock encoded = flow.OutgoingConfig;
     try {
         texts = FieldsToTexts(wanted);
         EncodeConfig(texts, encoded);
@@ -96,12 +98,12 @@ int ConfigWrite(const ModuleAddress& module, const QByteArray& file, bool yes, Q
     const SettingsFlow::Step write = flow.pressApply(module.address, module.port, texts);
     if (!write.sends())
         return Exit::Failed;  // refused by the flow's guards, which said why
-    const Sender sender = link.exchange(GroupConfig, write.type);
+    const Sender sender = link.exchange(GroupConfig, write.type, flow.OutgoingConfig);
     flow.applySent(true);
     flow.applyEnded(sender, link);
     if (!link.answered(GroupConfig, CmdWriteConfig))
         return Exit::Unreachable;
-    const auto readBack = ReadConfig(module);
+    const auto readBack = ReadConfig(reads, module);
     if (!readBack)
         return Exit::Unreachable;
     const QStringList left = FieldDifferences(promised, ConfigToFields(DecodeConfig(*readBack)));
@@ -174,25 +176,26 @@ bool LineBlocked(const PortMatrix& matrix, Matrix m, int line, bool row) {
 
 int Switching(const ModuleAddress& a, const ModuleAddress& b, bool json, QTextStream& out,
               StderrShell& shell) {
+    ModuleReads reads;
+    SwitchingPair pair(reads);
     PortMatrix matrix;
-    Pair.windowOpened(matrix);
+    pair.windowOpened(matrix);
     const PairChoice choice{a.address, a.port, b.address, b.port};
     const qsizetype firstLine = shell.history().size();
-    SwitchingPair::Step step = Pair.pressRead(choice);
+    SwitchingPair::Step step = pair.pressRead(choice);
     while (step.sends()) {
         ModuleLink link({step.address, step.port});
+        link.snapshotTarget = pair.answerTarget();
         shell.setModule(link.module().text());
         const Sender sender = link.exchange(GroupSwitching, step.type);
-        step = sender == Sender::Answer    ? Pair.answered(ParseAnswer(link), choice)
-               : sender == Sender::Timeout ? Pair.timedOut(choice)
-                                           : Pair.sendFailed(choice);
+        step = sender == Sender::Answer    ? pair.answered(ParseAnswer(link), choice)
+               : sender == Sender::Timeout ? pair.timedOut(choice)
+                                           : pair.sendFailed(choice);
     }
     shell.setModule({});
-    if (!Pair.readA() || !Pair.readB()) {
-        Pair.windowClosed();
+    if (!pair.analysis())
         return Exit::Unreachable;
-    }
-    const bool analysed = Pair.writeEnabled();
+    const bool analysed = pair.writeEnabled();
     const QStringList messages = shell.history().mid(firstLine);
 
     QStringList links;
@@ -215,11 +218,11 @@ int Switching(const ModuleAddress& a, const ModuleAddress& b, bool json, QTextSt
                 if (!LineBlocked(matrix, m, line, atA))
                     continue;
                 const PortId id = PortOfLine(m, line);
-                const HeldRead& read = atA ? *Pair.readA() : *Pair.readB();
-                const BlockedPort port{atA ? QStringLiteral("A") : QStringLiteral("B"),
-                                       PortName(m, line),
-                                       BlockReason(read.snapshot, PortIndex(id.group, id.channel),
-                                                   atA ? PartnerSessionA : PartnerSessionB, atA)};
+                const MuxSnapshot& read = atA ? pair.analysis()->readA : pair.analysis()->readB;
+                const BlockedPort port{
+                    atA ? QStringLiteral("A") : QStringLiteral("B"), PortName(m, line),
+                    BlockReason(read, PortIndex(id.group, id.channel),
+                                atA ? pair.PartnerSessionA() : pair.PartnerSessionB(), atA)};
                 blocked << port;
                 jsonBlocked.append(QJsonObject{{QStringLiteral("mux"), port.mux},
                                                {QStringLiteral("port"), port.port},
@@ -227,8 +230,6 @@ int Switching(const ModuleAddress& a, const ModuleAddress& b, bool json, QTextSt
             }
         }
     }
-    Pair.windowClosed();
-
     if (json) {
         const QJsonObject report{
             {QStringLiteral("a"), a.text()},

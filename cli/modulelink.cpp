@@ -34,15 +34,16 @@ void ModuleLink::showStatistics(const uint8_t* block) {
     hasStatistics_ = true;
 }
 
-bool ModuleLink::send(uint8_t group, uint8_t type, std::function<void(Sender)> ended) {
+bool ModuleLink::send(uint8_t group, uint8_t type, std::function<void(Sender)> ended,
+                      std::span<const uint8_t> payload) {
     if (busy_)
         return false;
     hasStatistics_ = false;
-    const int length = BuildRequest(group, type);
+    const RequestFrame request = BuildRequest(group, type, payload);
     const Continuation handler{this, kFlow, [this](Sender s) { this->ended(s); }};
     ConnectionRef started;
-    const QString error = SendCommand(module_.address, module_.port, handler, RequestBuffer.data(),
-                                      length, buffer_, &started);
+    const QString error = SendCommand(module_.address, module_.port, handler, request.data(),
+                                      request.length, buffer_, &started);
     if (!error.isEmpty()) {
         LogEvent(error);
         return false;
@@ -78,13 +79,16 @@ void ModuleLink::giveUp() {
     ended(Sender::Timeout);
 }
 
-Sender ModuleLink::exchange(uint8_t group, uint8_t type) {
+Sender ModuleLink::exchange(uint8_t group, uint8_t type, std::span<const uint8_t> payload) {
     QEventLoop loop;
     Sender result = Sender::SendFailed;
-    if (!send(group, type, [&](Sender s) {
-            result = s;
-            loop.quit();
-        }))
+    if (!send(
+            group, type,
+            [&](Sender s) {
+                result = s;
+                loop.quit();
+            },
+            payload))
         return Sender::SendFailed;
     loop.exec();
     return result;

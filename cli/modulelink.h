@@ -27,13 +27,18 @@ class ModuleLink : public QObject, public AnswerTarget {
     const ModuleAddress& module() const { return module_; }
     ReceiveBuffer& receiveBuffer() override { return buffer_; }
     void showStatistics(const uint8_t* block) override;
+    MuxSnapshot* switchingAnswerTarget() override { return snapshotTarget; }
+    // Where a switching read's answer goes: the block of the flow that asked.
+    MuxSnapshot* snapshotTarget = nullptr;
 
-    // Sends command (group, type) as BuildRequest composes it and registers its time-out; `ended`
-    // hears once how it ended. False (the reason logged, `ended` never called) when nothing left.
-    bool send(uint8_t group, uint8_t type, std::function<void(Sender)> ended);
+    // Sends command (group, type) as BuildRequest composes it (a write with `payload`) and
+    // registers its time-out; `ended` hears once how it ended. False (the reason logged, `ended`
+    // never called) when nothing left.
+    bool send(uint8_t group, uint8_t type, std::function<void(Sender)> ended,
+              std::span<const uint8_t> payload = {});
     // The same, waiting for the end in a local event loop: for commands that follow one another.
     // Returns Sender::SendFailed when the command could not even be sent.
-    Sender exchange(uint8_t group, uint8_t type);
+    Sender exchange(uint8_t group, uint8_t type, std::span<const uint8_t> payload = {});
     bool busy() const { return busy_; }
     // Gives the open command up at once: its exchange is abandoned and `ended` hears a time-out.
     void giveUp();

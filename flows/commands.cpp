@@ -1,38 +1,36 @@
 #include "flows/commands.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "link/shell.h"
 
-FrameBuffer RequestBuffer{};
-
-MuxSnapshot* AnswerTarget::switchingAnswerTarget() {
-    return CurrentMux == 0 ? &SnapshotA : CurrentMux == 1 ? &SnapshotB : nullptr;
-}
-
-int BuildRequest(uint8_t group, int32_t type) {
-    RequestBuffer.fill(0);
-    RequestBuffer[0] = group;
-    RequestBuffer[1] = static_cast<uint8_t>(type);
+RequestFrame BuildRequest(uint8_t group, int32_t type, std::span<const uint8_t> payload) {
+    RequestFrame r;
+    r.RequestBuffer[0] = group;
+    r.RequestBuffer[1] = static_cast<uint8_t>(type);
+    size_t size = 0;
     switch (type) {
         case CmdWriteConfig:
-            std::memcpy(&RequestBuffer[kHeaderSize], OutgoingConfig.data(), kConfigBlockSize);
+            size = kConfigBlockSize;
             break;
         case CmdWriteSwitching:
-            std::memcpy(&RequestBuffer[kHeaderSize], OutgoingSwitching.data(), kSwitchingBlockSize);
+            size = kSwitchingBlockSize;
             break;
         default:
             // Only the two write commands carry a payload; any other value, also one whose low
             // byte happens to be 4 or 64, is a header alone.
-            return kHeaderSize;
+            r.length = kHeaderSize;
+            return r;
     }
-    return RequestLength(static_cast<uint8_t>(type));
+    std::copy_n(payload.begin(), std::min(size, payload.size()), &r.RequestBuffer[kHeaderSize]);
+    r.length = RequestLength(static_cast<uint8_t>(type));
+    return r;
 }
 
 namespace {
 
-uint8_t ParseConfigAnswer(const ReceiveBuffer& buffer, uint8_t type) {
-    std::memcpy(LastReadConfig.data(), &buffer[kHeaderSize], kConfigBlockSize);
+uint8_t ParseConfigAnswer(uint8_t type) {
     switch (type) {
         case CmdConnect:
             LockModuleSettings(false);
@@ -89,7 +87,7 @@ uint8_t ParseAnswer(AnswerTarget& window) {
     const uint8_t type = buffer[1];
     switch (group) {
         case GroupConfig:
-            ParseConfigAnswer(buffer, type);
+            ParseConfigAnswer(type);
             break;
         case GroupStatistics:
             ParseStatisticsAnswer(window, buffer, type);

@@ -1,20 +1,23 @@
 #pragma once
-// Requests composed from the program's outgoing blocks, and answers taken into its blocks and
-// handed to the window that asked.
+// Requests composed as values from the block a flow owns, and answers dispatched to the window
+// that asked.
 #include <cstdint>
+#include <span>
 
 #include "link/protocol.h"
 #include "model/configblock.h"
 #include "model/switchblock.h"
 
-// The one buffer in which every request is composed: written by BuildRequest, read by the send
-// that follows at once on the GUI thread (the exchange takes its own copy).
-extern FrameBuffer RequestBuffer;
+// One request as it goes on the wire; the exchange that sends it takes its own copy.
+struct RequestFrame {
+    FrameBuffer RequestBuffer{};
+    int length = 0;
+    const uint8_t* data() const { return RequestBuffer.data(); }
+};
 
-// Composes the request (group, type) in RequestBuffer and returns its length. The payload is
-// chosen by the type alone: OutgoingConfig for a configuration write, OutgoingSwitching for a
-// switching write, as they stand; whoever sends a write fills its block first.
-int BuildRequest(uint8_t group, int32_t type);
+// Composes the request (group, type). The two writes carry `payload`, the block their flow built
+// (OutgoingConfig, OutgoingSwitching); any other type is its header alone.
+RequestFrame BuildRequest(uint8_t group, int32_t type, std::span<const uint8_t> payload = {});
 
 // What ParseAnswer needs of a window that talks to a module.
 class AnswerTarget {
@@ -23,11 +26,11 @@ class AnswerTarget {
     virtual ReceiveBuffer& receiveBuffer() = 0;
     // Group 2, type 8: the window shows the 468-byte statistics block.
     virtual void showStatistics(const uint8_t* block) { (void)block; }
-    // Group 3, type 32: where the answer's snapshot goes, or nowhere. The switching window's
-    // goes to the multiplexer it stands with (CurrentMux); a window that lists one module says
-    // its own.
-    virtual MuxSnapshot* switchingAnswerTarget();
+    // Group 3, type 32: where the answer's snapshot goes, or nowhere: the block of the flow
+    // that asked.
+    virtual MuxSnapshot* switchingAnswerTarget() { return nullptr; }
 };
 
 // Dispatches the answer in the window's ReceiveBuffer by group and type; returns the type byte.
+// A configuration answer's block stays in the buffer for the settings flow to take.
 uint8_t ParseAnswer(AnswerTarget& window);

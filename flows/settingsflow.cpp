@@ -1,6 +1,7 @@
 #include "flows/settingsflow.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "flows/commands.h"
 #include "link/shell.h"
@@ -58,6 +59,7 @@ SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& windo
     if (ConnectState == 0)
         return {};  // a late answer: its flow has ended
     LockModuleSettings(true);
+    std::memcpy(LastReadConfig.data(), &window.receiveBuffer()[kHeaderSize], kConfigBlockSize);
     if (ConnectState == 1) {
         if (ParseAnswer(window) == CmdConnect)
             return {CmdReadConfig, address, port};
@@ -67,8 +69,9 @@ SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& windo
         if (ParseAnswer(window) != CmdReadConfig) {
             LogEvent(QStringLiteral(
                 "Ошибочный ответ мультиплексора на команду чтения текущих настроек!"));
-        } else {
+        } else if (readingFrom_) {
             ReadFrom = readingFrom_;
+            readSerial_ = reads_.tookConfig(*readingFrom_, LastReadConfig).serial;
         }
     }
     SetBusy(false);
@@ -101,7 +104,8 @@ SettingsFlow::Step SettingsFlow::pressApply(const QString& address, const QStrin
         return {};
     // Only what was read from this very module goes back to it: fields that hold no whole read,
     // or another module's, would overwrite its configuration with what nobody chose.
-    if (!ReadFrom || ParseModuleEndpoint(address, port) != ReadFrom) {
+    // A command to the module since (a switching write, a reset, another write) ends the read.
+    if (!holdsCurrentRead() || ParseModuleEndpoint(address, port) != ReadFrom) {
         LogEvent(kReadBeforeWrite);
         return {};
     }
@@ -110,7 +114,12 @@ SettingsFlow::Step SettingsFlow::pressApply(const QString& address, const QStrin
         LogEvent(refusal);
         return {};
     }
+    sent_ = reads_.sending(*ReadFrom);
     return {CmdWriteConfig, address, port};
+}
+
+bool SettingsFlow::holdsCurrentRead() const {
+    return ReadFrom && reads_.current(ReadKind::Config, *ReadFrom, readSerial_);
 }
 
 void SettingsFlow::applyEnded(Sender sender, AnswerTarget& window) {
@@ -125,8 +134,12 @@ void SettingsFlow::applyEnded(Sender sender, AnswerTarget& window) {
     }
     if (ApplyState != CmdWriteConfig)
         return;
-    if (ParseAnswer(window) != CmdWriteConfig)
+    if (ParseAnswer(window) != CmdWriteConfig) {
         LogEvent(QStringLiteral("Ошибочный ответ мультиплексора на команду сохранения настроек!"));
+    } else if (sent_) {
+        reads_.confirmedConfig(*sent_, OutgoingConfig);
+    }
+    sent_.reset();
     SetBusy(false);
     ApplyState = 0;
 }

@@ -13,6 +13,7 @@
 #include "link/codecs.h"
 #include "link/exchange.h"
 #include "model/configcodec.h"
+#include "model/modulereads.h"
 
 class AnswerTarget;
 
@@ -25,6 +26,9 @@ class SettingsFlow {
         bool sends() const { return type != 0; }
     };
 
+    // What the program knows of each module: the flow reads into it and tells it of every write.
+    explicit SettingsFlow(ModuleReads& reads) : reads_(reads) {}
+
     // "Соединиться": the connect, then the read of the configuration.
     Step pressConnect(const QString& address, const QString& port);
     // The end of the connect flow's exchange; an answer is parsed from `window`. The read goes to
@@ -35,19 +39,30 @@ class SettingsFlow {
     void connectSent(const Step& step, bool sent);
 
     // "Установить текущую конфигурацию": the texts the window holds become OutgoingConfig (a text
-    // that does not convert raises ConversionError before anything is sent).
+    // that does not convert raises ConversionError before anything is sent). Once the write is
+    // on its way no read of the module stands; the module's confirmation makes what was written
+    // its configuration read.
     Step pressApply(const QString& address, const QString& port, const ConfigTexts& texts);
     void applyEnded(Sender sender, AnswerTarget& window);
     void applySent(bool sent);
 
     // The fields were emptied: they hold no module's configuration any more.
     void fieldsCleared() { ReadFrom.reset(); }
+    // Whether the fields hold a whole read of the module that is still its current one.
+    bool holdsCurrentRead() const;
 
     int ConnectState = 0;  // 0 idle, 1 awaiting CmdConnect, 2 awaiting CmdReadConfig
     int ApplyState = 0;    // 0 idle, 4 awaiting CmdWriteConfig
     // The module whose whole configuration the fields hold; empty while they hold none.
     std::optional<ModuleEndpoint> ReadFrom;
+    // The payload of the last configuration answer: what the window shows after a read.
+    ConfigBlock LastReadConfig{};
+    // The block of the next write: the read module's bytes, with the fields over them.
+    ConfigBlock OutgoingConfig{};
 
   private:
+    ModuleReads& reads_;
     std::optional<ModuleEndpoint> readingFrom_;  // where the awaited configuration comes from
+    uint64_t readSerial_ = 0;                    // the read the fields hold
+    std::optional<SentCommand> sent_;            // the write awaiting its answer
 };

@@ -7,8 +7,6 @@
 #include "model/crosscheck.h"
 #include "model/switchreset.h"
 
-SwitchingPair Pair;
-
 namespace {
 
 const QString kSameAddresses = QStringLiteral("Не допустимо использование одинаковых Ip-адресов!");
@@ -20,6 +18,8 @@ const QString kReadFirstA =
     QStringLiteral("Перед сбросом считайте коммутационные настройки мультиплексора А");
 const QString kReadFirstB =
     QStringLiteral("Перед сбросом считайте коммутационные настройки мультиплексора В");
+const QString kOtherModules = QStringLiteral(
+    "Адреса мультиплексоров не те, что были считаны: считайте коммутационные настройки снова");
 const QString kReadFirstLinks =
     QStringLiteral("Перед сбросом считайте текущие связи мультиплексора в окне \"Текущие связи\"");
 
@@ -49,6 +49,12 @@ bool SameAddress(const QString& a, const QString& b) {
     return a == b;
 }
 
+// "А ТМО1": a port of one side as the matrices name it.
+QString PortText(bool atA, int port) {
+    const PortLine line = LineOfPort(port / kChannelCount, port % kChannelCount);
+    return (atA ? QStringLiteral("А ") : QStringLiteral("В ")) + PortName(line.matrix, line.line);
+}
+
 SwitchingBlock SwitchingOf(const MuxSnapshot& snapshot) {
     SwitchingBlock block;
     std::copy_n(snapshot.begin() + SnapshotOffset::Switching, kSwitchingBlockSize, block.begin());
@@ -59,53 +65,79 @@ void PutSwitching(MuxSnapshot& snapshot, const SwitchingBlock& block) {
     std::copy(block.begin(), block.end(), snapshot.begin() + SnapshotOffset::Switching);
 }
 
+// The links the matrices show, as pairs of ports: A's, B's.
+std::vector<std::pair<int, int>> LinksShown(const PortMatrix& matrix) {
+    std::vector<std::pair<int, int>> links;
+    for (Matrix m : {Matrix::Tmo, Matrix::Tf}) {
+        for (int row = 1; row <= LinesOf(m); ++row) {
+            for (int column = 1; column <= LinesOf(m); ++column) {
+                if (matrix.mark(m, column, row) != CellMark::Link)
+                    continue;
+                const PortId a = PortOfLine(m, row);
+                const PortId b = PortOfLine(m, column);
+                links.emplace_back(PortIndex(a.group, a.channel), PortIndex(b.group, b.channel));
+            }
+        }
+    }
+    return links;
+}
+
+const uint8_t* EntryIn(const MuxSnapshot& snapshot, int port) {
+    return snapshot.data() + SnapshotOffset::Switching + PortEntryOffsetOf(port);
+}
+
 }  // namespace
 
 void SwitchingPair::windowOpened(PortMatrix& matrix) {
+    windowClosed();
     matrix_ = &matrix;
-    SnapshotA.fill(0);
-    SnapshotB.fill(0);
-    PartnerSessionA = 0;
-    PartnerSessionB = 0;
-    CurrentMux = 0;
-    SwConnectState = SwSetState = SwResetState = SwResetScope = 0;
-    readA_.reset();
-    readB_.reset();
-    pendingA_.reset();
-    resume_.reset();
-    analysisOk_ = false;
-    if (op_ != Op::Links)
-        op_ = Op::None;
 }
 
+// The window's exchange, analysis and any write to go on with end with it; what the modules
+// answered stays with the owner of reads.
 void SwitchingPair::windowClosed() {
     matrix_ = nullptr;
+    SnapshotA.fill(0);
+    SnapshotB.fill(0);
+    CurrentMux = 0;
+    SwConnectState = SwSetState = SwResetState = SwResetScope = 0;
+    analysis_.reset();
+    readingA_.reset();
+    resume_.reset();
     if (op_ != Op::Links)
         op_ = Op::None;
-    SwConnectState = SwSetState = SwResetState = SwResetScope = 0;
-    CurrentMux = 0;
-    readA_.reset();
-    readB_.reset();
-    pendingA_.reset();
-    resume_.reset();
-    analysisOk_ = false;
 }
 
-bool SwitchingPair::heldFor(const std::optional<HeldRead>& read, const QString& ip,
-                            const QString& port) const {
-    return read && ParseModuleEndpoint(ip, port) == read->module;
+const SwitchingRead* SwitchingPair::switchingOf(const QString& ip, const QString& port) const {
+    const auto module = ParseModuleEndpoint(ip, port);
+    if (!module)
+        return nullptr;
+    const SwitchingRead* own = reads_.switching(ReadKind::Switching, *module);
+    const SwitchingRead* links = reads_.switching(ReadKind::Links, *module);
+    if (own && links)
+        return own->serial > links->serial ? own : links;
+    return own ? own : links;
 }
 
-void SwitchingPair::written(const ModuleEndpoint& module) {
-    if (links_ && links_->module == module)
-        links_.reset();
+const SwitchingRead* SwitchingPair::linksRead() const {
+    if (!linksAsked_ || !linksSerial_ ||
+        !reads_.current(ReadKind::Links, *linksAsked_, *linksSerial_))
+        return nullptr;
+    return reads_.switching(ReadKind::Links, *linksAsked_);
 }
 
-void SwitchingPair::snapshotsDiscarded() {
-    readA_.reset();
-    readB_.reset();
-    resume_.reset();
-    analysisOk_ = false;
+bool SwitchingPair::analysisStands() const {
+    return analysis_ && analysis_->ok &&
+           reads_.current(ReadKind::Switching, analysis_->moduleA, analysis_->serialA) &&
+           reads_.current(ReadKind::Switching, analysis_->moduleB, analysis_->serialB);
+}
+
+bool SwitchingPair::writeEnabled() const {
+    if (!commandsEnabled())
+        return false;
+    if (resume_ && resume_->op == Op::Write)
+        return true;
+    return analysisStands();
 }
 
 void SwitchingPair::endExchange() {
@@ -138,10 +170,8 @@ SwitchingPair::Step SwitchingPair::readStep(const PairChoice& now) {
     if (CurrentMux == 0) {
         SnapshotA.fill(0);
         SnapshotB.fill(0);
-        readA_.reset();
-        readB_.reset();
-        pendingA_.reset();
-        analysisOk_ = false;
+        analysis_.reset();
+        readingA_.reset();
     }
     const bool atA = CurrentMux == 0;
     const QString& address = atA ? now.ipA : now.ipB;
@@ -159,68 +189,151 @@ SwitchingPair::Step SwitchingPair::readStep(const PairChoice& now) {
     return {Op::Read, address, port, CmdReadSwitching};
 }
 
-SwitchingPair::Step SwitchingPair::finishRead(const PairChoice& now) {
-    if (!pendingA_ || !asked_ || !matrix_) {
-        CurrentMux = 0;
-        endExchange();
-        return {};
-    }
-    // The analysis works on what A really answered, whatever took SnapshotA's place meanwhile.
-    SnapshotA = pendingA_->snapshot;
-    const HeldRead answeredB{*asked_, SnapshotB, {}};
-    const int result = CheckMuxSwitchSettings(*matrix_, now.ipA, now.ipB);
-    if (result != 0)
-        LogEvent(QStringLiteral("Ошибка анализа коммутационных настроек"));
-    readA_ = HeldRead{pendingA_->module, pendingA_->snapshot, SnapshotA};
-    readB_ = HeldRead{answeredB.module, answeredB.snapshot, SnapshotB};
-    pendingA_.reset();
-    analysisOk_ = result == 0;
+SwitchingPair::Step SwitchingPair::finishRead() {
     CurrentMux = 0;
     endExchange();
+    if (!readingA_ || !asked_ || !matrix_)
+        return {};
+    const SwitchingRead& readB = reads_.tookSwitching(ReadKind::Switching, *asked_, SnapshotB);
+    // The analysis works on what the two modules answered, and a session leads to the other side
+    // when its destination is the module that answered there, whatever the boxes show by now.
+    Analysis a{readingA_->module,
+               readB.module,
+               readingA_->serial,
+               readB.serial,
+               readingA_->block,
+               readB.block,
+               {},
+               false,
+               {}};
+    a.snapshots.SnapshotA = a.readA;
+    a.snapshots.SnapshotB = a.readB;
+    readingA_.reset();
+    const int result = CheckMuxSwitchSettings(*matrix_, a.snapshots, a.moduleA, a.moduleB);
+    if (result != 0)
+        LogEvent(QStringLiteral("Ошибка анализа коммутационных настроек"));
+    a.ok = result == 0;
+    a.shown = LinksShown(*matrix_);
+    analysis_ = std::move(a);
     return {};
 }
 
 // ---------------------------------------------------------------------------------------------
 // Write both
 
+// Halves of links that a write removes although the matrices never showed them: each is named
+// before it goes, so that nothing disappears silently.
+void SwitchingPair::warnOfRemovedHalves(const SwitchingBlock& outA,
+                                        const SwitchingBlock& outB) const {
+    const Analysis& a = *analysis_;
+    for (const bool atA : {true, false}) {
+        const MuxSnapshot& read = atA ? a.readA : a.readB;
+        const MuxSnapshot& other = atA ? a.readB : a.readA;
+        const SwitchingBlock& out = atA ? outA : outB;
+        const uint8_t partner = atA ? a.snapshots.PartnerSessionA : a.snapshots.PartnerSessionB;
+        for (int port = 0; port < kPortCount; ++port) {
+            const uint8_t* e = EntryIn(read, port);
+            const int farGroup = GroupOfCrossPath(e[PortEntryOffset::RemoteCrossPath]);
+            const int farChannel = e[PortEntryOffset::RemoteChannel];
+            if (e[PortEntryOffset::LinkSession] != partner || farGroup < 0 ||
+                farChannel >= kChannelCount)
+                continue;
+            const int farPort = PortIndex(farGroup, farChannel);
+            const auto pair = atA ? std::pair(port, farPort) : std::pair(farPort, port);
+            if (std::find(a.shown.begin(), a.shown.end(), pair) != a.shown.end() ||
+                std::find(pressedShown_.begin(), pressedShown_.end(), pair) != pressedShown_.end())
+                continue;  // the operator saw it, and the matrices say what becomes of it
+            const uint8_t* now = out.data() + PortEntryOffsetOf(port);
+            if (std::equal(now + PortEntryOffset::LinkSession,
+                           now + PortEntryOffset::RemoteCrossPath + 1,
+                           e + PortEntryOffset::LinkSession))
+                continue;
+            const QString link =
+                PortText(atA, port) + QStringLiteral(" → ") + PortText(!atA, farPort);
+            if (IsTmoChannel(port % kChannelCount) != IsTmoChannel(farChannel))
+                LogEvent(QStringLiteral("Будет удалена связь портов разных типов: ") + link);
+            else if (other[SnapshotOffset::Availability + farPort] == 0)
+                LogEvent(QStringLiteral("Будет удалена связь с недоступным портом: ") + link);
+            else
+                LogEvent(QStringLiteral("Будет удалена односторонняя связь: ") + link);
+        }
+    }
+}
+
 SwitchingPair::Step SwitchingPair::pressWrite(const PairChoice& now) {
     if (!commandsEnabled() || !matrix_)
         return {};
     if (resume_ && resume_->op == Op::Write && resume_->matrixVersion == matrix_->version() &&
-        ParseModuleEndpoint(now.ipB, now.portB) == resume_->moduleB) {
-        // B's block as it was built at the start goes out again.
+        ParseModuleEndpoint(now.ipB, now.portB) == resume_->sentB.module &&
+        reads_.commandsTo(resume_->sentB.module) == resume_->sentB.number) {
+        // B's block as it was built at the start goes out again: the one command B had since
+        // its read is this very block.
+        expected_[1] = resume_->sentB.number;
         resume_.reset();
         CurrentMux = 1;
-        return writeStepAt(now);
+        return writeStepAt();
     }
     startFresh();
-    if (!analysisOk_ || !heldFor(readA_, now.ipA, now.portA) ||
-        !heldFor(readB_, now.ipB, now.portB)) {
+    if (!analysisStands()) {
         LogEvent(kReadFirstWrite);
         return {};
     }
-    MuxSnapshot a = readA_->analysed;
-    MuxSnapshot b = readB_->analysed;
-    matrix_->GridsToSnapshots(a, b, PartnerSessionA, PartnerSessionB);
-    SnapshotA = a;
-    SnapshotB = b;
+    if (ParseModuleEndpoint(now.ipA, now.portA) != analysis_->moduleA ||
+        ParseModuleEndpoint(now.ipB, now.portB) != analysis_->moduleB) {
+        LogEvent(kOtherModules);
+        return {};
+    }
+    MuxSnapshot a = analysis_->snapshots.SnapshotA;
+    MuxSnapshot b = analysis_->snapshots.SnapshotB;
+    matrix_->GridsToSnapshots(a, b, PartnerSessionA(), PartnerSessionB());
     outA_ = SwitchingOf(a);
     outB_ = SwitchingOf(b);
+    pressedShown_ = LinksShown(*matrix_);
+    warnOfRemovedHalves(outA_, outB_);
+    builtAt_ = matrix_->version();
     address_ = {now.ipA, now.ipB};
     port_ = {now.portA, now.portB};
-    return writeStepAt(now);
+    basis_ = {*reads_.switching(ReadKind::Switching, analysis_->moduleA),
+              *reads_.switching(ReadKind::Switching, analysis_->moduleB)};
+    expected_ = {reads_.commandsTo(analysis_->moduleA), reads_.commandsTo(analysis_->moduleB)};
+    return writeStepAt();
 }
 
-SwitchingPair::Step SwitchingPair::writeStepAt(const PairChoice& now) {
+// The step of a write or reset at CurrentMux: its block goes out, and from now on no read of that
+// module stands.
+SwitchingPair::Step SwitchingPair::sendStep(Op op, int& state) {
+    sent_.reset();
     const int side = CurrentMux == 0 ? 0 : 1;
-    if (CheckMuxAddress(address_[side], port_[side]))
-        return sendFailed(now);
+    const auto module = ParseModuleEndpoint(address_[side], port_[side]);
+    if (!module)
+        return sendFailed({});
+    if (reads_.commandsTo(*module) != expected_[side]) {
+        // Another window sent the module a command since the press: the block was built from a
+        // read that no longer stands, so it stays here and the operation ends.
+        LogEvent(op == Op::Write                     ? kReadFirstWrite
+                 : resetTarget_ == ResetTarget::None ? kReadFirstLinks
+                 : side == 0                         ? kReadFirstA
+                                                     : kReadFirstB);
+        state = 0;
+        CurrentMux = 0;
+        SwResetScope = 0;
+        resume_.reset();
+        endExchange();
+        return {};
+    }
     OutgoingSwitching = side == 0 ? outA_ : outB_;
-    if (const auto module = ParseModuleEndpoint(address_[side], port_[side]))
-        written(*module);
-    op_ = Op::Write;
-    SwSetState = CmdWriteSwitching;
-    return {Op::Write, address_[side], port_[side], CmdWriteSwitching};
+    sent_ = reads_.sending(*module);
+    op_ = op;
+    state = CmdWriteSwitching;
+    return {op, address_[side], port_[side], CmdWriteSwitching};
+}
+
+SwitchingPair::Step SwitchingPair::writeStepAt() {
+    const int side = CurrentMux == 0 ? 0 : 1;
+    sent_.reset();
+    if (CheckMuxAddress(address_[side], port_[side]))
+        return sendFailed({});
+    return sendStep(Op::Write, SwSetState);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -233,7 +346,9 @@ SwitchingPair::Step SwitchingPair::pressReset(const PairChoice& now,
     if (resume_ && resume_->op == Op::Reset && now.resetTarget == ResetTarget::Both &&
         resume_->target == ResetTarget::Both && resume_->type == now.resetType &&
         resume_->matrixVersion == matrix_->version() &&
-        ParseModuleEndpoint(now.ipB, now.portB) == resume_->moduleB) {
+        ParseModuleEndpoint(now.ipB, now.portB) == resume_->sentB.module &&
+        reads_.commandsTo(resume_->sentB.module) == resume_->sentB.number) {
+        expected_[1] = resume_->sentB.number;
         resume_.reset();
         CurrentMux = 1;
         SwResetScope = 2;
@@ -241,6 +356,7 @@ SwitchingPair::Step SwitchingPair::pressReset(const PairChoice& now,
     }
     startFresh();
     resetType_ = now.resetType;
+    basis_ = {};
     if (now.resetType == ResetType::Selective) {
         if (!links)
             return {};
@@ -250,11 +366,13 @@ SwitchingPair::Step SwitchingPair::pressReset(const PairChoice& now,
         }
         if (CheckMuxAddress(links->ip, links->port))
             return {};
-        if (!heldFor(links_, links->ip, links->port)) {
+        const SwitchingRead* read = linksRead();
+        if (!read || ParseModuleEndpoint(links->ip, links->port) != read->module) {
             LogEvent(kReadFirstLinks);
             return {};
         }
-        MuxSnapshot s = links_->snapshot;
+        expected_[0] = reads_.commandsTo(read->module);
+        MuxSnapshot s = read->block;
         UnlinkChosenSessions(s, links->chosen);
         outA_ = SwitchingOf(s);
         address_[0] = links->ip;
@@ -271,8 +389,8 @@ SwitchingPair::Step SwitchingPair::pressReset(const PairChoice& now,
         }
         return !CheckMuxAddress(ip, port);
     };
-    const auto build = [all](const HeldRead& read) {
-        MuxSnapshot s = read.snapshot;
+    const auto build = [all](const SwitchingRead& read) {
+        MuxSnapshot s = read.block;
         if (all)
             UnlinkAllPorts(s);
         return SwitchingOf(s);
@@ -285,34 +403,36 @@ SwitchingPair::Step SwitchingPair::pressReset(const PairChoice& now,
         return {};
     if (toB && !usable(now.ipB, now.portB, kNoAddressB))
         return {};
-    if (toA && !heldFor(readA_, now.ipA, now.portA)) {
+    // Each module's own whole read is enough: a reset of A does not wait for B.
+    const SwitchingRead* readA = toA ? switchingOf(now.ipA, now.portA) : nullptr;
+    const SwitchingRead* readB = toB ? switchingOf(now.ipB, now.portB) : nullptr;
+    if (toA && !readA) {
         LogEvent(kReadFirstA);
         return {};
     }
-    if (toB && !heldFor(readB_, now.ipB, now.portB)) {
+    if (toB && !readB) {
         LogEvent(kReadFirstB);
         return {};
     }
-    if (toA)
-        outA_ = build(*readA_);
-    if (toB)
-        outB_ = build(*readB_);
+    if (toA) {
+        outA_ = build(*readA);
+        expected_[0] = reads_.commandsTo(readA->module);
+    }
+    if (toB) {
+        outB_ = build(*readB);
+        expected_[1] = reads_.commandsTo(readB->module);
+    }
     address_ = {now.ipA, now.ipB};
     port_ = {now.portA, now.portB};
     resetTarget_ = now.resetTarget;
+    builtAt_ = matrix_->version();
     SwResetScope = toA && toB ? 2 : 1;
     CurrentMux = toA ? 0 : 2;
     return resetStepAt();
 }
 
 SwitchingPair::Step SwitchingPair::resetStepAt() {
-    const int side = CurrentMux == 0 ? 0 : 1;
-    OutgoingSwitching = side == 0 ? outA_ : outB_;
-    if (const auto module = ParseModuleEndpoint(address_[side], port_[side]))
-        written(*module);
-    op_ = Op::Reset;
-    SwResetState = CmdWriteSwitching;
-    return {Op::Reset, address_[side], port_[side], CmdWriteSwitching};
+    return sendStep(Op::Reset, SwResetState);
 }
 
 SwitchingPair::Step SwitchingPair::endReset(const PairChoice& now) {
@@ -329,6 +449,14 @@ SwitchingPair::Step SwitchingPair::endReset(const PairChoice& now) {
 // ---------------------------------------------------------------------------------------------
 // Ends of the switching window's exchange
 
+MuxSnapshot* SwitchingPair::answerTarget() {
+    if (op_ == Op::Links)
+        return &LinksSnapshot;
+    if (op_ != Op::Read)
+        return nullptr;
+    return CurrentMux == 0 ? &SnapshotA : CurrentMux == 1 ? &SnapshotB : nullptr;
+}
+
 SwitchingPair::Step SwitchingPair::answered(uint8_t type, const PairChoice& now) {
     const bool atA = CurrentMux == 0;
     switch (op_) {
@@ -338,16 +466,17 @@ SwitchingPair::Step SwitchingPair::answered(uint8_t type, const PairChoice& now)
                 LogEvent(QStringLiteral(
                     "Ошибочный ответ мультиплексора на команду запроса коммутационных настроек"));
                 CurrentMux = 0;
-                pendingA_.reset();
+                readingA_.reset();
                 endExchange();
                 return {};
             }
             if (atA) {
-                pendingA_ = HeldRead{*asked_, SnapshotA, {}};
+                // A's whole answer is A's read from now on, whatever B then does.
+                readingA_ = reads_.tookSwitching(ReadKind::Switching, *asked_, SnapshotA);
                 CurrentMux = 1;
                 return readStep(now);
             }
-            return finishRead(now);
+            return finishRead();
         case Op::Write:
             SwSetState = 0;
             if (type == CmdWriteSwitching) {
@@ -355,11 +484,25 @@ SwitchingPair::Step SwitchingPair::answered(uint8_t type, const PairChoice& now)
                                               "успешно сохранены")
                              : QStringLiteral("Текущие коммутационные настройки мультиплексора В "
                                               "успешно сохранены"));
-                // The module holds what was written: the next write builds on that.
-                std::optional<HeldRead>& read = atA ? readA_ : readB_;
-                if (read) {
-                    PutSwitching(read->snapshot, atA ? outA_ : outB_);
-                    PutSwitching(read->analysed, atA ? outA_ : outB_);
+                // The module holds what was written: the next write may build on that, as long
+                // as nothing else went to it since.
+                const SwitchingBlock& written = atA ? outA_ : outB_;
+                if (basis_[atA ? 0 : 1] && sent_) {
+                    const auto renewed =
+                        reads_.confirmedSwitching(*sent_, *basis_[atA ? 0 : 1], written);
+                    if (renewed && analysis_) {
+                        // What the matrices showed at the press is what the module holds.
+                        for (const auto& link : pressedShown_) {
+                            if (std::find(analysis_->shown.begin(), analysis_->shown.end(), link) ==
+                                analysis_->shown.end())
+                                analysis_->shown.push_back(link);
+                        }
+                        (atA ? analysis_->serialA : analysis_->serialB) = renewed->serial;
+                        PutSwitching(atA ? analysis_->readA : analysis_->readB, written);
+                        PutSwitching(
+                            atA ? analysis_->snapshots.SnapshotA : analysis_->snapshots.SnapshotB,
+                            written);
+                    }
                 }
             } else {
                 LogEvent(WrongSaveAnswer(atA));
@@ -367,7 +510,7 @@ SwitchingPair::Step SwitchingPair::answered(uint8_t type, const PairChoice& now)
             if (atA) {
                 // B is written whatever A answered.
                 CurrentMux = 1;
-                return writeStepAt(now);
+                return writeStepAt();
             }
             CurrentMux = 0;
             endExchange();
@@ -419,16 +562,15 @@ SwitchingPair::Step SwitchingPair::sendFailed(const PairChoice&) {
         case Op::Read:
             SwConnectState = 0;
             CurrentMux = 0;
-            pendingA_.reset();
+            readingA_.reset();
             break;
         case Op::Write:
         case Op::Reset: {
             const bool write = op_ == Op::Write;
             (write ? SwSetState : SwResetState) = 0;
-            const auto moduleB = ParseModuleEndpoint(address_[1], port_[1]);
-            if (atB && moduleB && (write || SwResetScope == 2)) {
+            if (atB && sent_ && (write || SwResetScope == 2)) {
                 resume_ = Resumable{op_, write ? ResetTarget::None : resetTarget_, resetType_,
-                                    matrix_ ? matrix_->version() : 0, *moduleB};
+                                    builtAt_, *sent_};
             } else {
                 CurrentMux = 0;
                 SwResetScope = 0;
@@ -449,10 +591,8 @@ SwitchingPair::Step SwitchingPair::sendFailed(const PairChoice&) {
 SwitchingPair::Step SwitchingPair::pressLinks(const QString& ip, const QString& port) {
     if (!commandsEnabled())
         return {};
-    SnapshotA.fill(0);
-    SnapshotB.fill(0);
-    snapshotsDiscarded();
-    links_.reset();
+    LinksSnapshot.fill(0);
+    linksSerial_.reset();
     if (CheckMuxAddress(ip, port))
         return {};
     linksAsked_ = ParseModuleEndpoint(ip, port);
@@ -471,7 +611,7 @@ bool SwitchingPair::linksAnswered(uint8_t type) {
             QStringLiteral("Ошибочный ответ мультиплексора на запрос коммутационных настроек!"));
         return false;
     }
-    links_ = HeldRead{*linksAsked_, SnapshotA, SnapshotA};
+    linksSerial_ = reads_.tookSwitching(ReadKind::Links, *linksAsked_, LinksSnapshot).serial;
     return true;
 }
 
@@ -479,8 +619,6 @@ void SwitchingPair::linksTimedOut() {
     if (op_ != Op::Links)
         return;
     LogEvent(QStringLiteral("Нет ответа от мультиплексора A на запрос коммутационных настроек"));
-    SnapshotA.fill(0);
-    SnapshotB.fill(0);
     linksSendFailed();
 }
 
@@ -493,5 +631,5 @@ void SwitchingPair::linksSendFailed() {
 
 void SwitchingPair::linksWindowClosed() {
     linksSendFailed();
-    links_.reset();
+    linksSerial_.reset();
 }

@@ -11,8 +11,12 @@
 #include <array>
 #include <optional>
 
+#include <vector>
+
 #include "link/codecs.h"
 #include "model/configblock.h"
+#include "model/crosscheck.h"
+#include "model/modulereads.h"
 #include "model/portmodel.h"
 #include "model/switchblock.h"
 
@@ -32,26 +36,22 @@ struct LinksChoice {
     std::array<bool, kSessionCount> chosen{};
 };
 
-// A whole read of one module's switching answer, and where it came from. A reset builds on what
-// the module answered; a write on the same after the cross-check's repairs, which it shows.
-struct HeldRead {
-    ModuleEndpoint module;
-    MuxSnapshot snapshot{};
-    MuxSnapshot analysed{};
-};
-
 class SwitchingPair {
   public:
     enum class Op { None, Read, Write, Reset, Links };
 
     // What the window does next: send `type` of group 3 to address:port for the flow `op` (a
-    // write's block is already in OutgoingSwitching), or nothing.
+    // write's block is then in OutgoingSwitching), or nothing.
     struct Step {
         Op op = Op::None;
         QString address, port;
         uint8_t type = 0;
         bool sends() const { return op != Op::None; }
     };
+
+    // What the program knows of each module: the pair reads into it, builds on it and tells it
+    // of every write it sends.
+    explicit SwitchingPair(ModuleReads& reads) : reads_(reads) {}
 
     // The switching window opens (snapshots, partners and CurrentMux start from zero) or closes
     // (its exchange is abandoned). The matrices belong to the window; the flow fills them.
@@ -64,6 +64,10 @@ class SwitchingPair {
     Step pressWrite(const PairChoice& now);
     Step pressReset(const PairChoice& now, const std::optional<LinksChoice>& links);
 
+    // Where the answer to the open read goes: the snapshot of CurrentMux, or the current-links
+    // read's own.
+    MuxSnapshot* answerTarget();
+
     // The end of the open exchange of the switching window: the answer's type as ParseAnswer
     // returned it (a read answer is then in the snapshot of CurrentMux), its time-out, or a send
     // that failed (already logged).
@@ -72,7 +76,7 @@ class SwitchingPair {
     Step sendFailed(const PairChoice& now);
 
     // The current-links window: its press, and the end of its exchange. `linksAnswered` is true
-    // when the table is to be filled from SnapshotA.
+    // when the table is to be filled from linksRead().
     Step pressLinks(const QString& ip, const QString& port);
     bool linksAnswered(uint8_t type);
     void linksTimedOut();
@@ -81,60 +85,87 @@ class SwitchingPair {
 
     // Whether the command controls of both windows may be enabled: no exchange of either is open.
     bool commandsEnabled() const { return op_ == Op::None; }
-    // "Установить": commands enabled, both modules read whole and the analysis ran to its end.
-    bool writeEnabled() const { return commandsEnabled() && readA_ && readB_ && analysisOk_; }
+    // "Установить": commands enabled, and either both modules' reads that the analysis ran to its
+    // end on still stand, or a write stopped at B may go on there.
+    bool writeEnabled() const;
     Op openExchange() const { return op_; }
-
-    // The snapshots were emptied or replaced outside the pair's reads.
-    void snapshotsDiscarded();
 
     int SwConnectState = 0;  // 0 idle, 32 awaiting CmdReadSwitching
     int SwSetState = 0;      // 0 idle, 64 awaiting CmdWriteSwitching
     int SwResetState = 0;    // 0 idle, 64 awaiting CmdWriteSwitching of a reset
     int SwResetScope = 0;    // 0 none, 1 one multiplexer, 2 both A and B
     int PendingLinksType = 0;
+    // 0 = multiplexer A, 1 = B, 2 = B alone (the reset of B).
+    int CurrentMux = 0;
+    // The answers of the read under way land here.
+    MuxSnapshot SnapshotA{};
+    MuxSnapshot SnapshotB{};
+    // The block of the write or reset step under way.
+    SwitchingBlock OutgoingSwitching{};
 
-    const std::optional<HeldRead>& readA() const { return readA_; }
-    const std::optional<HeldRead>& readB() const { return readB_; }
-    const std::optional<HeldRead>& linksRead() const { return links_; }
+    // The partner sessions of the last analysis (0 before one found them).
+    uint8_t PartnerSessionA() const { return analysis_ ? analysis_->snapshots.PartnerSessionA : 0; }
+    uint8_t PartnerSessionB() const { return analysis_ ? analysis_->snapshots.PartnerSessionB : 0; }
+    // The last analysis, as the cross-check left the two reads, and the modules they came from.
+    struct Analysis {
+        ModuleEndpoint moduleA, moduleB;
+        uint64_t serialA = 0, serialB = 0;
+        MuxSnapshot readA{}, readB{};  // as the modules answered
+        PairSnapshots snapshots;       // as the cross-check repaired them
+        bool ok = false;
+        // The links the operator has seen in the matrices since: port of A, port of B.
+        std::vector<std::pair<int, int>> shown;
+    };
+    const std::optional<Analysis>& analysis() const { return analysis_; }
+    // The current-links window's read, while it is the module's current one.
+    const SwitchingRead* linksRead() const;
+    ModuleReads& reads() { return reads_; }
 
   private:
     Step readStep(const PairChoice& now);
-    Step writeStepAt(const PairChoice& now);
+    Step writeStepAt();
     Step resetStepAt();
+    Step sendStep(Op op, int& state);
     Step endReset(const PairChoice& now);
-    Step finishRead(const PairChoice& now);
+    Step finishRead();
     void endExchange();
-    bool heldFor(const std::optional<HeldRead>& read, const QString& ip, const QString& port) const;
-    // Something was sent to `module`: the current-links read of it no longer tells what it holds.
-    void written(const ModuleEndpoint& module);
+    bool analysisStands() const;
+    // The newest whole read of a module's switching: the pair's own or the current-links one.
+    const SwitchingRead* switchingOf(const QString& ip, const QString& port) const;
+    void warnOfRemovedHalves(const SwitchingBlock& outA, const SwitchingBlock& outB) const;
     void startFresh();
 
+    ModuleReads& reads_;
     PortMatrix* matrix_ = nullptr;
     Op op_ = Op::None;
-    std::optional<HeldRead> readA_, readB_, links_;
-    std::optional<HeldRead> pendingA_;          // A's answer of the read under way
+    std::optional<Analysis> analysis_;
+    std::optional<SwitchingRead> readingA_;     // A's answer of the read under way
     std::optional<ModuleEndpoint> asked_;       // where the open read went
     std::optional<ModuleEndpoint> linksAsked_;  // where the current-links read went
-    bool analysisOk_ = false;
+    std::optional<uint64_t> linksSerial_;       // the current-links read the table shows
+    MuxSnapshot LinksSnapshot{};
 
-    // The blocks of the write or reset under way, built once at its start, and where each goes.
+    // The blocks of the write or reset under way, built once at its start, where each goes, and
+    // the reads they were built on.
     SwitchingBlock outA_{}, outB_{};
     std::array<QString, 2> address_, port_;
+    std::array<std::optional<SwitchingRead>, 2> basis_;
+    std::optional<SentCommand> sent_;
+    // Commands each module had had when its block was built: a step finds the same, or stays.
+    std::array<uint64_t, 2> expected_{};
     ResetTarget resetTarget_ = ResetTarget::None;
     ResetType resetType_ = ResetType::None;
+    uint64_t builtAt_ = 0;  // the matrices' version the blocks were built from
+    std::vector<std::pair<int, int>> pressedShown_;  // the links they showed then
     // A write or reset of both that stopped at B may go on there on the same press with the
-    // same target while the matrices stayed as they were.
+    // same target while the matrices stayed as they were when its blocks were built and nothing
+    // else went to B.
     struct Resumable {
         Op op;
         ResetTarget target;
         ResetType type;
         uint64_t matrixVersion;
-        ModuleEndpoint moduleB;
+        SentCommand sentB;
     };
     std::optional<Resumable> resume_;
 };
-
-// The one pair of the program, like the snapshots it reads into. GUI thread only: driven by the
-// switching and the current-links windows, which also ask it what their controls may allow.
-extern SwitchingPair Pair;

@@ -23,7 +23,8 @@ constexpr int kChoiceColumn = 2;
 
 }  // namespace
 
-TCurLinksForm::TCurLinksForm(QWidget* parent) : ModuleWindow(parent) {
+TCurLinksForm::TCurLinksForm(QWidget* parent, SwitchingPair& pair)
+    : ModuleWindow(parent), pair_(pair) {
     setObjectName(QStringLiteral("CurLinksForm"));
     setWindowTitle(QStringLiteral("Текущие связи"));
     setFixedSize(kClientWidth, kClientHeight);
@@ -75,7 +76,7 @@ TCurLinksForm::TCurLinksForm(QWidget* parent) : ModuleWindow(parent) {
 TCurLinksForm::~TCurLinksForm() {
     if (CurLinksForm == this) {
         CurLinksForm = nullptr;
-        Pair.linksWindowClosed();
+        pair_.linksWindowClosed();
     }
 }
 
@@ -87,7 +88,7 @@ void TCurLinksForm::showCommandState() {
 }
 
 void TCurLinksForm::showOwnCommandState() {
-    ButtonConnect->setEnabled(Pair.commandsEnabled());
+    ButtonConnect->setEnabled(pair_.commandsEnabled());
 }
 
 LinksChoice TCurLinksForm::choice() const {
@@ -102,32 +103,32 @@ LinksChoice TCurLinksForm::choice() const {
 void TCurLinksForm::ButtonConnectClick(Sender sender) {
     if (EndsUnanswered(sender) || sender == Sender::Answer) {
         RemovePendingRequest(this, kFlowLinks);
-        if (Pair.openExchange() != SwitchingPair::Op::Links)
+        if (pair_.openExchange() != SwitchingPair::Op::Links)
             return;
         if (sender == Sender::Timeout) {
-            Pair.linksTimedOut();
+            pair_.linksTimedOut();
         } else if (sender == Sender::SendFailed) {
-            Pair.linksSendFailed();  // its line is in the log already
+            pair_.linksSendFailed();  // its line is in the log already
         } else {
-            // After the answer the snapshots hold what it brought, or nothing.
-            SnapshotA.fill(0);
-            SnapshotB.fill(0);
-            if (Pair.linksAnswered(ParseAnswer(*this)))
+            if (pair_.linksAnswered(ParseAnswer(*this)))
                 FillLinksTable();
         }
         showCommandState();
         return;
     }
-    const SwitchingPair::Step step = Pair.pressLinks(EditIp->text(), EditPort->text());
+    const SwitchingPair::Step step = pair_.pressLinks(EditIp->text(), EditPort->text());
     if (step.sends() &&
         !sendRequest(step.address, step.port, bind(kFlowLinks, &TCurLinksForm::ButtonConnectClick),
                      GroupSwitching, step.type))
-        Pair.linksSendFailed();
+        pair_.linksSendFailed();
     showCommandState();
 }
 
 void TCurLinksForm::FillLinksTable() {
-    const LinkRows rows = CurrentLinkRows(SnapshotA);
+    const SwitchingRead* read = pair_.linksRead();
+    if (!read)
+        return;
+    const LinkRows rows = CurrentLinkRows(read->block);
     for (int n = 0; n < kSessionCount; ++n) {
         StringGridCurLinks->setCellText(kAddressColumn, n + 1, rows[n].destination);
         StringGridCurLinks->setCellText(kChoiceColumn, n + 1, rows[n].choice);
@@ -149,7 +150,7 @@ void TCurLinksForm::FormClose() {
     endAndDelete();
     if (CurLinksForm == this) {
         CurLinksForm = nullptr;
-        Pair.linksWindowClosed();
+        pair_.linksWindowClosed();
     }
     if (SwitchForm)
         SwitchForm->showCommandState();

@@ -11,11 +11,12 @@ class StringGrid;
 class TCurLinksForm : public ModuleWindow {
     Q_OBJECT
   public:
-    explicit TCurLinksForm(QWidget* parent);
+    // `pair` holds the read this window lists; it outlives the window.
+    TCurLinksForm(QWidget* parent, SwitchingPair& pair);
     ~TCurLinksForm() override;
 
-    // The answer lists one module, into SnapshotA, whatever the switching window stands with.
-    MuxSnapshot* switchingAnswerTarget() override { return &SnapshotA; }
+    // The answer lists one module, into the pair's current-links read.
+    MuxSnapshot* switchingAnswerTarget() override { return pair_.answerTarget(); }
 
     StringGrid* StringGridCurLinks;
     QLineEdit* EditIp;
@@ -24,7 +25,7 @@ class TCurLinksForm : public ModuleWindow {
 
     // The three-entry handler of "Соединиться": the operator's press, the answer, the time-out.
     void ButtonConnectClick(Sender sender);
-    // Shows SnapshotA; every fill drops the earlier choices.
+    // Shows the pair's current-links read; every fill drops the earlier choices.
     void FillLinksTable();
     // Chooses or frees the session of a data cell.
     void StringGridCurLinksDblClick(int column, int row);
@@ -38,4 +39,7 @@ class TCurLinksForm : public ModuleWindow {
 
   protected:
     void formClose() override { FormClose(); }
+
+  private:
+    SwitchingPair& pair_;
 };

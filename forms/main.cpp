@@ -55,7 +55,7 @@ TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(ini
     connect(Timer, &QTimer::timeout, this, [] { TimerTimeout(); });
 
     Sessions = {};
-    SettingsForm = new TSettingsForm(this);
+    SettingsForm = new TSettingsForm(this, Reads);
     // The settings window's pages are run through once so that every page has been set up by
     // its page-change handler and the first page is the one shown.
     for (int page : {2, 1, 0, 2, 1, 0})
@@ -65,7 +65,7 @@ TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(ini
     StatWindows.fill(nullptr);
     CurLinksForm = nullptr;
 
-    SwitchForm = new TSwitchForm(this);
+    SwitchForm = new TSwitchForm(this, Pair);
     Timer->start();
 }
 
@@ -166,7 +166,7 @@ void TMainForm::ButtonSwitchingClick() {
         return;
     }
     delete SwitchForm;  // the hidden one of start-up, or one left over
-    SwitchForm = new TSwitchForm(this);
+    SwitchForm = new TSwitchForm(this, Pair);
     SwitchForm->LoadSettings(RegIniFile_);
     SwitchForm->show();
 }

@@ -4,7 +4,9 @@
 #include <QWidget>
 #include <array>
 
+#include "flows/switchingpair.h"
 #include "link/shell.h"
+#include "model/modulereads.h"
 #include "model/sessions.h"
 #include "ui/inistore.h"
 
@@ -55,6 +57,10 @@ class TMainForm : public QWidget, public Shell {
     QPlainTextEdit* Memo;
     QTimer* Timer;
     SessionTable Sessions;
+    // What the program knows of each module, and the switching pair's flows that the switching
+    // and the current-links windows drive; both live as long as the program.
+    ModuleReads Reads;
+    SwitchingPair Pair{Reads};
 
   protected:
     void closeEvent(QCloseEvent* event) override;

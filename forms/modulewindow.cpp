@@ -22,10 +22,10 @@ void ModuleWindow::closeEvent(QCloseEvent* event) {
 }
 
 QString ModuleWindow::send(const QString& address, const QString& port, const Continuation& handler,
-                           int length) {
+                           const RequestFrame& request) {
     ConnectionRef started;
-    const QString error =
-        SendCommand(address, port, handler, RequestBuffer.data(), length, ReceiveBuffer_, &started);
+    const QString error = SendCommand(address, port, handler, request.data(), request.length,
+                                      ReceiveBuffer_, &started);
     if (error.isEmpty()) {
         AddPendingRequest(handler, this, started);
     }
@@ -33,8 +33,9 @@ QString ModuleWindow::send(const QString& address, const QString& port, const Co
 }
 
 bool ModuleWindow::sendRequest(const QString& address, const QString& port,
-                               const Continuation& handler, uint8_t group, uint8_t type) {
-    const QString error = send(address, port, handler, BuildRequest(group, type));
+                               const Continuation& handler, uint8_t group, uint8_t type,
+                               std::span<const uint8_t> payload) {
+    const QString error = send(address, port, handler, BuildRequest(group, type, payload));
     if (error.isEmpty())
         return true;
     LogEvent(error);

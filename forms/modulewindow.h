@@ -39,12 +39,12 @@ class ModuleWindow : public QWidget, public AnswerTarget {
     // The usual send: on success registers the time-out and returns the empty text, otherwise
     // returns the error text (the caller logs it, as each flow orders its own steps).
     QString send(const QString& address, const QString& port, const Continuation& handler,
-                 int length);
+                 const RequestFrame& request);
 
-    // Builds command `type` of `group` and sends it; a failure to send is logged here. True once
-    // the command is on its way.
+    // Builds command `type` of `group` (a write with the block its flow built) and sends it; a
+    // failure to send is logged here. True once the command is on its way.
     bool sendRequest(const QString& address, const QString& port, const Continuation& handler,
-                     uint8_t group, uint8_t type);
+                     uint8_t group, uint8_t type, std::span<const uint8_t> payload = {});
 
     ReceiveBuffer ReceiveBuffer_{};
 };

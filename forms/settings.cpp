@@ -27,7 +27,8 @@ SessionTable& Sessions() {
 
 }  // namespace
 
-TSettingsForm::TSettingsForm(QWidget* parent) : ModuleWindow(parent) {
+TSettingsForm::TSettingsForm(QWidget* parent, ModuleReads& reads)
+    : ModuleWindow(parent), Flow(reads) {
     setObjectName(QStringLiteral("SettingsForm"));
     setWindowTitle(QStringLiteral("Настройки"));
 
@@ -135,7 +136,7 @@ void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
     if (step.sends()) {
         Flow.applySent(sendRequest(step.address, step.port,
                                    bind(FlowApply, &TSettingsForm::ButtonSetCurOptionsClick),
-                                   GroupConfig, step.type));
+                                   GroupConfig, step.type, Flow.OutgoingConfig));
     }
 }
 
@@ -193,7 +194,7 @@ void TSettingsForm::SetBusyControls(bool busy) {
 // The configuration block and the window
 
 void TSettingsForm::ShowReadConfig() {
-    const DecodedConfig d = DecodeConfig(LastReadConfig);
+    const DecodedConfig d = DecodeConfig(Flow.LastReadConfig);
     EditLocalIp->setText(d.localIp);
     EditLocalMac->setText(d.localMac);
     EditSubnetwork->setText(d.subnetwork);
@@ -210,7 +211,7 @@ void TSettingsForm::ShowReadConfig() {
         if (s.selected)
             record.Tos = s.tos;
     }
-    AdoptReadConfig(LastReadConfig, OutgoingConfig);
+    AdoptReadConfig(Flow.LastReadConfig, Flow.OutgoingConfig);
     for (int k = 0; k < kOptionCount; ++k) {
         KsPinStateListBox->setValue(Options()[k].key, d.optionValues[k]);
     }

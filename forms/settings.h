@@ -18,7 +18,7 @@ class OptionList;
 class TSettingsForm : public ModuleWindow {
     Q_OBJECT
   public:
-    explicit TSettingsForm(QWidget* parent);
+    TSettingsForm(QWidget* parent, ModuleReads& reads);
     ~TSettingsForm() override;
 
     // The three-entry handlers: the operator's click, the answer, the time-out.
@@ -28,7 +28,7 @@ class TSettingsForm : public ModuleWindow {
     // Control-state helpers the main window drives.
     void LockModuleSettings(bool lock);
     void SetBusyControls(bool busy);
-    // Shows LastReadConfig (a configuration answer).
+    // Shows the flow's LastReadConfig (a configuration answer).
     void ShowReadConfig();
     // What the fields hold, as typed, for a write.
     ConfigTexts configTexts() const;

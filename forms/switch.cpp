@@ -136,7 +136,7 @@ void SaveSide(QList<std::pair<QString, QString>>& values, const QString& side, c
 
 }  // namespace
 
-TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
+TSwitchForm::TSwitchForm(QWidget* parent, SwitchingPair& pair) : ModuleWindow(parent), pair_(pair) {
     setObjectName(QStringLiteral("SwitchForm"));
     setWindowTitle(QStringLiteral("Коммутация"));
     setFixedSize(kClientWidth, kClientHeight);
@@ -218,7 +218,7 @@ TSwitchForm::TSwitchForm(QWidget* parent) : ModuleWindow(parent) {
     connect(StringGridSwitchTMO, &QTableWidget::cellDoubleClicked, this,
             Guarded([this] { StringGridSwitchTMODblClick(); }));
     Matrix_.setObserver([this](Matrix m, int column, int row) { showCell(m, column, row); });
-    Pair.windowOpened(Matrix_);
+    pair_.windowOpened(Matrix_);
     // The current-links window may be waiting for its answer as this window opens.
     showCommandState();
 }
@@ -228,7 +228,7 @@ TSwitchForm::~TSwitchForm() {
     // store is written only by a close.
     if (SwitchForm == this) {
         SwitchForm = nullptr;
-        Pair.windowClosed();
+        pair_.windowClosed();
     }
 }
 
@@ -278,21 +278,21 @@ void TSwitchForm::handle(SwitchingPair::Op op, Sender sender) {
     if (EndsUnanswered(sender) || sender == Sender::Answer) {
         RemovePendingRequest(this, FlowOf(op));
         // An end that is not the open exchange's was given up with it.
-        if (Pair.openExchange() != op)
+        if (pair_.openExchange() != op)
             return;
         if (sender == Sender::Answer)
-            step = Pair.answered(ParseAnswer(*this), choice());
+            step = pair_.answered(ParseAnswer(*this), choice());
         else if (sender == Sender::Timeout)
-            step = Pair.timedOut(choice());
+            step = pair_.timedOut(choice());
         else
-            step = Pair.sendFailed(choice());  // its line is in the log already
+            step = pair_.sendFailed(choice());  // its line is in the log already
     } else if (op == SwitchingPair::Op::Read) {
-        step = Pair.pressRead(choice());
+        step = pair_.pressRead(choice());
     } else if (op == SwitchingPair::Op::Write) {
-        step = Pair.pressWrite(choice());
+        step = pair_.pressWrite(choice());
     } else {
-        step = Pair.pressReset(choice(),
-                               CurLinksForm ? std::optional(CurLinksForm->choice()) : std::nullopt);
+        step = pair_.pressReset(
+            choice(), CurLinksForm ? std::optional(CurLinksForm->choice()) : std::nullopt);
     }
     run(step);
 }
@@ -300,7 +300,7 @@ void TSwitchForm::handle(SwitchingPair::Op op, Sender sender) {
 // Sends what the flow decided, step after step while sends fail, and shows where it stands.
 void TSwitchForm::run(SwitchingPair::Step step) {
     while (step.sends() && !sendStep(step))
-        step = Pair.sendFailed(choice());
+        step = pair_.sendFailed(choice());
     showCommandState();
 }
 
@@ -311,7 +311,7 @@ bool TSwitchForm::sendStep(const SwitchingPair::Step& step) {
         return false;
     }
     if (step.op == Op::Read) {
-        if (CurrentMux == 0)
+        if (pair_.CurrentMux == 0)
             rememberAddress(ComboBoxSwIpA, EditSwPortA, PortListA);
         else
             rememberAddress(ComboBoxSwIpB, EditSwPortB, PortListB);
@@ -321,7 +321,7 @@ bool TSwitchForm::sendStep(const SwitchingPair::Step& step) {
                                                ? &TSwitchForm::SwSetButtonClick
                                                : &TSwitchForm::SwResetButtonClick;
     return sendRequest(step.address, step.port, bind(FlowOf(step.op), handler), GroupSwitching,
-                       step.type);
+                       step.type, pair_.OutgoingSwitching);
 }
 
 PairChoice TSwitchForm::choice() const {
@@ -362,7 +362,7 @@ void TSwitchForm::ComboBoxSwResetTypeChange() {
     ComboBoxSwResetFor->setCurrentIndex(-1);
     ComboBoxSwResetFor->setEnabled(false);
     if (!CurLinksForm)
-        CurLinksForm = new TCurLinksForm(nullptr);  // its size is fixed where it is built
+        CurLinksForm = new TCurLinksForm(nullptr, pair_);  // its size is fixed where it is built
     CurLinksForm->showCommandState();
     CurLinksForm->show();
 }
@@ -382,14 +382,14 @@ void TSwitchForm::showCommandState() {
 }
 
 void TSwitchForm::showOwnCommandState() {
-    const bool enabled = Pair.commandsEnabled();
+    const bool enabled = pair_.commandsEnabled();
     SwConnectButton->setEnabled(enabled);
-    SwSetButton->setEnabled(Pair.writeEnabled());
+    SwSetButton->setEnabled(pair_.writeEnabled());
     SwResetButton->setEnabled(enabled);
 }
 
 void TSwitchForm::SetBusyControls(bool busy) {
-    const bool enabled = !busy && Pair.commandsEnabled();
+    const bool enabled = !busy && pair_.commandsEnabled();
     SwConnectButton->setEnabled(enabled);
     SwResetButton->setEnabled(enabled);
 }
@@ -427,7 +427,7 @@ void TSwitchForm::FormSwitchClose() {
     endAndDelete();
     if (SwitchForm == this) {
         SwitchForm = nullptr;
-        Pair.windowClosed();
+        pair_.windowClosed();
         if (CurLinksForm)
             CurLinksForm->showCommandState();
     }

@@ -16,7 +16,8 @@ class StringGrid;
 class TSwitchForm : public ModuleWindow {
     Q_OBJECT
   public:
-    explicit TSwitchForm(QWidget* parent);
+    // `pair` decides every step; it outlives the window.
+    TSwitchForm(QWidget* parent, SwitchingPair& pair);
     ~TSwitchForm() override;
 
     // Fills the address lists from the SwitchSettings section.
@@ -69,6 +70,9 @@ class TSwitchForm : public ModuleWindow {
 
     // What both grids show; the grids are redrawn from it.
     PortMatrix& matrix() { return Matrix_; }
+    SwitchingPair& pair() { return pair_; }
+    // A read's answer goes into the snapshot the pair reads at.
+    MuxSnapshot* switchingAnswerTarget() override { return pair_.answerTarget(); }
 
     enum Flow { FlowConnect = 1, FlowSet = 2, FlowReset = 3 };
 
@@ -83,5 +87,6 @@ class TSwitchForm : public ModuleWindow {
     void showCell(Matrix m, int column, int row);
     void toggleCurrentCell(StringGrid* grid, Matrix m);
 
+    SwitchingPair& pair_;
     PortMatrix Matrix_;
 };

@@ -46,12 +46,3 @@ enum OptionMask : uint32_t {
     LinkPort1Port2 = 0x800,
     FlowControl = 0x40000,
 };
-
-// Program-wide, GUI thread only.
-// The payload of the last group-1 answer, whatever its type. Written by ParseAnswer; read by the
-// settings window when it shows a read configuration.
-extern ConfigBlock LastReadConfig;
-// The block assembled for CmdWriteConfig; never cleared between writes. Written by the settings
-// window when it shows a read (the module's bytes carried through) and by the settings flow from
-// the fields just before a write; read by BuildRequest.
-extern ConfigBlock OutgoingConfig;

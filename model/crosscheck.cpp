@@ -34,19 +34,13 @@ bool Available(const MuxSnapshot& snapshot, int port) {
     return snapshot[SnapshotOffset::Availability + port] != 0;
 }
 
-// The code of the first enabled session (1..6) whose destination is `ip`, or 0. A text that is
-// no address matches no session.
-uint8_t PartnerSession(const MuxSnapshot& snapshot, const QString& ip) {
-    uint8_t wanted[4];
-    try {
-        IpTextToBytes(ip, wanted);
-    } catch (const ConversionError&) {
-        return 0;
-    }
+// The code of the first enabled session (1..6) whose destination is the module `other`, or 0.
+uint8_t PartnerSession(const MuxSnapshot& snapshot, const ModuleEndpoint& other) {
+    const uint8_t* wanted = other.ip.data();
     for (int n = 0; n < kSessionCount; ++n) {
         const uint8_t* record = snapshot.data() + SnapshotOffset::Config + SessionRecordOffset(n);
         if (record[SessionOffset::Enable] != 0 &&
-            std::memcmp(record + SessionOffset::DestinationIp, wanted, sizeof wanted) == 0) {
+            std::memcmp(record + SessionOffset::DestinationIp, wanted, other.ip.size()) == 0) {
             return static_cast<uint8_t>(kFirstSessionCode + n);
         }
     }
@@ -55,24 +49,27 @@ uint8_t PartnerSession(const MuxSnapshot& snapshot, const QString& ip) {
 
 }  // namespace
 
-int CheckMuxSwitchSettings(PortMatrix& matrix, const QString& ipA, const QString& ipB) {
+int CheckMuxSwitchSettings(PortMatrix& matrix, PairSnapshots& pair, const ModuleEndpoint& a,
+                           const ModuleEndpoint& b) {
+    MuxSnapshot& SnapshotA = pair.SnapshotA;
+    MuxSnapshot& SnapshotB = pair.SnapshotB;
     matrix.counts().fill(kBlockedForGood);
     matrix.ClearGrids();
 
-    const uint8_t partnerA = PartnerSession(SnapshotA, ipB);
+    const uint8_t partnerA = PartnerSession(SnapshotA, b);
     if (partnerA == 0) {
         LogEvent(
             QStringLiteral("В мультиплексоре А не сконфигурирована связь с мультиплексором В"));
         return 1;
     }
-    PartnerSessionA = partnerA;
-    const uint8_t partnerB = PartnerSession(SnapshotB, ipA);
+    pair.PartnerSessionA = partnerA;
+    const uint8_t partnerB = PartnerSession(SnapshotB, a);
     if (partnerB == 0) {
         LogEvent(
             QStringLiteral("В мультиплексоре B не сконфигурирована связь с мультиплексором А"));
         return 1;
     }
-    PartnerSessionB = partnerB;
+    pair.PartnerSessionB = partnerB;
 
     MuxSnapshot* const sides[2] = {&SnapshotA, &SnapshotB};
     const uint8_t partners[2] = {partnerA, partnerB};
@@ -86,10 +83,14 @@ int CheckMuxSwitchSettings(PortMatrix& matrix, const QString& ipA, const QString
         for (int port = 0; port < kPortCount; ++port) {
             if (!Available(*sides[mux], port))
                 continue;
-            const uint8_t s = EntryOf(*sides[mux], port).session;
+            const Entry e = EntryOf(*sides[mux], port);
+            const uint8_t s = e.session;
             const int group = port / kChannelCount;
             const int channel = port % kChannelCount;
-            if (IsSessionCode(s)) {
+            // A half over the partner session that names no far port is what a cut link leaves:
+            // unlinked, like a half over no session, so that it never stops the analysis.
+            const bool namesNoPort = s == partners[mux] && e.channel == NoChannel;
+            if (IsSessionCode(s) && !namesNoPort) {
                 // Switched over a session that does not lead to the other side.
                 if (s != partners[mux])
                     matrix.MarkPortUnavailable(mux, group, channel);

@@ -2,7 +2,6 @@
 
 #include "link/shell.h"
 
-PortBlockCounts BlockCounts{};
 
 void PortBlockCounts::fill(uint8_t value) {
     for (auto& row : tmo)
@@ -75,10 +74,10 @@ void PortMatrix::forLine(int mux, int group, Channel channel, F f) {
 template <class F>
 void PortMatrix::forCrossed(Matrix m, int column, int row, F f) {
     for (int a = 1; a <= LinesOf(m); ++a) {
-        if (a != column && counts_.at(m, a, row) != kBlockedForGood)
-            f(counts_.at(m, a, row), a, row);
-        if (a != row && counts_.at(m, column, a) != kBlockedForGood)
-            f(counts_.at(m, column, a), column, a);
+        if (a != column && BlockCounts.at(m, a, row) != kBlockedForGood)
+            f(BlockCounts.at(m, a, row), a, row);
+        if (a != row && BlockCounts.at(m, column, a) != kBlockedForGood)
+            f(BlockCounts.at(m, column, a), column, a);
     }
 }
 
@@ -116,7 +115,7 @@ void PortMatrix::ResetBlockCounts() {
         for (int r = 1; r <= LinesOf(m); ++r) {
             for (int c = 1; c <= LinesOf(m); ++c) {
                 if (mark(m, c, r) != CellMark::Block)
-                    counts_.at(m, c, r) = 0;
+                    BlockCounts.at(m, c, r) = 0;
             }
         }
     }

@@ -58,8 +58,8 @@ PortId PortOfLine(Matrix matrix, int line);
 // The name a line's port goes by in the matrices' headings: "ТМО3", "Тр.ТФ2".
 QString PortName(Matrix matrix, int line);
 
-// One counter per data cell, for the whole run: 255 marks a cell of a port that cannot take a
-// link; any other value counts the links whose row or column crosses the cell.
+// One counter per data cell, for the life of the matrices: 255 marks a cell of a port that cannot
+// take a link; any other value counts the links whose row or column crosses the cell.
 constexpr uint8_t kBlockedForGood = 255;
 struct PortBlockCounts {
     std::array<std::array<uint8_t, kTmoGridSize - 1>, kTmoGridSize - 1> tmo{};
@@ -68,11 +68,11 @@ struct PortBlockCounts {
     uint8_t& at(Matrix m, int column, int row) {
         return m == Matrix::Tmo ? tmo[row - 1][column - 1] : tf[row - 1][column - 1];
     }
+    uint8_t at(Matrix m, int column, int row) const {
+        return m == Matrix::Tmo ? tmo[row - 1][column - 1] : tf[row - 1][column - 1];
+    }
     void fill(uint8_t value);
 };
-// Program-wide, GUI thread only: written and read by the port matrix and the cross-check, which
-// resets it before every analysis.
-extern PortBlockCounts BlockCounts;
 
 enum class CellMark : uint8_t { Free, Link, Block };
 
@@ -80,15 +80,13 @@ enum class CellMark : uint8_t { Free, Link, Block };
 // for those of B. A change of a cell is reported to the observer, so a window can redraw it.
 class PortMatrix {
   public:
-    explicit PortMatrix(PortBlockCounts& counts = BlockCounts) : counts_(counts) {}
-
     using Observer = std::function<void(Matrix, int column, int row)>;
     void setObserver(Observer observer) { observer_ = std::move(observer); }
 
     CellMark mark(Matrix m, int column, int row) const { return cells(m)[row - 1][column - 1]; }
     QString text(Matrix m, int column, int row) const;
-    uint8_t count(Matrix m, int column, int row) const { return counts_.at(m, column, row); }
-    PortBlockCounts& counts() { return counts_; }
+    uint8_t count(Matrix m, int column, int row) const { return BlockCounts.at(m, column, row); }
+    PortBlockCounts& counts() { return BlockCounts; }
     // Grows with every change of a cell, so that a flow can tell whether the matrices moved.
     uint64_t version() const { return version_; }
 
@@ -131,7 +129,8 @@ class PortMatrix {
     // want of a partner session: no link is read then, and the operator's links block nothing.
     void placeAt(Matrix m, int column, int row);
 
-    PortBlockCounts& counts_;
+    // The cross-check sets every counter before it places a link; a new matrix counts nothing.
+    PortBlockCounts BlockCounts{};
     TmoCells tmo_{};
     TfCells tf_{};
     uint64_t version_ = 0;

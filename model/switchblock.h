@@ -1,5 +1,5 @@
 #pragma once
-// Switching data of a module: 20 port entries, port availability and the snapshots of A and B.
+// Switching data of a module: 20 port entries, port availability, and a read answer's payload.
 #include <array>
 #include <cstdint>
 
@@ -39,24 +39,6 @@ using MuxSnapshot = std::array<uint8_t, kSnapshotSize>;
 static_assert(kSwitchingBlockSize == kSwitchingWritePayloadSize);
 static_assert(kSnapshotSize == kSwitchingReadPayloadSize);
 
-// Program-wide, GUI thread only. Who writes and who reads:
-// - SnapshotA, SnapshotB: written by ParseAnswer (a switching answer, into the asking window's
-//   target) and emptied or restored by the switching pair's flow; read by the flow's cross-check
-//   and by the current-links window's table. The flow keeps its own copies of every whole read;
-//   the writes are built from those, never from these.
-// - OutgoingSwitching: written by the switching pair's flow just before a write or reset; read
-//   by BuildRequest.
-// - CurrentMux: written by the switching pair's flow; read by ParseAnswer (where the switching
-//   window's answer goes) and the switching window (which address list the read used).
-// - PartnerSessionA, PartnerSessionB: written by the cross-check (and zeroed by the flow); read
-//   by the port matrix when it turns links into port entries.
-extern MuxSnapshot SnapshotA;
-extern MuxSnapshot SnapshotB;
-extern SwitchingBlock OutgoingSwitching;
-// 0 = multiplexer A, 1 = B, 2 = B alone (reset of B).
-extern int CurrentMux;
-extern uint8_t PartnerSessionA;
-extern uint8_t PartnerSessionB;
 
 // The bytes of a PortEntry that belong to the module: carried through, never interpreted.
 namespace PortEntryOffset {

@@ -58,18 +58,17 @@ void CheckFullPair(benchmark::State& state) {
     MuxSnapshot a{};
     MuxSnapshot b{};
     Seed(a, b);
-    PortBlockCounts counts;
-    PortMatrix matrix(counts);
-    SnapshotA = a;
-    SnapshotB = b;
-    if (CheckMuxSwitchSettings(matrix, kIpA, kIpB) != 0) {
+    PortMatrix matrix;
+    PairSnapshots pair{a, b};
+    const ModuleEndpoint moduleA = *ParseModuleEndpoint(kIpA, QStringLiteral("65530"));
+    const ModuleEndpoint moduleB = *ParseModuleEndpoint(kIpB, QStringLiteral("65530"));
+    if (CheckMuxSwitchSettings(matrix, pair, moduleA, moduleB) != 0) {
         state.SkipWithError("the pair does not run to the end of the analysis");
         return;
     }
     for (auto _ : state) {
-        SnapshotA = a;  // the check repairs entries, so every round starts from the read
-        SnapshotB = b;
-        benchmark::DoNotOptimize(CheckMuxSwitchSettings(matrix, kIpA, kIpB));
+        pair = {a, b};  // the check repairs entries, so every round starts from the read
+        benchmark::DoNotOptimize(CheckMuxSwitchSettings(matrix, pair, moduleA, moduleB));
         benchmark::ClobberMemory();
     }
 }
@@ -80,6 +79,9 @@ void FloorCopyAndWalk(benchmark::State& state) {
     MuxSnapshot a{};
     MuxSnapshot b{};
     Seed(a, b);
+    PairSnapshots pair;
+    MuxSnapshot& SnapshotA = pair.SnapshotA;
+    MuxSnapshot& SnapshotB = pair.SnapshotB;
     for (auto _ : state) {
         SnapshotA = a;
         SnapshotB = b;

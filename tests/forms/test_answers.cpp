@@ -80,9 +80,13 @@ QStringList Observed(QWidget* window, const QStringList& ports) {
             text.replace(port, QStringLiteral("PORT"));
         out << w->objectName() + (w->isEnabled() ? ":on:" : ":off:") + text;
     }
-    out << Hex(SnapshotA.data(), SnapshotA.size()) << Hex(SnapshotB.data(), SnapshotB.size())
-        << Hex(LastReadConfig.data(), LastReadConfig.size())
-        << Hex(OutgoingSwitching.data(), OutgoingSwitching.size());
+    const SwitchingPair& pair = MainForm->Pair;
+    out << Hex(pair.SnapshotA.data(), pair.SnapshotA.size())
+        << Hex(pair.SnapshotB.data(), pair.SnapshotB.size())
+        << Hex(SettingsForm->Flow.LastReadConfig.data(), SettingsForm->Flow.LastReadConfig.size())
+        << Hex(pair.OutgoingSwitching.data(), pair.OutgoingSwitching.size());
+    if (const SwitchingRead* links = pair.linksRead())
+        out << Hex(links->block.data(), links->block.size());
     return out;
 }
 
@@ -145,19 +149,20 @@ class AnswersTest : public QObject {
                 w->EditSwPortB->setText(portB);
                 window = w;
                 idle = [w] {
-                    return Pair.SwConnectState == 0 && Pair.SwSetState == 0 && CurrentMux == 0;
+                    const SwitchingPair& pair = MainForm->Pair;
+                    return pair.SwConnectState == 0 && pair.SwSetState == 0 && pair.CurrentMux == 0;
                 };
                 w->SwConnectButton->click();
                 break;
             }
             case Window::CurrentLinks: {
-                auto* w = new TCurLinksForm(nullptr);
+                auto* w = new TCurLinksForm(nullptr, MainForm->Pair);
                 CurLinksForm = w;
                 w->EditIp->setText("127.0.0.1");
                 w->EditPort->setText(portA);
                 w->show();
                 window = w;
-                idle = [w] { return Pair.PendingLinksType == 0; };
+                idle = [w] { return MainForm->Pair.PendingLinksType == 0; };
                 w->ButtonConnect->click();
                 break;
             }
@@ -183,7 +188,6 @@ class AnswersTest : public QObject {
             delete window;
         sim->stop();
         WaitForReceiveThreads(5000);
-        CurrentMux = 0;
         return outcome;
     }
 

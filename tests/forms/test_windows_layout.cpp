@@ -90,7 +90,7 @@ QWidget* OpenWindow(AppFixture& app, const QString& name) {
     if (name == QStringLiteral("CurLinksForm")) {
         // The switching window's selective reset opens it as a window of its own.
         if (!CurLinksForm)
-            CurLinksForm = new TCurLinksForm(nullptr);
+            CurLinksForm = new TCurLinksForm(nullptr, MainForm->Pair);
         CurLinksForm->show();
         return CurLinksForm;
     }
@@ -638,7 +638,7 @@ class WindowsLayoutTest : public QObject {
     void switchingLoadRejects() {
         QFETCH(QString, ini);
         AppFixture app(ini);
-        TSwitchForm w(nullptr);
+        TSwitchForm w(nullptr, app.form->Pair);
         bool raised = false;
         try {
             w.LoadSettings(app.form->RegIniFile());

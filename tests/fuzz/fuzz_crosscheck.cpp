@@ -1,6 +1,5 @@
-// The cross-check of A and B on any pair of snapshots and any two address texts, followed by
+// The cross-check of A and B on any pair of snapshots read from any two modules, followed by
 // what the switching window does next: the matrices turned back into port entries.
-#include <QString>
 #include <cstring>
 
 #include "model/crosscheck.h"
@@ -9,18 +8,6 @@
 #include "tests/fuzz/harness.h"
 
 namespace {
-
-QString TakeText(const uint8_t*& data, size_t& size) {
-    // A text runs to the next zero byte or to the end.
-    const void* end = std::memchr(data, 0, size);
-    const size_t length = end ? static_cast<size_t>(static_cast<const uint8_t*>(end) - data) : size;
-    const QString text =
-        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(length));
-    const size_t used = end ? length + 1 : length;
-    data += used;
-    size -= used;
-    return text;
-}
 
 void TakeSnapshot(MuxSnapshot& snapshot, const uint8_t*& data, size_t& size) {
     snapshot.fill(0);
@@ -38,14 +25,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString ipA = TakeText(data, size);
-    const QString ipB = TakeText(data, size);
-    TakeSnapshot(SnapshotA, data, size);
-    TakeSnapshot(SnapshotB, data, size);
+    // The modules the two reads came from: the first address octets of the input.
+    ModuleEndpoint a{}, b{};
+    for (ModuleEndpoint* m : {&a, &b}) {
+        for (uint8_t& octet : m->ip) {
+            if (size > 0) {
+                octet = *data++;
+                --size;
+            }
+        }
+    }
+    PairSnapshots pair;
+    TakeSnapshot(pair.SnapshotA, data, size);
+    TakeSnapshot(pair.SnapshotB, data, size);
 
-    PortBlockCounts counts;
-    PortMatrix matrix(counts);
-    const int result = CheckMuxSwitchSettings(matrix, ipA, ipB);
+    PortMatrix matrix;
+    const int result = CheckMuxSwitchSettings(matrix, pair, a, b);
     FuzzCheck(result == 0 || result == 1, "the check reports 0 or 1");
     for (Matrix m : {Matrix::Tmo, Matrix::Tf}) {
         for (int r = 1; r <= LinesOf(m); ++r) {
@@ -61,9 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FuzzCheck(links <= 1, "a port of B has at most one link");
         }
     }
-    MuxSnapshot a = SnapshotA;
-    MuxSnapshot b = SnapshotB;
-    matrix.GridsToSnapshots(a, b, PartnerSessionA, PartnerSessionB);
+    MuxSnapshot outA = pair.SnapshotA;
+    MuxSnapshot outB = pair.SnapshotB;
+    matrix.GridsToSnapshots(outA, outB, pair.PartnerSessionA, pair.PartnerSessionB);
     SettleAfterInput();
     return 0;
 }

@@ -115,24 +115,15 @@ int main(int argc, char** argv) {
 
     // The cross-check: address of A, address of B, snapshot of A, snapshot of B.
     Seed("crosscheck", "pair",
-         Join({Text("127.0.0.1"),
-               {0},
-               Text("127.0.0.2"),
-               {0},
+         Join({{127, 0, 0, 1, 127, 0, 0, 2},
                Payload(switchingA),
                Payload(switchingB)}));
     Seed("crosscheck", "swapped",
-         Join({Text("127.0.0.2"),
-               {0},
-               Text("127.0.0.1"),
-               {0},
+         Join({{127, 0, 0, 2, 127, 0, 0, 1},
                Payload(switchingB),
                Payload(switchingA)}));
     Seed("crosscheck", "same-module",
-         Join({Text("127.0.0.1"),
-               {0},
-               Text("127.0.0.2"),
-               {0},
+         Join({{127, 0, 0, 1, 127, 0, 0, 2},
                Payload(switchingA),
                Payload(switchingA)}));
 

@@ -141,8 +141,8 @@ class ExchangeTest : public QObject {
         ProbeWindow w("127.0.0.1", port);
         const int fds = OpenFdCount();
         QVERIFY_THROWS_EXCEPTION(
-            ConversionError, SendCommand("127.0.0.1", port, w.continuation(8), RequestBuffer.data(),
-                                         2, w.receiveBuffer()));
+            ConversionError, SendCommand("127.0.0.1", port, w.continuation(8),
+                                         BuildRequest(1, 1).data(), 2, w.receiveBuffer()));
         QVERIFY(!SendingCommand());
         QCOMPARE(OpenFdCount(), fds);
         QCOMPARE(OpenExchangeCount(), 0);
@@ -373,8 +373,8 @@ class ExchangeTest : public QObject {
         sim->setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind(kind), 0});
         ProbeWindow w("127.0.0.1", port());
         ConnectionRef c;
-        BuildRequest(1, 1);
-        QCOMPARE(SendCommand("127.0.0.1", port(), w.continuation(1), RequestBuffer.data(), 2,
+        const RequestFrame request = BuildRequest(1, 1);
+        QCOMPARE(SendCommand("127.0.0.1", port(), w.continuation(1), request.data(), 2,
                              w.receiveBuffer(), &c),
                  QString());
         QVERIFY(c);

@@ -11,11 +11,9 @@ namespace {
 
 class FakeWindow : public AnswerTarget {
   public:
-    // A window that lists one module names its own snapshot; the others go by CurrentMux.
+    // The snapshot of the flow that asked, or none.
     explicit FakeWindow(MuxSnapshot* own = nullptr) : own_(own) {}
-    MuxSnapshot* switchingAnswerTarget() override {
-        return own_ ? own_ : AnswerTarget::switchingAnswerTarget();
-    }
+    MuxSnapshot* switchingAnswerTarget() override { return own_; }
     ReceiveBuffer& receiveBuffer() override { return buffer; }
     void showStatistics(const uint8_t* block) override {
         shownStatistics.assign(block, block + 468);
@@ -30,8 +28,8 @@ class FakeWindow : public AnswerTarget {
     MuxSnapshot* own_;
 };
 
-bool AllZeroFrom(int offset) {
-    return std::all_of(RequestBuffer.begin() + offset, RequestBuffer.end(),
+bool AllZeroFrom(const RequestFrame& request, int offset) {
+    return std::all_of(request.RequestBuffer.begin() + offset, request.RequestBuffer.end(),
                        [](uint8_t b) { return b == 0; });
 }
 
@@ -40,11 +38,6 @@ bool AllZeroFrom(int offset) {
 class FramingTest : public QObject {
     Q_OBJECT
   private slots:
-    void init() {
-        OutgoingConfig.fill(0);
-        OutgoingSwitching.fill(0);
-    }
-
     void buildRequest_data() {
         QTest::addColumn<int>("group");
         QTest::addColumn<int>("type");
@@ -65,25 +58,15 @@ class FramingTest : public QObject {
         QFETCH(int, group);
         QFETCH(int, type);
         QFETCH(int, length);
-        OutgoingConfig.fill(0xC1);
-        OutgoingSwitching.fill(0x5A);
-        RequestBuffer.fill(0xEE);
-        QCOMPARE(BuildRequest(static_cast<uint8_t>(group), type), length);
-        QCOMPARE(int(RequestBuffer[0]), group);
-        QCOMPARE(int(RequestBuffer[1]), type & 0xFF);
-        const uint8_t fill = length == 102 ? 0xC1 : 0x5A;
+        // A payload longer than any block: the request takes what its type carries, no more.
+        std::vector<uint8_t> payload(300, length == 102 ? 0xC1 : 0x5A);
+        const RequestFrame request = BuildRequest(static_cast<uint8_t>(group), type, payload);
+        QCOMPARE(request.length, length);
+        QCOMPARE(int(request.RequestBuffer[0]), group);
+        QCOMPARE(int(request.RequestBuffer[1]), type & 0xFF);
         for (int i = 2; i < length; ++i)
-            QCOMPARE(int(RequestBuffer[i]), int(fill));
-        QVERIFY(AllZeroFrom(length));
-    }
-
-    void laterRequestLeavesNoTraceOfPayload() {
-        OutgoingSwitching.fill(0x77);
-        QCOMPARE(BuildRequest(3, 64), 162);
-        QCOMPARE(BuildRequest(2, 16), 2);
-        QCOMPARE(int(RequestBuffer[0]), 2);
-        QCOMPARE(int(RequestBuffer[1]), 16);
-        QVERIFY(AllZeroFrom(2));
+            QCOMPARE(int(request.RequestBuffer[i]), int(payload[0]));
+        QVERIFY(AllZeroFrom(request, length));
     }
 
     void configAnswers_data() {
@@ -119,13 +102,9 @@ class FramingTest : public QObject {
         window.answer({1, static_cast<uint8_t>(type)});
         for (int i = 0; i < 100; ++i)
             window.buffer[2 + i] = static_cast<uint8_t>(i + 1);
-        LastReadConfig.fill(0);
         QCOMPARE(int(ParseAnswer(window)), type);
         QCOMPARE(shell.calls, calls);
         QCOMPARE(shell.log, log);
-        // Every group-1 answer lands in LastReadConfig, whatever its type.
-        for (int i = 0; i < 100; ++i)
-            QCOMPARE(int(LastReadConfig[i]), i + 1);
     }
 
     void configAnswerInStatisticsWindowIsStillGroupOne() {
@@ -165,41 +144,30 @@ class FramingTest : public QObject {
             QCOMPARE(shell.log, QStringList{QStringLiteral("Статистика сброшена")});
     }
 
-    void switchingAnswerGoesToSnapshotOfCurrentMux_data() {
-        QTest::addColumn<int>("mux");
+    void switchingAnswerGoesToTheAskingFlow_data() {
         QTest::addColumn<int>("type");
-        QTest::addColumn<bool>("toA");
-        QTest::addColumn<bool>("toB");
-        QTest::addColumn<bool>("listsA");
-        QTest::newRow("A") << 0 << 32 << true << false << false;
-        QTest::newRow("B") << 1 << 32 << false << true << false;
-        QTest::newRow("B alone") << 2 << 32 << false << false << false;
-        QTest::newRow("write answer") << 0 << 64 << false << false << false;
-        QTest::newRow("window listing A, pair at B") << 1 << 32 << true << false << true;
-        QTest::newRow("window listing A, write answer") << 1 << 64 << false << false << true;
+        QTest::addColumn<bool>("target");
+        QTest::addColumn<bool>("copied");
+        QTest::newRow("read answer") << 32 << true << true;
+        QTest::newRow("write answer") << 64 << true << false;
+        QTest::newRow("unsupported") << 255 << true << false;
+        QTest::newRow("read answer nobody asks for") << 32 << false << false;
     }
-    void switchingAnswerGoesToSnapshotOfCurrentMux() {
-        QFETCH(int, mux);
+    void switchingAnswerGoesToTheAskingFlow() {
         QFETCH(int, type);
-        QFETCH(bool, toA);
-        QFETCH(bool, toB);
-        QFETCH(bool, listsA);
+        QFETCH(bool, target);
+        QFETCH(bool, copied);
         RecordingShell shell;
-        FakeWindow window(listsA ? &SnapshotA : nullptr);
+        MuxSnapshot snapshot{};
+        FakeWindow window(target ? &snapshot : nullptr);
         window.answer({3, static_cast<uint8_t>(type)});
         for (int i = 0; i < 280; ++i)
             window.buffer[2 + i] = static_cast<uint8_t>(i % 251 + 1);
-        SnapshotA.fill(0);
-        SnapshotB.fill(0);
-        CurrentMux = mux;
         QCOMPARE(int(ParseAnswer(window)), type);
-        CurrentMux = 0;
-        QCOMPARE(SnapshotA[0] == 1, toA);
-        QCOMPARE(SnapshotB[0] == 1, toB);
-        if (toA)
-            QVERIFY(std::equal(SnapshotA.begin(), SnapshotA.end(), window.buffer.begin() + 2));
-        if (toB)
-            QVERIFY(std::equal(SnapshotB.begin(), SnapshotB.end(), window.buffer.begin() + 2));
+        QCOMPARE(std::equal(snapshot.begin(), snapshot.end(), window.buffer.begin() + 2), copied);
+        if (!copied)
+            QVERIFY(
+                std::all_of(snapshot.begin(), snapshot.end(), [](uint8_t b) { return b == 0; }));
         QVERIFY(shell.calls.isEmpty());
     }
 
@@ -214,12 +182,13 @@ class FramingTest : public QObject {
         QFETCH(int, group);
         QFETCH(int, type);
         RecordingShell shell;
-        FakeWindow window;
+        MuxSnapshot snapshot;
+        snapshot.fill(0x33);
+        FakeWindow window(&snapshot);
         window.answer({static_cast<uint8_t>(group), static_cast<uint8_t>(type)});
-        LastReadConfig.fill(0x33);
         QCOMPARE(int(ParseAnswer(window)), type);
         QVERIFY(shell.calls.isEmpty());
-        QCOMPARE(int(LastReadConfig[0]), 0x33);
+        QCOMPARE(int(snapshot[0]), 0x33);
     }
 
     void answerLengths_data() {

@@ -52,28 +52,32 @@ void SetAvailable(MuxSnapshot& s, int group, int channel, bool available) {
 
 // A pair whose session 1 on each side leads to the other, every port present and unlinked,
 // and the module's own bytes of every entry marked so that any change to them stands out.
-void SeedPair() {
-    for (MuxSnapshot* s : {&SnapshotA, &SnapshotB}) {
+void SeedPair(PairSnapshots& pair) {
+    for (MuxSnapshot* s : {&pair.SnapshotA, &pair.SnapshotB}) {
         s->fill(0);
         for (int port = 0; port < kPortCount; ++port) {
             uint8_t* e = EntryAt(*s, port);
             e[0] = uint8_t(0x10 + port);
             e[1] = 0x21;
             e[2] = 0x32;
-            e[3] = uint8_t(s == &SnapshotA ? 0xA0 : 0xB0);
+            e[3] = uint8_t(s == &pair.SnapshotA ? 0xA0 : 0xB0);
             e[7] = uint8_t(0xE0 + port);
             PutLink(*s, port, 0, NoChannel, CrossPathNone);
             (*s)[SnapshotOffset::Availability + port] = 1;
         }
     }
-    SetSession(SnapshotA, 1, 1, kIpB);
-    SetSession(SnapshotB, 1, 1, kIpA);
+    SetSession(pair.SnapshotA, 1, 1, kIpB);
+    SetSession(pair.SnapshotB, 1, 1, kIpA);
 }
 
 // Both halves of an agreed link.
-void PutAgreed(int gA, int cA, int gB, int cB) {
-    Put(SnapshotA, gA, cA, {kPartnerA, cB, gB ? 8 : 4});
-    Put(SnapshotB, gB, cB, {kPartnerB, cA, gA ? 8 : 4});
+void PutAgreed(PairSnapshots& pair, int gA, int cA, int gB, int cB) {
+    Put(pair.SnapshotA, gA, cA, {kPartnerA, cB, gB ? 8 : 4});
+    Put(pair.SnapshotB, gB, cB, {kPartnerB, cA, gA ? 8 : 4});
+}
+
+ModuleEndpoint Module(const QString& ip) {
+    return *ParseModuleEndpoint(ip, QStringLiteral("65530"));
 }
 
 // The marks of one matrix as rows of '.', 'V' and 'X', row 1 first.
@@ -103,10 +107,14 @@ class PortModelTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<RecordingShell> shell;
-    PortBlockCounts counts;
     std::unique_ptr<PortMatrix> matrix;
+    PairSnapshots pair;
+    MuxSnapshot& SnapshotA = pair.SnapshotA;
+    MuxSnapshot& SnapshotB = pair.SnapshotB;
+    uint8_t& PartnerSessionA = pair.PartnerSessionA;
+    uint8_t& PartnerSessionB = pair.PartnerSessionB;
 
-    int check() { return CheckMuxSwitchSettings(*matrix, kIpA, kIpB); }
+    int check() { return CheckMuxSwitchSettings(*matrix, pair, Module(kIpA), Module(kIpB)); }
     QStringList tmo() const { return Marks(*matrix, Matrix::Tmo); }
     QStringList tf() const { return Marks(*matrix, Matrix::Tf); }
     bool everyCount(Matrix m, uint8_t value) {
@@ -122,11 +130,10 @@ class PortModelTest : public QObject {
   private slots:
     void init() {
         shell = std::make_unique<RecordingShell>();
-        counts.fill(0);
-        matrix = std::make_unique<PortMatrix>(counts);
+        matrix = std::make_unique<PortMatrix>();
         PartnerSessionA = 0;
         PartnerSessionB = 0;
-        SeedPair();
+        SeedPair(pair);
     }
     void cleanup() { shell.reset(); }
 
@@ -161,7 +168,7 @@ class PortModelTest : public QObject {
 
     void partnerSessions_data() {
         QTest::addColumn<QList<int>>("sessionsA");  // session, enable byte; all towards B
-        QTest::addColumn<QString>("addressB");      // the text in B's box
+        QTest::addColumn<QString>("addressB");      // the module B was read from
         QTest::addColumn<int>("partnerA");
         QTest::addColumn<int>("result");
         QTest::addColumn<QStringList>("log");
@@ -173,8 +180,8 @@ class PortModelTest : public QObject {
             << QList<int>{2, 0, 6, 1} << kIpB << 7 << 0 << QStringList{};
         QTest::newRow("no session towards B")
             << QList<int>{} << kIpB << 0x55 << 1 << QStringList{kNoPartnerA};
-        QTest::newRow("B's box holds no address")
-            << QList<int>{2, 1} << "10.0.0" << 0x55 << 1 << QStringList{kNoPartnerA};
+        QTest::newRow("B read from a module no session leads to")
+            << QList<int>{2, 1} << "10.0.0.9" << 0x55 << 1 << QStringList{kNoPartnerA};
     }
     void partnerSessions() {
         QFETCH(QList<int>, sessionsA);
@@ -187,8 +194,8 @@ class PortModelTest : public QObject {
             SetSession(SnapshotA, sessionsA[i], uint8_t(sessionsA[i + 1]), kIpB);
         PartnerSessionA = 0x55;
         PartnerSessionB = 0x66;
-        PutAgreed(0, 0, 0, 0);
-        QCOMPARE(CheckMuxSwitchSettings(*matrix, kIpA, addressB), result);
+        PutAgreed(pair, 0, 0, 0, 0);
+        QCOMPARE(CheckMuxSwitchSettings(*matrix, pair, Module(kIpA), Module(addressB)), result);
         QCOMPARE(int(PartnerSessionA), partnerA);
         QCOMPARE(shell->log, log);
         if (result == 0) {
@@ -213,7 +220,7 @@ class PortModelTest : public QObject {
 
     // With every counter at 255 a double click places links and blocks nothing.
     void noPartnerLeavesEveryCellFree() {
-        PutAgreed(0, 0, 0, 0);
+        PutAgreed(pair, 0, 0, 0, 0);
         SetSession(SnapshotA, 1, 0, kIpB);
         QCOMPARE(check(), 1);
         matrix->Toggle(Matrix::Tmo, 2, 3);
@@ -345,7 +352,7 @@ class PortModelTest : public QObject {
         QFETCH(int, column);
         QFETCH(int, row);
         QFETCH(QStringList, marks);
-        PutAgreed(ports[0], ports[1], ports[2], ports[3]);
+        PutAgreed(pair, ports[0], ports[1], ports[2], ports[3]);
         const MuxSnapshot a = SnapshotA;
         const MuxSnapshot b = SnapshotB;
         QCOMPARE(check(), 0);
@@ -363,7 +370,7 @@ class PortModelTest : public QObject {
 
     // A (0,3) and A (0,4) both name B (0,2); B (0,2) names A (0,4).
     void crossingPairKeepsTheConfirmedHalf() {
-        PutAgreed(0, 4, 0, 2);
+        PutAgreed(pair, 0, 4, 0, 2);
         Put(SnapshotA, 0, 3, {kPartnerA, 2, 4});
         QCOMPARE(check(), 0);
         QCOMPARE(
@@ -441,34 +448,46 @@ class PortModelTest : public QObject {
         QCOMPARE(EntryOf(SnapshotB, 2), (Link{afterB2[0], afterB2[1], afterB2[2]}));
     }
 
+    // A half over the partner session that names no far port is what a cut link leaves (and
+    // what a write of it puts back): unlinked, never a stop. Any other bad far end stops.
     void badEntriesStopTheAnalysis_data() {
         QTest::addColumn<int>("channel");
         QTest::addColumn<int>("crossPath");
         QTest::addColumn<QString>("line");
-        QTest::newRow("far channel 170") << int(NoChannel) << 4 << kBadChannel;
-        QTest::newRow("far channel 10") << 10 << 8 << kBadChannel;
-        QTest::newRow("cross-path 0") << 2 << 0 << kBadCrossPath;
-        QTest::newRow("cross-path 12") << 2 << 12 << kBadCrossPath;
+        const QString stopped =
+            "VXXXXXXXXXXX X........... X........... X........... X........... X........... "
+            "X........... X........... X........... X........... X........... X...........";
+        const QString unlinked =
+            "VXXXXXXXXXXX X......X.... X......X.... X......X.... X......X.... X......X.... "
+            "XXXXXXXVXXXX X......X.... X......X.... X......X.... X......X.... X......X....";
+        QTest::addColumn<QString>("marks");
+        QTest::newRow("far channel 170, as a cut leaves it")
+            << int(NoChannel) << 0 << QString() << unlinked;
+        QTest::newRow("far channel 170 with a cross-path")
+            << int(NoChannel) << 4 << QString() << unlinked;
+        QTest::newRow("far channel 10") << 10 << 8 << kBadChannel << stopped;
+        QTest::newRow("cross-path 0") << 2 << 0 << kBadCrossPath << stopped;
+        QTest::newRow("cross-path 12") << 2 << 12 << kBadCrossPath << stopped;
     }
     void badEntriesStopTheAnalysis() {
         QFETCH(int, channel);
         QFETCH(int, crossPath);
         QFETCH(QString, line);
-        PutAgreed(0, 0, 0, 0);  // before the bad port: shown
+        QFETCH(QString, marks);
+        PutAgreed(pair, 0, 0, 0, 0);  // before the bad port: shown
         Put(SnapshotA, 0, 4, {kPartnerA, channel, crossPath});
-        PutAgreed(1, 0, 1, 1);  // after it: never looked at
-        QCOMPARE(check(), 1);
-        QCOMPARE(shell->log, QStringList{line});
-        QCOMPARE(
-            tmo(),
-            Rows("VXXXXXXXXXXX X........... X........... X........... X........... X........... "
-                 "X........... X........... X........... X........... X........... X..........."));
+        PutAgreed(pair, 1, 0, 1, 1);  // after it: never looked at when the analysis stops
+        QCOMPARE(check(), line.isEmpty() ? 0 : 1);
+        QCOMPARE(shell->log, line.isEmpty() ? QStringList{} : QStringList{line});
+        QCOMPARE(tmo(), Rows(qPrintable(marks)));
+        if (line.isEmpty())
+            QCOMPARE(EntryOf(SnapshotA, 4), (Link{0, NoChannel, 0}));
     }
 
     // B's port names A's port back but is missing: its column is blocked before any link.
     void linkOntoABlockedCellIsLogged() {
-        PutAgreed(0, 1, 0, 1);
-        PutAgreed(0, 2, 0, 3);
+        PutAgreed(pair, 0, 1, 0, 1);
+        PutAgreed(pair, 0, 2, 0, 3);
         SetAvailable(SnapshotB, 0, 1, false);
         QCOMPARE(check(), 0);
         QCOMPARE(shell->log, QStringList{kInactive});
@@ -487,11 +506,11 @@ class PortModelTest : public QObject {
             Rows(".X.......... XVXXXXXXXXXX .X.......... .X.......... .X.......... .X.......... "
                  ".X.......... .X.......... .X.......... .X.......... .X.......... .X.........."));
         const QStringList marks = tmo();
-        const PortBlockCounts before = counts;
+        const PortBlockCounts before = matrix->counts();
         QVERIFY(!matrix->PlaceLink(0, 1, 0, 4));  // cell (5, 2): blocked by the link's row
         QCOMPARE(shell->log, QStringList{kInactive});
         QCOMPARE(tmo(), marks);
-        QVERIFY(counts.tmo == before.tmo);
+        QVERIFY(matrix->counts().tmo == before.tmo);
         // Ports of different kinds have no cell at all.
         shell->log.clear();
         QVERIFY(!matrix->PlaceLink(0, 5, 0, 6));

@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
     sw->ComboBoxSwIpB->setEditText(b);
     sw->EditSwPortB->setText(portB);
     sw->SwConnectButton->click();
-    step(WaitFor([&] { return Pair.SwConnectState == 0 && sw->SwSetButton->isEnabled(); }),
+    step(WaitFor([&] { return MainForm->Pair.SwConnectState == 0 && sw->SwSetButton->isEnabled(); }),
          "switching read");
     shoot(sw, "switching.png");
 
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
     links->EditIp->setText(a);
     links->EditPort->setText(portA);
     links->ButtonConnect->click();
-    step(WaitFor([&] { return Pair.PendingLinksType == 0; }), "current links read");
+    step(WaitFor([&] { return MainForm->Pair.PendingLinksType == 0; }), "current links read");
     links->StringGridCurLinksDblClick(2, 1);  // S1 chosen for a selective reset
     shoot(links, "currentlinks.png");
 

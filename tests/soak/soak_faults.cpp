@@ -357,8 +357,8 @@ int main(int argc, char** argv) {
                 statRestartAt[n] = received();
             }
         }
-        if (Pair.SwConnectState != 0 || Pair.SwSetState != 0 || Pair.SwResetState != 0 ||
-            Pair.PendingLinksType != 0)
+        if (MainForm->Pair.SwConnectState != 0 || MainForm->Pair.SwSetState != 0 || MainForm->Pair.SwResetState != 0 ||
+            MainForm->Pair.PendingLinksType != 0)
             return;
         const int op = switchStep++ % 8;
         switch (op) {
@@ -452,8 +452,8 @@ int main(int argc, char** argv) {
     const auto busy = [&] {
         int n = PendingRequestCount() + OpenExchangeCount();
         n += SettingsForm->Flow.ConnectState != 0 || SettingsForm->Flow.ApplyState != 0;
-        n += Pair.SwConnectState != 0 || Pair.SwSetState != 0 || Pair.SwResetState != 0;
-        n += Pair.PendingLinksType != 0;
+        n += MainForm->Pair.SwConnectState != 0 || MainForm->Pair.SwSetState != 0 || MainForm->Pair.SwResetState != 0;
+        n += MainForm->Pair.PendingLinksType != 0;
         for (TStatForm* w : StatWindows) {
             n += !statIdle(w);
             n += w->RequestButton->text() == QString::fromUtf8(kStopCaption);

@@ -50,9 +50,9 @@ class ProbeWindow : public ModuleWindow {
             return;
         }
         if (!waiting) {
-            const int length = BuildRequest(groups_[flow], flow);
             sentAtMs[flow] = clock_.elapsed();
-            const QString error = send(address_, port_, continuation(flow), length);
+            const QString error =
+                send(address_, port_, continuation(flow), BuildRequest(groups_[flow], flow));
             if (!error.isEmpty()) {
                 errors << error;
                 return;
