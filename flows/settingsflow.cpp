@@ -137,7 +137,9 @@ void SettingsFlow::applyEnded(Sender sender, AnswerTarget& window) {
     if (ParseAnswer(window) != CmdWriteConfig) {
         LogEvent(QStringLiteral("Ошибочный ответ мультиплексора на команду сохранения настроек!"));
     } else if (sent_) {
-        reads_.confirmedConfig(*sent_, OutgoingConfig);
+        // The module holds what was written: the fields may go on from there.
+        if (const auto renewed = reads_.confirmedConfig(*sent_, OutgoingConfig))
+            readSerial_ = renewed->serial;
     }
     sent_.reset();
     SetBusy(false);

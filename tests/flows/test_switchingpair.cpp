@@ -11,6 +11,7 @@
 #include "link/protocol.h"
 #include "model/currentlinks.h"
 #include "sim/simulator.h"
+#include "support/config_texts.h"
 #include "support/recording_shell.h"
 
 namespace {
@@ -34,19 +35,6 @@ std::array<uint8_t, 3> LinkOf(const uint8_t* block, int port) {
     const uint8_t* e = block + PortEntryOffsetOf(port);
     return {e[PortEntryOffset::LinkSession], e[PortEntryOffset::RemoteChannel],
             e[PortEntryOffset::RemoteCrossPath]};
-}
-
-// The settings window's texts for a configuration as read, as the window would show them.
-ConfigTexts TextsOf(const ConfigBlock& block) {
-    const DecodedConfig d = DecodeConfig(block);
-    ConfigTexts t{d.localIp, d.localMac, d.subnetwork, d.gateway, d.controlPort, {}, {}};
-    for (int i = 0; i < kSessionCount; ++i) {
-        const DecodedSession& s = d.sessions[i];
-        t.sessions[i] = {uint8_t(s.selected ? 1 : 0), s.destinationIp, s.destinationPort,
-                         s.localPort, s.tos};
-    }
-    t.optionValues = d.optionValues;
-    return t;
 }
 
 // The two windows and the settings flow as the program wires them, and the modules on the other
