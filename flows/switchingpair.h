@@ -119,7 +119,6 @@ class SwitchingPair {
     const std::optional<Analysis>& analysis() const { return analysis_; }
     // The current-links window's read, while it is the module's current one.
     const SwitchingRead* linksRead() const;
-    ModuleReads& reads() { return reads_; }
 
   private:
     Step readStep(const PairChoice& now);

@@ -392,6 +392,9 @@ void TSwitchForm::SetBusyControls(bool busy) {
     const bool enabled = !busy && pair_.commandsEnabled();
     SwConnectButton->setEnabled(enabled);
     SwResetButton->setEnabled(enabled);
+    // Another window's exchange may have been a write to a module the pair read.
+    if (!busy)
+        SwSetButton->setEnabled(pair_.writeEnabled());
 }
 
 void TSwitchForm::showCell(Matrix m, int column, int row) {

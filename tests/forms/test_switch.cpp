@@ -6,6 +6,7 @@
 #include "forms/main.h"
 #include "ui/speedbutton.h"
 
+#include "forms/settings.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
 #include "link/pending.h"
@@ -204,6 +205,26 @@ class SwitchTest : public QObject {
         QCOMPARE(Marks(Tmo()), tmo);
         QCOMPARE(Marks(Tf()), tf);
         QCOMPARE(app->messages(), (QStringList{kOneSided, kSavedA, kSavedB}));
+    }
+
+    // The settings window writes A's configuration between the switching read and the write:
+    // the session the pair linked over may lead elsewhere now, so nothing goes until a new read.
+    void configurationWriteEndsTheSwitchingRead() {
+        readBoth();
+        TSettingsForm* settings = SettingsForm;
+        settings->EditMuxIp->setText("127.0.0.1");
+        settings->EditMuxPort->setText(QString::number(sim->port(0)));
+        settings->ButtonMuxConnection->click();
+        QTRY_VERIFY(settings->Flow.holdsCurrentRead() && settings->Flow.ConnectState == 0);
+        settings->ButtonSetCurOptions->click();
+        QTRY_VERIFY(settings->Flow.ApplyState == 0 && !settings->Flow.holdsCurrentRead());
+        QCOMPARE(commands(), (QList<bool>{true, false, true}));
+        emit C<QPushButton>("SwSetButton")->clicked();  // a press that reaches the handler
+        QVERIFY(SettleExchanges());
+        QCOMPARE(A().requestCount(), size_t(4));  // the read, the connect, its read, its write
+        QCOMPARE(B().requestCount(), size_t(1));
+        QCOMPARE(app->messages().last(),
+                 "Перед записью считайте коммутационные настройки мультиплексоров А и В");
     }
 
     void errorAnswerFromAEndsTheRead() {
