@@ -50,6 +50,7 @@ void SettingsAnswer(const uint8_t* data, size_t size, bool write) {
 
 void SwitchingAnswer(const uint8_t* data, size_t size) {
     TSwitchForm& form = *SwitchForm;
+    SwitchingPair& Pair = form.pair();
     const PairChoice choice = form.choice();
     // The pair's read, its steps taken by hand: A answers whole with the input's first bytes as
     // its payload, B answers with whatever follows; the cross-check runs on both.
@@ -61,13 +62,14 @@ void SwitchingAnswer(const uint8_t* data, size_t size) {
     FuzzCheck(Pair.answered(ParseAnswer(form), choice).sends(), "a whole answer of A goes on to B");
     Receive(form, data + fromA, size - fromA, GroupSwitching);
     Pair.answered(ParseAnswer(form), choice);
-    FuzzCheck(Pair.commandsEnabled() && CurrentMux == 0, "the answer of B ends the read");
+    FuzzCheck(Pair.commandsEnabled() && Pair.CurrentMux == 0, "the answer of B ends the read");
     form.showCommandState();
     FuzzCheck(form.SwSetButton->isEnabled() == Pair.writeEnabled(), "the write follows the flow");
 }
 
 void CurrentLinksAnswer(const uint8_t* data, size_t size) {
     TCurLinksForm& form = *CurLinksForm;
+    SwitchingPair& Pair = SwitchForm->pair();
     FuzzCheck(Pair.pressLinks(form.EditIp->text(), form.EditPort->text()).sends(),
               "the links read starts");
     Receive(form, data, size, GroupSwitching);
@@ -118,7 +120,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SwitchForm->ComboBoxSwIpB->setEditText(QStringLiteral("127.0.0.2"));
     SwitchForm->EditSwPortA->setText(QStringLiteral("65530"));
     SwitchForm->EditSwPortB->setText(QStringLiteral("65530"));
-    CurLinksForm = new TCurLinksForm(nullptr);
+    CurLinksForm = new TCurLinksForm(nullptr, SwitchForm->pair());
     CurLinksForm->EditIp->setText(QStringLiteral("127.0.0.3"));
     CurLinksForm->EditPort->setText(QStringLiteral("65530"));
     for (int slot : {kSingleSlot, kAutomaticSlot})
