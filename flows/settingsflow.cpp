@@ -81,8 +81,8 @@ SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& windo
 
 void SettingsFlow::connectSent(const Step& step, bool sent) {
     if (!sent) {
-        if (step.type == CmdReadConfig)
-            SetBusy(false);
+        // Whichever step could not go, the flow is idle: nothing of it may stay busy.
+        SetBusy(false);
         ConnectState = 0;
         return;
     }

@@ -21,6 +21,7 @@ class TestCli : public QObject {
     Q_OBJECT
     std::unique_ptr<Simulator> sim_;
     QTemporaryDir dir_;
+    ModuleState seededB_;
 
     QString at(int module) const {
         return QStringLiteral("127.0.0.%1:%2").arg(module + 1).arg(sim_->port(module));
@@ -53,19 +54,22 @@ class TestCli : public QObject {
         std::string error;
         sim_ = StartSimulatedPair(&error);
         QVERIFY2(sim_, error.c_str());
+        seededB_ = sim_->module(1).state();
     }
     void init() {
         for (int m : {0, 1})
             sim_->module(m).setMisbehaviourForAll({});
+        sim_->module(1).apply(seededB_);
     }
 
     // Exit codes and messages, each from what a module really did.
     void exitCodes_data() {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("type");  // the command that misbehaves on A, 0 for none
+        // The command that misbehaves on A, 0 for none; -1: of B's TF ports only the last exists.
+        QTest::addColumn<int>("type");
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("out");  // a line on standard output
+        QTest::addColumn<QString>("out");  // a line on standard output; after '!', one not there
         QTest::addColumn<QString>("err");  // a line on standard error
         const int none = int(MisbehaviourKind::Normal);
         QTest::newRow("read") << QStringList{"config", "read", "A"} << 0 << none << 0
@@ -103,6 +107,10 @@ class TestCli : public QObject {
         QTest::newRow("switching blocked, last line")
             << QStringList{"switching", "A", "B"} << 0 << none << 0 << "  A Тр.ТФ4: порт недоступен"
             << "";
+        // Every cell of A's TF lines blocked for good but the last: the lines are not blocked.
+        QTest::newRow("switching, only the last cell of a line free")
+            << QStringList{"switching", "A", "B"} << -1 << none << 0 << "!A ТФ1:"
+            << "";
         QTest::newRow("switching no partner")
             << QStringList{"switching", "A", "127.0.0.3:9"} << 0 << none << 4 << ""
             << "Ошибка соединения 3";
@@ -130,11 +138,21 @@ class TestCli : public QObject {
         QFETCH(int, code);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        if (type)
+        if (type > 0)
             misbehave(0, uint8_t(type), MisbehaviourKind(kind));
+        if (type < 0) {
+            ModuleState b = seededB_;
+            for (int port : {6, 7, 8, 9, 16, 17, 18})
+                (*b.availability)[port] = 0;
+            sim_->module(1).apply(b);
+        }
         const Run r = cli(args);
         QVERIFY2(r.code == code, qPrintable(QString::number(r.code) + r.err));
-        QVERIFY2(r.out.contains(out), qPrintable(r.out));
+        if (out.startsWith('!'))
+            QVERIFY2(!r.out.contains(out.mid(1)) && r.out.contains(QStringLiteral("B ТФ1:")),
+                     qPrintable(QString(r.out).replace('\n', '/')));
+        else
+            QVERIFY2(r.out.contains(out), qPrintable(r.out));
         QVERIFY2(r.err.contains(err), qPrintable(r.err));
     }
 
@@ -157,6 +175,8 @@ class TestCli : public QObject {
         QVERIFY(sim_->module(1).config() == before);
         const Run written = cli({"config", "write", "B", "@/a.conf", "--yes"});
         QVERIFY2(written.code == 0, qPrintable(written.err));
+        QVERIFY2(written.err.contains(QStringLiteral("Конфигурация записана и проверена чтением")),
+                 qPrintable(written.out + "|" + written.err));
         QCOMPARE(cli({"config", "read", "B"}).out, wanted);
         // The JSON it prints is taken back as well: nothing left to change.
         const Run json = cli({"config", "read", "B", "--json"});
