@@ -9,6 +9,7 @@
 #include "sim/simulator.h"
 #include "support/config_texts.h"
 #include "support/recording_shell.h"
+#include "support/request_letters.h"
 
 namespace {
 
@@ -98,15 +99,7 @@ class Bench {
 
     // Each module's requests: c connect, r a read, w a write, s statistics, z a clear.
     QString requests() {
-        QStringList out;
-        for (int m = 0; m < 2; ++m) {
-            QString letters;
-            for (const auto& r : sim.module(m).requests())
-                letters += Letter(r[1]);
-            if (!letters.isEmpty())
-                out << QString("AB"[m]) + ':' + letters;
-        }
-        return out.join(' ');
+        return RequestLetters(sim, 2, [](const auto& r) { return Letter(r[1]); });
     }
 
     Simulator sim;

@@ -13,6 +13,7 @@
 #include "sim/simulator.h"
 #include "support/config_texts.h"
 #include "support/recording_shell.h"
+#include "support/request_letters.h"
 
 namespace {
 
@@ -152,15 +153,9 @@ class Bench {
     // Each module's requests as letters: r a switching read, w a switching write, c any
     // configuration command.
     QString requests() {
-        QStringList out;
-        for (int m = 0; m < 3; ++m) {
-            QString letters;
-            for (const auto& r : sim.module(m).requests())
-                letters += r[0] == GroupConfig ? 'c' : r.size() == 2 ? 'r' : 'w';
-            if (!letters.isEmpty())
-                out << QString("ABC"[m]) + ':' + letters;
-        }
-        return out.join(' ');
+        return RequestLetters(sim, 3, [](const auto& r) {
+            return r[0] == GroupConfig ? 'c' : r.size() == 2 ? 'r' : 'w';
+        });
     }
 
     Simulator sim;
