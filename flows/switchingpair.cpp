@@ -197,17 +197,13 @@ SwitchingPair::Step SwitchingPair::finishRead() {
     const SwitchingRead& readB = reads_.tookSwitching(ReadKind::Switching, *asked_, SnapshotB);
     // The analysis works on what the two modules answered, and a session leads to the other side
     // when its destination is the module that answered there, whatever the boxes show by now.
-    Analysis a{readingA_->module,
-               readB.module,
-               readingA_->serial,
-               readB.serial,
-               readingA_->block,
-               readB.block,
-               {},
-               false,
-               {}};
-    a.snapshots.SnapshotA = a.readA;
-    a.snapshots.SnapshotB = a.readB;
+    Analysis a;
+    a.moduleA = readingA_->module;
+    a.moduleB = readB.module;
+    a.serialA = readingA_->serial;
+    a.serialB = readB.serial;
+    a.readA = a.snapshots.SnapshotA = readingA_->block;
+    a.readB = a.snapshots.SnapshotB = readB.block;
     readingA_.reset();
     const int result = CheckMuxSwitchSettings(*matrix_, a.snapshots, a.moduleA, a.moduleB);
     if (result != 0)
