@@ -446,8 +446,9 @@ class SwitchingPairTest : public QObject {
         QTest::newRow("write both")
             << read + ",toggle 3 2,write,answer,answer"
             << "A:rw B:rw" << QStringList{oneSided, savedA, savedB} << "all";
+        // The link placed in the matrices' last line and written is no unseen half when it goes.
         QTest::newRow("confirmed writes are the next write's read")
-            << read + ",toggle 3 2,write,answer,answer,toggle 3 2,write,answer,answer"
+            << read + ",toggle 12 12,write,answer,answer,toggle 12 12,write,answer,answer"
             << "A:rww B:rww" << QStringList{oneSided, savedA, savedB, savedA, savedB} << "all";
         QTest::newRow("write resumed at B")
             << read + ",write,answer,timeout,write,answer"
