@@ -432,11 +432,10 @@ SwitchingPair::Step SwitchingPair::resetStepAt() {
 }
 
 SwitchingPair::Step SwitchingPair::endReset(const PairChoice& now) {
-    if ((CurrentMux == 0 && SwResetScope == 1) || (CurrentMux == 1 && SwResetScope == 2) ||
-        (CurrentMux == 2 && SwResetScope == 1)) {
-        CurrentMux = 0;
-        SwResetScope = 0;
-    }
+    // Every reset ends here at its last module (A alone, B after A, or B alone): the next press
+    // starts afresh.
+    CurrentMux = 0;
+    SwResetScope = 0;
     endExchange();
     // Both multiplexers are read again, as if the operator had pressed "Соединиться".
     return pressRead(now);

@@ -235,6 +235,9 @@ class SwitchTest : public QObject {
         QVERIFY(SettleExchanges());
         QVERIFY(B().requests().empty());
         QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        // Only the address asked is remembered, in its own list.
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 1);
+        QCOMPARE(C<QComboBox>("ComboBoxSwIpB")->count(), 0);
         // Nothing was read that could be written back.
         QCOMPARE(commands(), (QList<bool>{true, false, true}));
     }
