@@ -22,7 +22,11 @@ std::optional<ModuleAddress> ParseModuleAddress(const QString& text) {
 }
 
 ModuleLink::ModuleLink(ModuleAddress module, QObject* parent)
-    : QObject(parent), module_(std::move(module)) {}
+    : QObject(parent), module_(std::move(module)) {
+    deadline_.setSingleShot(true);
+    deadline_.setTimerType(Qt::PreciseTimer);
+    connect(&deadline_, &QTimer::timeout, this, [this] { RunGuarded([this] { giveUp(); }); });
+}
 
 ModuleLink::~ModuleLink() {
     AbandonExchanges(this);
@@ -48,7 +52,9 @@ bool ModuleLink::send(uint8_t group, uint8_t type, std::function<void(Sender)> e
         LogEvent(error);
         return false;
     }
-    if (!AddPendingRequest(handler, this, started)) {
+    if (timeoutMs_ > 0) {
+        deadline_.start(timeoutMs_);
+    } else if (!AddPendingRequest(handler, this, started)) {
         // No slot to time it out: a command that could wait for ever is not sent at all.
         AbandonExchange(started);
         LogEvent(QStringLiteral("Слишком много одновременных запросов"));
@@ -60,6 +66,7 @@ bool ModuleLink::send(uint8_t group, uint8_t type, std::function<void(Sender)> e
 }
 
 void ModuleLink::ended(Sender sender) {
+    deadline_.stop();
     RemovePendingRequest(this, kFlow);
     if (!busy_)
         return;

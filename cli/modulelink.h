@@ -24,6 +24,11 @@ class ModuleLink : public QObject, public AnswerTarget {
     explicit ModuleLink(ModuleAddress module, QObject* parent = nullptr);
     ~ModuleLink() override;
 
+    // A command that has not ended `ms` after it left ends as a time-out, on a precise timer of
+    // this link's own and without a slot of the shared time-out table; 0 (the default) leaves
+    // the time-out to the table and LinkClock's ticks.
+    void setTimeoutMs(int ms) { timeoutMs_ = ms; }
+
     const ModuleAddress& module() const { return module_; }
     ReceiveBuffer& receiveBuffer() override { return buffer_; }
     void showStatistics(const uint8_t* block) override;
@@ -60,6 +65,8 @@ class ModuleLink : public QObject, public AnswerTarget {
     bool hasStatistics_ = false;
     bool busy_ = false;
     std::function<void(Sender)> ended_;
+    int timeoutMs_ = 0;
+    QTimer deadline_;
 };
 
 // Ticks TimerTimeout as the main window's timer does: a command whose answer has not come after
