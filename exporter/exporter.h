@@ -1,73 +1,92 @@
 #pragma once
 // kestrel-exporter's work: a probe reads one module's statistics and answers in the Prometheus text
 // format; /metrics tells about the exporter itself. Prometheus decides what is probed and when;
-// the exporter keeps no list of modules.
+// the exporter keeps no list of modules, only the last counters of those it has read, so that
+// its totals outlive the modules' 16-bit wrap.
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
-#include <QHttpServer>
 #include <QList>
 #include <QPair>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QTimer>
 #include <array>
-#include <deque>
+#include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "cli/modulelink.h"
+#include "exporter/http.h"
+
+class StderrShell;
 
 struct ExporterOptions {
     QList<QPair<QHostAddress, int>> allow;  // the ranges a probe may dial; none: nothing is dialled
-    int concurrency = 16;                   // probes talking to modules at once
+    int concurrency = 128;                  // modules talked to at once
     int timeoutMs = 5000;                   // a probe's bound when the scrape names none
     int offsetMs = 500;                     // kept free below the scrape's own time-out
-    int queueLimit = 4096;                  // probes waiting for their turn
+    int queueLimit = 4096;                  // modules waiting for their turn
+    int answerTimeoutMs = 3000;             // a module's own answer time-out within the bound
+    int rememberedModules = 16384;          // modules whose last counters are kept
 };
+constexpr int kMaxConcurrency = 1024;
 
 // "ADDR:PORT" (or "ADDR") of a module inside the allowed ranges; otherwise the reason it is
 // refused.
 std::optional<ModuleAddress> ProbeTarget(const QString& text, const ExporterOptions& options,
                                          QString* refusal);
 
-// Hands the HTTP server sockets it can follow: the socket whose request is being read is known,
-// so a probe that ends after its client has gone writes nothing.
-class TrackingTcpServer : public QTcpServer {
+// One module's counters as totals: each 16-bit counter grows by its wrapped difference from the
+// last read, so a total is right while fewer than 65536 events fall between two reads. A clear
+// (every counter that was not zero falls at once) restarts the count from the new values.
+class CounterTotals {
   public:
-    using QTcpServer::QTcpServer;
-    QTcpSocket* reading() const { return reading_; }
-
-  protected:
-    void incomingConnection(qintptr descriptor) override;
+    void add(const StatisticsBlock& block);
+    // Per StatColumns() column; empty before the first read.
+    const std::vector<quint64>& totals() const { return totals_; }
 
   private:
-    QPointer<QTcpSocket> reading_;
+    std::vector<uint16_t> last_;
+    std::vector<quint64> totals_;
 };
 
 class Exporter : public QObject {
   public:
-    explicit Exporter(ExporterOptions options);
+    // `shell` (may be null) takes the event log: each line is put under its module.
+    explicit Exporter(ExporterOptions options, StderrShell* shell = nullptr);
     ~Exporter() override;
-    // The port it listens on, 0 when it cannot.
-    quint16 listen(const QHostAddress& address, quint16 port);
 
+    // Every HTTP request: the probe, the exporter's own metrics, the landing page and the
+    // health endpoints.
+    void handle(const HttpRequest& request, HttpRespond respond);
     // The exporter's own figures in the text format.
     QByteArray ownMetrics() const;
     int inFlight() const { return inFlight_; }
+    int remembered() const { return static_cast<int>(modules_.size()); }
 
-    enum Failure { Timeout, SendError, WrongAnswer, QueueFull, kFailureKinds };
+    enum Failure { Timeout, SendError, WrongAnswer, QueueFull, Expired, kFailureKinds };
 
   private:
     struct Probe;
-    void probe(const QHttpServerRequest& request, QHttpServerResponder&& responder);
+    struct Module;
+    void probe(const HttpRequest& request, HttpRespond respond);
     void dispatch();
-    void finish(Probe& probe, std::optional<Failure> failure);
+    void exchangeEnded(Module& module, Sender sender);
+    void answer(Probe& probe, std::optional<Failure> failure, const Module* module);
+    void expire(Probe& probe);
+    Module& moduleFor(const ModuleAddress& address);
+    void forget();
+    void setLogModule(const Module* module);
 
     ExporterOptions options_;
-    QHttpServer http_;
-    TrackingTcpServer* tcp_ = nullptr;
-    std::deque<std::unique_ptr<Probe>> waiting_;
-    std::vector<std::unique_ptr<Probe>> running_;
+    StderrShell* shell_;
+    // Modules by "ADDR:PORT": their exchange, the probes waiting for it, their totals.
+    std::map<QString, std::unique_ptr<Module>> modules_;
+    // Modules waiting for a slot, the earliest deadline first.
+    std::multimap<qint64, Module*> queue_;
     int inFlight_ = 0;
+    quint64 useClock_ = 0;
     quint64 succeeded_ = 0, refused_ = 0;  // succeeded_ also counts the round trips below
     std::array<quint64, kFailureKinds> failed_{};
     // Round trips of answered probes, in seconds: counts per upper bound, and their sum.
@@ -77,5 +96,7 @@ class Exporter : public QObject {
     double roundTripSum_ = 0;
 };
 
-// The probe's answer: success, duration and, when it succeeded, every counter of the block.
-QByteArray ProbeMetrics(bool success, double seconds, const StatisticsBlock* block);
+// The probe's answer: success, duration and, when it succeeded, every counter as its total.
+QByteArray ProbeMetrics(bool success, double seconds, const CounterTotals* totals);
+// The exporter's build information and the process's own figures, as client libraries give them.
+QByteArray ProcessMetrics();
