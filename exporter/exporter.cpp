@@ -50,44 +50,61 @@ std::optional<ModuleAddress> ProbeTarget(const QString& text, const ExporterOpti
     return std::nullopt;
 }
 
+namespace {
+
+// Each counter's line up to its value, made once: a probe only appends the numbers.
+const std::vector<QByteArray>& CounterLinePrefixes() {
+    static const std::vector<QByteArray> prefixes = [] {
+        std::vector<QByteArray> out;
+        for (const StatColumn& c : StatColumns()) {
+            out.push_back(
+                c.total
+                    ? "kestrel_packets_total{section=\"" + c.section.toLatin1() + "\",counter=\"" +
+                          c.counter.toLatin1() + "\",path=\"" + c.path.toLatin1() + "\"} "
+                    : "kestrel_session_events_total{session=\"" + c.session.toLatin1() +
+                          "\",section=\"" + c.section.toLatin1() + "\",counter=\"" +
+                          c.counter.toLatin1() + "\",path=\"" + c.path.toLatin1() + "\"} ");
+        }
+        return out;
+    }();
+    return prefixes;
+}
+
+}  // namespace
+
 QByteArray ProbeMetrics(bool success, double seconds, const CounterTotals* totals) {
     QByteArray out;
+    out.reserve(12 * 1024);
     out +=
         "# HELP probe_success Whether the module answered with its whole statistics block.\n"
         "# TYPE probe_success gauge\n"
-        "probe_success " +
-        QByteArray(success ? "1" : "0") + "\n";
+        "probe_success ";
+    out += success ? "1\n" : "0\n";
     out +=
         "# HELP probe_duration_seconds How long the probe took.\n"
         "# TYPE probe_duration_seconds gauge\n"
-        "probe_duration_seconds " +
-        Number(seconds) + "\n";
+        "probe_duration_seconds ";
+    out += Number(seconds);
+    out += '\n';
     if (!totals || totals->totals().empty())
         return out;
     const std::vector<StatColumn>& columns = StatColumns();
-    out +=
-        "# HELP kestrel_session_events_total A session's counter of one section and path, "
-        "counted on across the module's 16-bit wrap since the exporter first read it.\n"
-        "# TYPE kestrel_session_events_total counter\n";
-    for (size_t i = 0; i < columns.size(); ++i) {
-        const StatColumn& c = columns[i];
-        if (c.total)
-            continue;
-        out += "kestrel_session_events_total{session=\"" + c.session.toLatin1() + "\",section=\"" +
-               c.section.toLatin1() + "\",counter=\"" + c.counter.toLatin1() + "\",path=\"" +
-               c.path.toLatin1() + "\"} " + QByteArray::number(totals->totals()[i]) + "\n";
-    }
-    out +=
-        "# HELP kestrel_packets_total A section's packet total, counted on across the module's "
-        "16-bit wrap since the exporter first read it.\n"
-        "# TYPE kestrel_packets_total counter\n";
-    for (size_t i = 0; i < columns.size(); ++i) {
-        const StatColumn& c = columns[i];
-        if (!c.total)
-            continue;
-        out += "kestrel_packets_total{section=\"" + c.section.toLatin1() + "\",counter=\"" +
-               c.counter.toLatin1() + "\",path=\"" + c.path.toLatin1() + "\"} " +
-               QByteArray::number(totals->totals()[i]) + "\n";
+    const std::vector<QByteArray>& prefixes = CounterLinePrefixes();
+    for (const bool total : {false, true}) {
+        out += total ? "# HELP kestrel_packets_total A section's packet total, counted on across "
+                       "the module's 16-bit wrap since the exporter first read it.\n"
+                       "# TYPE kestrel_packets_total counter\n"
+                     : "# HELP kestrel_session_events_total A session's counter of one section "
+                       "and path, counted on across the module's 16-bit wrap since the exporter "
+                       "first read it.\n"
+                       "# TYPE kestrel_session_events_total counter\n";
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (columns[i].total != total)
+                continue;
+            out += prefixes[i];
+            out += QByteArray::number(totals->totals()[i]);
+            out += '\n';
+        }
     }
     return out;
 }
