@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 #include "cli/clishell.h"
 
@@ -74,7 +77,6 @@ const std::vector<QByteArray>& CounterLinePrefixes() {
 
 QByteArray ProbeMetrics(bool success, double seconds, const CounterTotals* totals) {
     QByteArray out;
-    out.reserve(12 * 1024);
     out +=
         "# HELP probe_success Whether the module answered with its whole statistics block.\n"
         "# TYPE probe_success gauge\n"
@@ -88,24 +90,38 @@ QByteArray ProbeMetrics(bool success, double seconds, const CounterTotals* total
     out += '\n';
     if (!totals || totals->totals().empty())
         return out;
+    static const QByteArray kHelp[2] = {
+        "# HELP kestrel_session_events_total A session's counter of one section and path, "
+        "counted on across the module's 16-bit wrap since the exporter first read it.\n"
+        "# TYPE kestrel_session_events_total counter\n",
+        "# HELP kestrel_packets_total A section's packet total, counted on across the module's "
+        "16-bit wrap since the exporter first read it.\n"
+        "# TYPE kestrel_packets_total counter\n"};
     const std::vector<StatColumn>& columns = StatColumns();
     const std::vector<QByteArray>& prefixes = CounterLinePrefixes();
+    // One allocation, filled in place: a probe's answer is most of the exporter's own work.
+    qsizetype size = out.size() + kHelp[0].size() + kHelp[1].size();
+    for (const QByteArray& prefix : prefixes)
+        size += prefix.size() + std::numeric_limits<quint64>::digits10 + 2;
+    const qsizetype start = out.size();
+    out.resize(size);
+    char* at = out.data() + start;
+    char* const end = out.data() + size;
+    const auto put = [&](const QByteArray& text) {
+        std::memcpy(at, text.constData(), static_cast<size_t>(text.size()));
+        at += text.size();
+    };
     for (const bool total : {false, true}) {
-        out += total ? "# HELP kestrel_packets_total A section's packet total, counted on across "
-                       "the module's 16-bit wrap since the exporter first read it.\n"
-                       "# TYPE kestrel_packets_total counter\n"
-                     : "# HELP kestrel_session_events_total A session's counter of one section "
-                       "and path, counted on across the module's 16-bit wrap since the exporter "
-                       "first read it.\n"
-                       "# TYPE kestrel_session_events_total counter\n";
+        put(kHelp[total]);
         for (size_t i = 0; i < columns.size(); ++i) {
             if (columns[i].total != total)
                 continue;
-            out += prefixes[i];
-            out += QByteArray::number(totals->totals()[i]);
-            out += '\n';
+            put(prefixes[i]);
+            at = std::to_chars(at, end, totals->totals()[i]).ptr;
+            *at++ = '\n';
         }
     }
+    out.truncate(at - out.data());
     return out;
 }
 

@@ -14,6 +14,7 @@
 
 #include "link/connection.h"
 #include "link/exchange.h"
+#include "link/protocol.h"
 #include "link/trace.h"
 #include "sim/simulator.h"
 
@@ -68,12 +69,15 @@ void TraceLine(benchmark::State& state) {
     QFile::remove(path + QStringLiteral(".1"));
 }
 
+// Argument 1: the statistics read a probe makes, which the exporter's cost per probe is set beside.
 void PlainSockets(benchmark::State& state) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(g_sim->port(0));
     a.sin_addr.s_addr = inet_addr("127.0.0.1");
-    const uint8_t request[2] = {GroupConfig, CmdReadConfig};
+    const uint8_t request[2] = {state.range(0) ? GroupStatistics : GroupConfig,
+                                state.range(0) ? CmdReadStatistics : CmdReadConfig};
+    const int length = AnswerLength(request[0], request[1]);
     uint8_t answer[2000];
     for (auto _ : state) {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -84,7 +88,7 @@ void PlainSockets(benchmark::State& state) {
         }
         ::send(fd, request, 2, MSG_NOSIGNAL);
         int got = 0;
-        while (got < 102) {
+        while (got < length) {
             const ssize_t n = ::recv(fd, answer + got, sizeof answer - got, 0);
             if (n <= 0)
                 break;
@@ -104,7 +108,12 @@ BENCHMARK(ThroughTheLinkTraced)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 BENCHMARK(TraceLine)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(PlainSockets)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(PlainSockets)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 
