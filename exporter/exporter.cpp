@@ -135,16 +135,19 @@ void CounterTotals::add(const StatisticsBlock& block) {
         last_ = std::move(now);
         return;
     }
-    bool counted = false, allFell = true;
+    int counted = 0;
+    bool allFell = true;
     for (size_t i = 0; i < now.size(); ++i) {
         if (last_[i] == 0)
             continue;
-        counted = true;
+        ++counted;
         allFell = allFell && now[i] < last_[i];
     }
     // A clear takes every counter back to zero at once, and what came after it is the rise; a
-    // counter that wrapped alone grows by the distance around the 16-bit circle.
-    const bool cleared = counted && allFell;
+    // counter that wrapped grows by the distance around the 16-bit circle. A module with a single
+    // counter moving cannot tell the two apart: its wraps come every 65536 events, a clear only
+    // when an operator asks, so its fall is read as a wrap.
+    const bool cleared = counted > 1 && allFell;
     for (size_t i = 0; i < now.size(); ++i)
         totals_[i] += cleared ? now[i] : uint16_t(now[i] - last_[i]);
     last_ = std::move(now);

@@ -39,7 +39,8 @@ std::optional<ModuleAddress> ProbeTarget(const QString& text, const ExporterOpti
 
 // One module's counters as totals: each 16-bit counter grows by its wrapped difference from the
 // last read, so a total is right while fewer than 65536 events fall between two reads. A clear
-// (every counter that was not zero falls at once) restarts the count from the new values.
+// (every counter that was not zero falls at once, two at least) restarts the count from the new
+// values.
 class CounterTotals {
   public:
     void add(const StatisticsBlock& block);

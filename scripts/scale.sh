@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Scale figures for BENCHMARKS.md (not run by ./test): the simulator serving MODULES modules on
-# 127.0.x.y, a real Prometheus probing all of them through one kestrel-exporter every 15 s for
-# MINUTES minutes (answered probes, the exporter's CPU and peak memory), then kestrel-cli polling
-# CLI_MODULES of them every 3 s for CLI_SECONDS seconds (rows, failures, late modules).
-# Usage: scripts/scale.sh [BUILD_DIR]; MODULES=2000 MINUTES=4 CLI_MODULES=200 CLI_SECONDS=60.
+# 127.0.x.y, SILENT of them never answering a statistics read, a real Prometheus probing all of
+# them through one kestrel-exporter every 15 s for MINUTES minutes (healthy modules ever reported
+# down, healthy probe durations, the exporter's CPU per probe beside a plain exchange of the same
+# request measured in the same run, peak memory), then kestrel-cli polling CLI_MODULES of them
+# every 3 s for CLI_SECONDS seconds (rows, failures, late modules).
+# Usage: scripts/scale.sh [BUILD_DIR]; MODULES=2000 SILENT=100 MINUTES=4 CLI_MODULES=200
+# CLI_SECONDS=60.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-modules=${MODULES:-2000} minutes=${MINUTES:-4}
+modules=${MODULES:-2000} minutes=${MINUTES:-4} silent=${SILENT:-100}
 cli_modules=${CLI_MODULES:-200} cli_seconds=${CLI_SECONDS:-60}
 work=$(mktemp -d)
 pids=()
@@ -24,7 +27,10 @@ module_port=$base exporter_port=$((base + 1)) prom_port=$((base + 2))
 targets=()
 for i in $(seq 0 $((modules - 1))); do targets+=("127.0.$((10 + i / 250)).$((1 + i % 250)):$module_port"); done
 
-"$build/kestrel-sim" --quiet "${targets[@]}" >"$work/sim.log" 2>&1 &
+# The silent ones spread evenly over the list, so they meet the healthy ones in every round.
+rules=()
+for i in $(seq 1 "$silent"); do rules+=(--misbehave "$((i * modules / silent)):read-statistics=silent"); done
+"$build/kestrel-sim" --quiet "${rules[@]}" "${targets[@]}" >"$work/sim.log" 2>&1 &
 pids+=($!)
 "$build/kestrel-exporter" --quiet --listen "127.0.0.1:$exporter_port" --allow 127.0.0.0/8 \
     >"$work/exporter.log" 2>&1 &
@@ -53,13 +59,24 @@ query() {
     promtool query instant "http://127.0.0.1:$prom_port" "$1" 2>/dev/null | sed -n 's/.*=> \([0-9.e+-]*\) @.*/\1/p'
 }
 window="${elapsed}s"
-echo "modules: $modules, probed every 15 s for $elapsed s"
-echo "probes answered: $(query "sum(sum_over_time(probe_success{job=\"kestrel\"}[$window]))") of $(query "sum(count_over_time(probe_success{job=\"kestrel\"}[$window]))") scraped"
-echo "modules up now: $(query 'count(probe_success{job="kestrel"} == 1)')"
-echo "exporter failures: $(query 'sum(kestrel_exporter_probe_failures_total)')"
-echo "exporter CPU: $(awk -v t=$((end_ticks - start_ticks)) -v hz="$hz" -v s="$elapsed" 'BEGIN{printf "%.3f", t / hz / s}') cores"
+# Healthy: every module that answered at least once in the window; the silent ones never do.
+healthy="max_over_time(probe_success{job=\"kestrel\"}[$window]) == 1"
+probes=$(query "sum(count_over_time(probe_success{job=\"kestrel\"}[$window]))")
+echo "modules: $modules ($silent silent), probed every 15 s for $elapsed s"
+echo "probes answered: $(query "sum(sum_over_time(probe_success{job=\"kestrel\"}[$window]))") of $probes scraped"
+echo "healthy modules: $(query "count($healthy)"); ever reported down: $(query "count(min_over_time(probe_success{job=\"kestrel\"}[$window]) == 0 and ($healthy))" | grep . || echo 0)"
+echo "healthy probe duration p50/p99/max (s): $(query "quantile(0.5, quantile_over_time(0.5, probe_duration_seconds{job=\"kestrel\"}[$window]) and ($healthy))") / $(query "quantile(0.99, quantile_over_time(0.99, probe_duration_seconds{job=\"kestrel\"}[$window]) and ($healthy))") / $(query "max(max_over_time(probe_duration_seconds{job=\"kestrel\"}[$window]) and ($healthy))")"
+echo "exporter failures by reason: $(promtool query instant "http://127.0.0.1:$prom_port" 'sum by (reason) (kestrel_exporter_probe_failures_total)' 2>/dev/null | tr '\n' ' ')"
+cpu_us=$(awk -v t=$((end_ticks - start_ticks)) -v hz="$hz" -v p="$probes" 'BEGIN{printf "%.0f", t / hz / p * 1e6}')
+echo "exporter CPU: $(awk -v t=$((end_ticks - start_ticks)) -v hz="$hz" -v s="$elapsed" 'BEGIN{printf "%.3f", t / hz / s}') cores, $cpu_us us per probe"
 echo "exporter peak memory: $(awk '/VmHWM/{print $2, $3}' /proc/$exporter/status)"
 echo "exporter probe round trip p50/p99 (s): $(query 'histogram_quantile(0.5, sum by (le) (rate(kestrel_exporter_probe_round_trip_seconds_bucket[2m])))') / $(query 'histogram_quantile(0.99, sum by (le) (rate(kestrel_exporter_probe_round_trip_seconds_bucket[2m])))')"
+# The floor beside it: the same statistics read over plain blocking sockets, the asker's CPU.
+if [[ -x "$build/tests/bench_exchange" ]]; then
+    plain=$("$build/tests/bench_exchange" --benchmark_filter='PlainSockets/1' 2>/dev/null |
+        awk '/_median/{print $4}')
+    echo "plain exchange of the same request: $plain us CPU (median of 5); ratio $(awk -v a="$cpu_us" -v b="$plain" 'BEGIN{printf "%.2f", a / b}')"
+fi
 
 "$build/kestrel-cli" stats "${targets[@]:0:$cli_modules}" --every 3 --count $((cli_seconds / 3)) \
     --csv "$work/rows.csv" 2>"$work/cli.err" &

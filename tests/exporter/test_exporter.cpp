@@ -294,6 +294,8 @@ class ExporterTest : public QObject {
         QTest::newRow("wraps on three reads")
             << QList{60000, 1000, 50000, 200} << QList{3, 3, 3, 3} << 131272ull << 3ull;
         QTest::newRow("clear: both fall at once") << QList{500, 3} << QList{7, 0} << 503ull << 7ull;
+        QTest::newRow("the only counter moving falls: a wrap")
+            << QList{65000, 10} << QList{0, 0} << 65546ull << 0ull;
         QTest::newRow("rise from zero is no clear") << QList{0, 0} << QList{0, 5} << 0ull << 5ull;
     }
     void totalsAcrossTheWrap() {
