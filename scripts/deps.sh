@@ -8,7 +8,10 @@
 #   fuzz     the fuzz targets: clang with libFuzzer and its sanitizers
 #   package  the Debian package and its checks: manual pages from --help, lintian,
 #            desktop-file-validate, and file for the package's library dependencies
-#   prometheus  promtool and the Prometheus server that ./test scrapes the exporter with
+#   prometheus  promtool and the Prometheus server that ./test scrapes the exporter with; openssl
+#            for the exporter's certificate, curl to ask it with and without a password, jq to
+#            read the dashboard and Prometheus's answers (the bcrypt hash comes from perl, which
+#            every Debian system has)
 #   all      every group above: what ./test needs
 # As root it runs apt-get itself, otherwise through sudo; without sudo it names what is missing
 # and exits 1.
@@ -20,7 +23,7 @@ declare -A group=(
     [bench]="libbenchmark-dev"
     [fuzz]="clang-14 libclang-rt-14-dev"
     [package]="help2man lintian desktop-file-utils file"
-    [prometheus]="prometheus"
+    [prometheus]="prometheus openssl curl jq"
 )
 names=("$@")
 ((${#names[@]} > 0)) || names=(all)
