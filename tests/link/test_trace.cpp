@@ -110,6 +110,15 @@ class TraceTest : public QObject {
         QVERIFY(blocked || QFileInfo(path + ".1").size() > 0);
     }
 
+    void fullDiskSaidOnce() {
+        RecordingShell shell;
+        QVERIFY(StartTrace(QStringLiteral("/dev/full")));
+        for (int i = 0; i < 3; ++i)
+            exchange(CmdConnect);
+        StopTrace();
+        QCOMPARE(shell.log.filter(QStringLiteral("Трасса /dev/full")).size(), 1);
+    }
+
     // A link planted at the trace's path is not followed.
     void symbolicLinkRefused() {
         const QString path = dir_.filePath(QStringLiteral("link.log"));
