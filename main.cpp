@@ -14,9 +14,8 @@ namespace {
 
 // --help and --version are answered before QApplication exists, so they need no display and
 // open no window (help2man reads both when the package is built); --trace starts the trace. Every
-// other argument, Qt's own such as -platform included, is left to QApplication.
-std::optional<int> AnswerInfoOptions(int argc, char** argv) {
-    QCommandLineParser parser;
+// other argument, Qt's own such as -platform included, is left to QApplication first.
+void DefineOptions(QCommandLineParser& parser) {
     // Whole words after one dash, as Qt's own options are written: -stylesheet is not -h.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QStringLiteral(R"(
@@ -36,6 +35,13 @@ Russian. The settings are kept in kestrel.ini beside the program, or in
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(trace);
+}
+
+std::optional<int> AnswerInfoOptions(int argc, char** argv) {
+    QCommandLineParser parser;
+    DefineOptions(parser);
+    const QString help = QStringLiteral("help"), version = QStringLiteral("version"),
+                  trace = QStringLiteral("trace");
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -70,6 +76,16 @@ int main(int argc, char** argv) {
     if (const auto status = AnswerInfoOptions(argc, argv))
         return *status;
     KestrelApplication app(argc, argv);
+    // Qt has taken its own options out of the arguments by now; anything else unknown is a
+    // mistake, answered with the usage code as the other programs do (not 1, which
+    // QCommandLineParser::process() would give).
+    QCommandLineParser parser;
+    DefineOptions(parser);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "kestrel: %s\nTry 'kestrel --help'.\n",
+                     qPrintable(parser.errorText()));
+        return 2;
+    }
     // The settings folder is made only by the program that goes on to use it.
     const QString iniPath = IniStore::DefaultPath();
     QDir().mkpath(QFileInfo(iniPath).absolutePath());

@@ -3,6 +3,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "cli/clishell.h"
@@ -14,6 +17,8 @@
 #include "model/crosscheck.h"
 
 namespace {
+
+int g_answerTimeoutMs = 0;
 
 void Say(const QString& text) {
     LogEvent(text);
@@ -34,13 +39,32 @@ bool Connect(SettingsFlow& flow, ModuleLink& link) {
 
 std::optional<ConfigBlock> ReadConfig(ModuleReads& reads, const ModuleAddress& module) {
     ModuleLink link(module);
+    link.setTimeoutMs(g_answerTimeoutMs);
     SettingsFlow flow(reads);
     if (!Connect(flow, link))
         return std::nullopt;
     return flow.LastReadConfig;
 }
 
+// The fields that say which module this is on a network.
+const char* const kIdentityFields[] = {"local_ip", "mac"};
+
 }  // namespace
+
+void SetAnswerTimeoutMs(int ms) {
+    g_answerTimeoutMs = ms;
+}
+
+int FinishOutput(int code, QTextStream& out) {
+    out.flush();
+    const bool failed = out.status() != QTextStream::Ok;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout) && !failed)
+        return code;
+    const QString why = std::ferror(stdout) ? QString::fromLocal8Bit(std::strerror(errno))
+                                            : QStringLiteral("запись не удалась");
+    std::fprintf(stderr, "Не удалось записать в стандартный вывод: %s\n", why.toUtf8().constData());
+    return Exit::Failed;
+}
 
 int ConfigRead(const ModuleAddress& module, bool json, QTextStream& out) {
     ModuleReads reads;
@@ -55,16 +79,24 @@ int ConfigRead(const ModuleAddress& module, bool json, QTextStream& out) {
     return Exit::Done;
 }
 
-int ConfigWrite(const ModuleAddress& module, const QByteArray& file, bool yes, QTextStream& out) {
+int ConfigWrite(const ModuleAddress& module, const QByteArray& file, bool yes, bool identity,
+                QTextStream& out) {
+    // A file that cannot be written is refused before the module is asked anything.
+    ConfigFields parsed = ConfigToFields(DecodeConfig(ConfigBlock{}));
+    QString error;
+    if (!MergeConfigFile(file, parsed, &error)) {
+        Say(error);
+        return Exit::Usage;
+    }
     // The write builds on this read of this module, as the settings window's does.
     ModuleReads reads;
     ModuleLink link(module);
+    link.setTimeoutMs(g_answerTimeoutMs);
     SettingsFlow flow(reads);
     if (!Connect(flow, link))
         return Exit::Unreachable;
     const ConfigFields held = ConfigToFields(DecodeConfig(flow.LastReadConfig));
     ConfigFields wanted = held;
-    QString error;
     if (!MergeConfigFile(file, wanted, &error)) {
         Say(error);
         return Exit::Usage;
@@ -89,6 +121,19 @@ int ConfigWrite(const ModuleAddress& module, const QByteArray& file, bool yes, Q
     if (difference.isEmpty()) {
         Say(QStringLiteral("Конфигурация модуля уже такая, записывать нечего"));
         return Exit::Done;
+    }
+    QStringList changed;
+    for (int i = 0; i < held.size(); ++i) {
+        for (const char* name : kIdentityFields) {
+            if (held[i].first == QLatin1String(name) && held[i].second != promised[i].second)
+                changed << held[i].first;
+        }
+    }
+    if (!identity && !changed.isEmpty()) {
+        Say(QStringLiteral("Файл меняет адрес модуля (%1): это поля другого модуля? "
+                           "Чтобы их сменить, укажите --identity")
+                .arg(changed.join(QStringLiteral(", "))));
+        return Exit::Usage;
     }
     if (!yes) {
         Say(QStringLiteral("would change"));
@@ -130,6 +175,7 @@ int StatsClear(const QList<ModuleAddress>& modules, bool yes, QTextStream& out) 
     for (const ModuleAddress& m : modules) {
         shell->setModule(m.text());
         ModuleLink link(m);
+        link.setTimeoutMs(g_answerTimeoutMs);
         StatFlow flow;
         if (!flow.clear(m.address, m.port).sends()) {
             result = Exit::Unreachable;
@@ -185,6 +231,7 @@ int Switching(const ModuleAddress& a, const ModuleAddress& b, bool json, QTextSt
     SwitchingPair::Step step = pair.pressRead(choice);
     while (step.sends()) {
         ModuleLink link({step.address, step.port});
+        link.setTimeoutMs(g_answerTimeoutMs);
         link.snapshotTarget = pair.answerTarget();
         shell.setModule(link.module().text());
         const Sender sender = link.exchange(GroupSwitching, step.type);

@@ -2,6 +2,13 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "link/codecs.h"
 
 #include "link/shell.h"
 
@@ -40,44 +47,195 @@ QString Get(const ConfigFields& fields, const QString& key) {
     return {};
 }
 
-QString JsonText(const QJsonValue& v) {
-    if (v.isBool())
-        return Bool(v.toBool());
-    if (v.isDouble())
-        return QString::number(v.toInteger());
-    return v.toString();
+// What a field's value must be, checked with the very conversion a write makes of it: a value
+// that cannot be written is refused under its own name before anything goes to the module.
+QString ValueError(const QString& key, const QString& value) {
+    const bool flag = key.endsWith(QLatin1String(".enabled")) ||
+                      std::any_of(std::begin(kOptionNames), std::end(kOptionNames),
+                                  [&](const char* name) { return key == QLatin1String(name); });
+    if (flag)
+        return value == QLatin1String("0") || value == QLatin1String("1")
+                   ? QString()
+                   : QStringLiteral("ожидается 0 или 1");
+    uint8_t bytes[6];
+    try {
+        if (key == QLatin1String("mac"))
+            MacTextToBytes(value, bytes);
+        else if (key.endsWith(QLatin1String("_port")))
+            TextToInt(value);
+        else if (key.endsWith(QLatin1String(".tos")))
+            BitsTextToByte(value);
+        else
+            IpTextToBytes(value, bytes);
+    } catch (const ConversionError& e) {
+        return e.text();
+    }
+    return {};
 }
 
-bool MergeJson(const QJsonObject& o, ConfigFields& fields, QString* error) {
+// Sets `key` (named `name` in the file) once; false with the reason for an unknown key, a key
+// given twice or a value that cannot be written.
+bool Take(ConfigFields& fields, QSet<QString>& seen, const QString& key, const QString& name,
+          const QString& value, QString* error) {
+    if (seen.contains(key)) {
+        *error = QStringLiteral("Поле %1 задано дважды").arg(name);
+        return false;
+    }
+    seen.insert(key);
+    if (!Set(fields, key, value)) {
+        *error = QStringLiteral("Неизвестное поле: %1").arg(name);
+        return false;
+    }
+    const QString why = ValueError(key, value);
+    if (!why.isEmpty())
+        *error = name + QStringLiteral(": ") + why;
+    return why.isEmpty();
+}
+
+// The JSON type config read --json gives a field: a number for ports, true/false for flags.
+QString JsonText(const QJsonValue& v, const QString& key, const QString& name, QString* error) {
+    if (key.endsWith(QLatin1String("_port"))) {
+        // Whole and in range here: a fraction or a huge number would otherwise pass as 0.
+        const double d = v.toDouble(-1);
+        if (v.isDouble() && d >= 0 && d <= 65535 && d == std::floor(d))
+            return QString::number(qint64(d));
+        *error = name + QStringLiteral(": ожидается целое число от 0 до 65535");
+    } else if (ValueError(key, QStringLiteral("0")).isEmpty()) {
+        if (v.isBool())
+            return Bool(v.toBool());
+        *error = name + QStringLiteral(": ожидается true или false");
+    } else if (v.isString()) {
+        return v.toString();
+    } else {
+        *error = name + QStringLiteral(": ожидается строка");
+    }
+    return {};
+}
+
+// Takes the object `o` whose every key must be one of `keys` and no key may be missing:
+// `field(jsonKey)` names the field it sets.
+bool MergeJsonObject(const QJsonObject& o, const QStringList& keys, const QString& prefix,
+                     const std::function<QString(const QString&)>& field, ConfigFields& fields,
+                     QSet<QString>& seen, QString* error) {
     for (auto it = o.begin(); it != o.end(); ++it) {
-        if (it.key() == QLatin1String("sessions")) {
-            const QJsonArray sessions = it.value().toArray();
-            for (int i = 0; i < sessions.size() && i < kSessionCount; ++i) {
-                const QJsonObject s = sessions[i].toObject();
-                for (auto sit = s.begin(); sit != s.end(); ++sit) {
-                    if (!Set(fields, SessionKey(i, sit.key().toLatin1().constData()),
-                             JsonText(sit.value()))) {
-                        *error = QStringLiteral("Неизвестное поле: sessions[%1].%2")
-                                     .arg(i)
-                                     .arg(sit.key());
-                        return false;
-                    }
-                }
-            }
-        } else if (it.key() == QLatin1String("options")) {
-            const QJsonObject opts = it.value().toObject();
-            for (auto oit = opts.begin(); oit != opts.end(); ++oit) {
-                if (!Set(fields, oit.key(), JsonText(oit.value()))) {
-                    *error = QStringLiteral("Неизвестное поле: options.%1").arg(oit.key());
-                    return false;
-                }
-            }
-        } else if (!Set(fields, it.key(), JsonText(it.value()))) {
-            *error = QStringLiteral("Неизвестное поле: %1").arg(it.key());
+        if (!keys.contains(it.key())) {
+            *error = QStringLiteral("Неизвестное поле: %1%2").arg(prefix, it.key());
             return false;
         }
     }
+    for (const QString& key : keys) {
+        const QString name = prefix + key;
+        if (!o.contains(key)) {
+            *error = QStringLiteral("Нет поля %1").arg(name);
+            return false;
+        }
+        const QString value = JsonText(o.value(key), field(key), name, error);
+        if (!error->isEmpty() || !Take(fields, seen, field(key), name, value, error))
+            return false;
+    }
     return true;
+}
+
+QStringList Keys(const char* const* begin, const char* const* end) {
+    QStringList keys;
+    for (auto k = begin; k != end; ++k)
+        keys << QLatin1String(*k);
+    return keys;
+}
+
+// The JSON must have the shape config read --json gives it: every key, six sessions, nothing else.
+bool MergeJson(const QJsonObject& o, ConfigFields& fields, QString* error) {
+    QSet<QString> seen;
+    const auto same = [](const QString& key) { return key; };
+    const QString sessionsKey = QStringLiteral("sessions"), optionsKey = QStringLiteral("options");
+    QJsonObject top = o;
+    top.remove(sessionsKey);
+    top.remove(optionsKey);
+    if (!MergeJsonObject(top, Keys(std::begin(kTopKeys), std::end(kTopKeys)), {}, same, fields,
+                         seen, error))
+        return false;
+    if (!o.value(sessionsKey).isArray()) {
+        *error = QStringLiteral("sessions: ожидается массив из %1 сессий").arg(kSessionCount);
+        return false;
+    }
+    const QJsonArray sessions = o.value(sessionsKey).toArray();
+    if (sessions.size() != kSessionCount) {
+        *error = sessions.size() > kSessionCount
+                     ? QStringLiteral("sessions[%1]: у модуля %1 сессий").arg(kSessionCount)
+                     : QStringLiteral("sessions: ожидается %1 сессий").arg(kSessionCount);
+        return false;
+    }
+    for (int i = 0; i < kSessionCount; ++i) {
+        const QString name = QStringLiteral("sessions[%1]").arg(i);
+        if (!sessions[i].isObject()) {
+            *error = name + QStringLiteral(": ожидается объект");
+            return false;
+        }
+        const auto field = [i](const QString& key) {
+            return SessionKey(i, key.toLatin1().constData());
+        };
+        if (!MergeJsonObject(sessions[i].toObject(),
+                             Keys(std::begin(kSessionKeys), std::end(kSessionKeys)),
+                             name + QLatin1Char('.'), field, fields, seen, error))
+            return false;
+    }
+    if (!o.value(optionsKey).isObject()) {
+        *error = QStringLiteral("options: ожидается объект");
+        return false;
+    }
+    return MergeJsonObject(o.value(optionsKey).toObject(),
+                           Keys(std::begin(kOptionNames), std::end(kOptionNames)),
+                           QStringLiteral("options."), same, fields, seen, error);
+}
+
+// The first key that the JSON text gives twice in one object, as a path ("sessions[2].tos");
+// empty when there is none. QJsonDocument keeps the last of them without a word, so a file
+// edited by hand could write what its reader never saw. `json` is known to parse.
+QString DuplicateJsonKey(const QByteArray& json) {
+    struct Frame {
+        bool object = false;
+        QSet<QString> keys;
+        QString key;
+        int index = 0;
+        bool expectKey = true;
+    };
+    std::vector<Frame> stack;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (c == '{' || c == '[') {
+            stack.emplace_back();
+            stack.back().object = c == '{';
+        } else if ((c == '}' || c == ']') && !stack.empty()) {
+            stack.pop_back();
+        } else if (c == ',' && !stack.empty()) {
+            stack.back().expectKey = true;
+            ++stack.back().index;
+        } else if (c == '"') {
+            const qsizetype start = i;
+            for (++i; i < json.size() && json[i] != '"'; ++i) {
+                if (json[i] == '\\')
+                    ++i;
+            }
+            if (stack.empty() || !stack.back().object || !stack.back().expectKey)
+                continue;
+            const QByteArray raw = json.mid(start, i - start + 1);
+            Frame& f = stack.back();
+            f.expectKey = false;
+            f.key = raw.contains('\\')
+                        ? QJsonDocument::fromJson('[' + raw + ']').array().at(0).toString()
+                        : QString::fromUtf8(raw.mid(1, raw.size() - 2));
+            if (f.keys.contains(f.key)) {
+                QString path;
+                for (const Frame& outer : stack)
+                    path += !outer.object    ? QStringLiteral("[%1]").arg(outer.index)
+                            : path.isEmpty() ? outer.key
+                                             : QLatin1Char('.') + outer.key;
+                return path;
+            }
+            f.keys.insert(f.key);
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -133,6 +291,11 @@ QJsonObject FieldsToJson(const ConfigFields& fields) {
 }
 
 bool MergeConfigFile(const QByteArray& file, ConfigFields& fields, QString* error) {
+    error->clear();
+    if (file.trimmed().isEmpty()) {
+        *error = QStringLiteral("Файл пуст");
+        return false;
+    }
     if (file.trimmed().startsWith('{')) {
         QJsonParseError parseError;
         const QJsonDocument doc = QJsonDocument::fromJson(file, &parseError);
@@ -140,22 +303,33 @@ bool MergeConfigFile(const QByteArray& file, ConfigFields& fields, QString* erro
             *error = QStringLiteral("Ошибка в JSON: ") + parseError.errorString();
             return false;
         }
+        const QString twice = DuplicateJsonKey(file);
+        if (!twice.isEmpty()) {
+            *error = QStringLiteral("Поле %1 задано дважды").arg(twice);
+            return false;
+        }
         return MergeJson(doc.object(), fields, error);
     }
+    QSet<QString> seen;
     const QStringList lines = QString::fromUtf8(file).split(QLatin1Char('\n'));
     for (int n = 0; n < lines.size(); ++n) {
         const QString line = lines[n].trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         const int eq = line.indexOf(QLatin1Char('='));
-        if (eq < 0 || !Set(fields, line.left(eq).trimmed(), line.mid(eq + 1).trimmed())) {
-            *error = QStringLiteral("Строка %1: неизвестное поле или нет знака \"=\": %2")
-                         .arg(n + 1)
-                         .arg(line);
+        if (eq < 0) {
+            *error = QStringLiteral("Строка %1: нет знака \"=\": %2").arg(n + 1).arg(line);
+            return false;
+        }
+        const QString key = line.left(eq).trimmed();
+        if (!Take(fields, seen, key, key, line.mid(eq + 1).trimmed(), error)) {
+            *error = QStringLiteral("Строка %1: %2").arg(n + 1).arg(*error);
             return false;
         }
     }
-    return true;
+    if (seen.isEmpty())
+        *error = QStringLiteral("В файле нет ни одного поля");
+    return !seen.isEmpty();
 }
 
 ConfigTexts FieldsToTexts(const ConfigFields& fields) {

@@ -15,9 +15,10 @@ ConfigFields ConfigToFields(const DecodedConfig& config);
 QString FieldsToText(const ConfigFields& fields);
 QJsonObject FieldsToJson(const ConfigFields& fields);
 
-// Takes the fields of `file` ("key=value" lines, '#' comments, or the JSON config read prints)
-// over `fields`; a field the file leaves out keeps its value. False with the reason on an unknown
-// key or a line that is neither.
+// Takes the fields of `file` over `fields`. "key=value" lines ('#' comments) may leave fields out,
+// which keep their values; JSON must be whole, in the shape config read --json prints. False, with
+// the reason naming the field or line, for an empty file, an unknown key, a key given twice, a
+// value of the wrong type or one that cannot be written, and JSON of another shape.
 bool MergeConfigFile(const QByteArray& file, ConfigFields& fields, QString* error);
 
 // The texts a write is made of. A value that does not convert raises ConversionError on encoding.

@@ -10,6 +10,7 @@
 
 #include "cli/clishell.h"
 #include "cli/commands.h"
+#include "cli/inputfile.h"
 #include "cli/statspoller.h"
 #include "link/exchange.h"
 #include "link/pending.h"
@@ -25,9 +26,35 @@ const char kDescription[] =
     "  stats ADDR[:PORT]... [--every S] [--count N] [--csv FILE] [--json] [--separator C]\n"
     "                                            счётчики: строка на модуль и ответ\n"
     "  stats clear ADDR[:PORT]... --yes          сброс статистики\n"
-    "  switching A[:PORT] B[:PORT] [--json]      согласованные связи и заблокированные порты\n\n"
-    "Коды выхода: 0 выполнено, 1 анализ или проверка чтением не прошли, 2 ошибка в командной\n"
-    "строке, 3 изменение без --yes, 4 модуль недоступен, молчит или отвечает неверно.";
+    "  switching A[:PORT] B[:PORT] [--json]      согласованные связи и заблокированные порты\n"
+    "Модули можно перечислить и в файле --targets. Файл конфигурации (не больше 1 МиБ) - то,\n"
+    "что выводит config read: строки key=value (поле, которого нет, не меняется) или JSON\n"
+    "целиком; поле, заданное дважды, неизвестное или с неверным значением, - ошибка (код 2).\n"
+    "local_ip и mac меняются только с --identity.\n\n"
+    "Коды выхода: 0 выполнено, 1 анализ или проверка чтением не прошли либо не удалась запись\n"
+    "в стандартный вывод, 2 ошибка в командной строке или во входном файле, 3 изменение без\n"
+    "--yes, 4 модуль недоступен, молчит или отвечает неверно.\n\n"
+    "Столбцы CSV (stats):\n";
+
+// The CSV header broken after separators into lines a manual page can show; without the line
+// breaks it is exactly the header stats writes.
+QString WrappedCsvHeader() {
+    const QStringList names = StatsCsvHeader(QLatin1Char(',')).trimmed().split(QLatin1Char(','));
+    QString text;
+    qsizetype lineLength = 0;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            text += QLatin1Char(',');
+            if (lineLength + names[i].size() > 90) {
+                text += QLatin1Char('\n');
+                lineLength = 0;
+            }
+        }
+        text += names[i];
+        lineLength += names[i].size() + 1;
+    }
+    return text;
+}
 
 int Usage(const QString& text) {
     std::fprintf(stderr, "%s\nСм. kestrel-cli --help\n", text.toUtf8().constData());
@@ -39,7 +66,30 @@ bool Modules(const QStringList& texts, QList<ModuleAddress>& out, QString* bad) 
     for (const QString& t : texts) {
         const auto m = ParseModuleAddress(t);
         if (!m) {
-            *bad = t;
+            *bad = QStringLiteral("Неверный адрес модуля: %1").arg(t);
+            return false;
+        }
+        out << *m;
+    }
+    return true;
+}
+
+// The modules of a --targets file: ADDRESS[:PORT] a line; blank lines and '#' comments skipped.
+bool ReadTargets(const QString& path, QList<ModuleAddress>& out, QString* error) {
+    QByteArray data;
+    if (!ReadInputFile(path, &data, error))
+        return false;
+    const QStringList lines = QString::fromUtf8(data).split(QLatin1Char('\n'));
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        const QString line = lines[n].section(QLatin1Char('#'), 0, 0).trimmed();
+        if (line.isEmpty())
+            continue;
+        const auto m = ParseModuleAddress(line);
+        if (!m) {
+            *error = QStringLiteral("%1, строка %2: неверный адрес модуля: %3")
+                         .arg(path)
+                         .arg(n + 1)
+                         .arg(line);
             return false;
         }
         out << *m;
@@ -55,12 +105,15 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTREL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(kDescription));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    parser.setApplicationDescription(QString::fromUtf8(kDescription) + WrappedCsvHeader());
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Вывод в JSON."));
     const QCommandLineOption yes(QStringLiteral("yes"),
                                  QStringLiteral("Записать (сбросить) на самом деле."));
+    const QCommandLineOption identity(
+        QStringLiteral("identity"),
+        QStringLiteral("config write: разрешить смену адреса модуля (local_ip, mac)."));
     const QCommandLineOption every(QStringLiteral("every"),
                                    QStringLiteral("Опрос каждые SECONDS секунд."),
                                    QStringLiteral("SECONDS"));
@@ -78,15 +131,47 @@ int main(int argc, char** argv) {
         QStringLiteral("parallel"),
         QStringLiteral("Запросов одновременно (1..%1, по умолчанию %1).").arg(kPendingSlotCount),
         QStringLiteral("N"), QString::number(kPendingSlotCount));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"),
+        QStringLiteral("Ждать ответа на команду SECONDS секунд (0.1..60, по умолчанию 2-3)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption targets(
+        QStringLiteral("targets"),
+        QStringLiteral("Модули из FILE (ADDR[:PORT] в строке, # комментарий) вдобавок к "
+                       "перечисленным."),
+        QStringLiteral("FILE"));
     const QCommandLineOption trace(QStringLiteral("trace"),
                                    QStringLiteral("Записывать каждый обмен с модулем в FILE."),
                                    QStringLiteral("FILE"));
-    parser.addOptions({json, yes, every, count, csv, separator, parallel, trace});
+    parser.addOptions(
+        {json, yes, identity, every, count, csv, separator, parallel, timeout, targets, trace});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("config read|write, stats [clear], switching"));
-    parser.process(app);
+    // process() would exit 1 on an unknown option, the code of a failed read-back.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return Usage(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
+    if (parser.isSet(version))
+        parser.showVersion();
 
     QStringList args = parser.positionalArguments();
+    const QString command = args.value(0);
+    QString bad;
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        const double seconds = parser.value(timeout).toDouble(&ok);
+        if (!ok || seconds < 0.1 || seconds > 60)
+            return Usage(QStringLiteral("--timeout: ожидается число секунд от 0.1 до 60"));
+        SetAnswerTimeoutMs(qRound(seconds * 1000));
+    }
+    QList<ModuleAddress> listed;
+    if (parser.isSet(targets)) {
+        if (command == QLatin1String("config"))
+            return Usage(QStringLiteral("--targets: только для stats и switching"));
+        if (!ReadTargets(parser.value(targets), listed, &bad))
+            return Usage(bad);
+    }
     QString traceError;
     if (parser.isSet(trace) && !StartTrace(parser.value(trace), kDefaultTraceCapBytes, &traceError))
         return Usage(QStringLiteral("--trace %1: %2").arg(parser.value(trace), traceError));
@@ -95,42 +180,40 @@ int main(int argc, char** argv) {
     // The answer time-out of the utility's windows: a silent module is given up after 2 to 3 s.
     LinkClock clock(1000);
     QTextStream out(stdout);
-    QString bad;
 
-    const QString command = args.value(0);
     if (command == QLatin1String("config")) {
         const QString sub = args.value(1);
         const auto module = ParseModuleAddress(args.value(2));
         if (module)
             shell.setModule(module->text());
         if (sub == QLatin1String("read") && args.size() == 3 && module)
-            return ConfigRead(*module, parser.isSet(json), out);
+            return FinishOutput(ConfigRead(*module, parser.isSet(json), out), out);
         if (sub == QLatin1String("write") && args.size() == 4 && module) {
-            QFile file(args[3]);
-            if (!file.open(QIODevice::ReadOnly))
-                return Usage(QStringLiteral("Не удалось прочитать файл %1").arg(args[3]));
-            return ConfigWrite(*module, file.readAll(), parser.isSet(yes), out);
+            QByteArray file;
+            if (!ReadInputFile(args[3], &file, &bad))
+                return Usage(bad);
+            return FinishOutput(
+                ConfigWrite(*module, file, parser.isSet(yes), parser.isSet(identity), out), out);
         }
         return Usage(
             QStringLiteral("Ожидается: config read ADDR[:PORT] или config write ADDR[:PORT] FILE"));
     }
     if (command == QLatin1String("switching")) {
         QList<ModuleAddress> pair;
-        if (args.size() != 3 || !Modules(args.mid(1), pair, &bad))
+        if (!Modules(args.mid(1), pair, &bad) || (pair += listed).size() != 2)
             return Usage(QStringLiteral("Ожидается: switching A[:PORT] B[:PORT]"));
-        return Switching(pair[0], pair[1], parser.isSet(json), out, shell);
+        return FinishOutput(Switching(pair[0], pair[1], parser.isSet(json), out, shell), out);
     }
     if (command == QLatin1String("stats") && args.value(1) == QLatin1String("clear")) {
         QList<ModuleAddress> modules;
-        if (args.size() < 3 || !Modules(args.mid(2), modules, &bad))
+        if (!Modules(args.mid(2), modules, &bad) || (modules += listed).isEmpty())
             return Usage(QStringLiteral("Ожидается: stats clear ADDR[:PORT]... --yes"));
-        return StatsClear(modules, parser.isSet(yes), out);
+        return FinishOutput(StatsClear(modules, parser.isSet(yes), out), out);
     }
     if (command == QLatin1String("stats")) {
         QList<ModuleAddress> modules;
-        if (args.size() < 2 || !Modules(args.mid(1), modules, &bad))
-            return Usage(bad.isEmpty() ? QStringLiteral("Ожидается: stats ADDR[:PORT]...")
-                                       : QStringLiteral("Неверный адрес модуля: %1").arg(bad));
+        if (!Modules(args.mid(1), modules, &bad) || (modules += listed).isEmpty())
+            return Usage(bad.isEmpty() ? QStringLiteral("Ожидается: stats ADDR[:PORT]...") : bad);
         StatsOptions options;
         bool ok = true;
         if (parser.isSet(every)) {
@@ -157,6 +240,8 @@ int main(int argc, char** argv) {
         options.csvPath = parser.value(csv);
         options.json = parser.isSet(json);
         options.status = ::isatty(STDERR_FILENO) == 1;
+        options.timeoutMs =
+            parser.isSet(timeout) ? qRound(parser.value(timeout).toDouble() * 1000) : 0;
         StatsPoller poller(modules, options, shell);
         if (!poller.open())
             return Exit::Usage;

@@ -3,7 +3,9 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/clishell.h"
 #include "cli/commands.h"
@@ -46,6 +48,7 @@ StatsPoller::StatsPoller(const QList<ModuleAddress>& modules, StatsOptions optio
     for (const ModuleAddress& address : modules) {
         auto m = std::make_unique<Module>();
         m->link = std::make_unique<ModuleLink>(address);
+        m->link->setTimeoutMs(options_.timeoutMs);
         modules_.push_back(std::move(m));
     }
     timer_.setInterval(options_.everyMs);
@@ -75,7 +78,7 @@ void StatsPoller::start(std::function<void(int)> finished) {
 }
 
 void StatsPoller::round() {
-    if (csvFailed_ || (options_.count > 0 && rounds_ >= options_.count))
+    if (outputFailed_ || (options_.count > 0 && rounds_ >= options_.count))
         return;
     ++rounds_;
     if (options_.count > 0 && rounds_ >= options_.count)
@@ -83,6 +86,7 @@ void StatsPoller::round() {
     for (auto& m : modules_) {
         if (m->queued || m->link->busy()) {
             ++late_;  // its tick would overlap its own request still out
+            ++m->late;
             continue;
         }
         m->queued = true;
@@ -106,6 +110,7 @@ void StatsPoller::dispatch() {
             ++inFlight_;
         } else {
             ++failed_;
+            ++m.failed;
             showStatus();
         }
     }
@@ -121,9 +126,11 @@ void StatsPoller::ended(Module& m, Sender sender) {
     shell_.setModule({});
     if (m.link->hasStatistics()) {
         ++answered_;
+        ++m.answered;
         writeRow(m);
     } else {
         ++failed_;
+        ++m.failed;
     }
     showStatus();
     dispatch();
@@ -143,28 +150,35 @@ void StatsPoller::writeRow(const Module& m) {
         if (csv_.write(row) != row.size() || !csv_.flush()) {
             LogEvent(QStringLiteral("Не удалось записать файл %1: %2")
                          .arg(options_.csvPath, csv_.errorString()));
-            csvFailed_ = true;
-            timer_.stop();
-            for (Module* waiting : queue_)
-                waiting->queued = false;
-            queue_.clear();
+            stopRounds();
             return;
         }
     }
+    QByteArray text;
     if (options_.json) {
-        std::fputs(StatsJsonRow(time, module, m.link->statistics()).constData(), stdout);
-        std::fflush(stdout);
+        text = StatsJsonRow(time, module, m.link->statistics());
     } else if (!csv_.isOpen()) {
         if (!csvHeader_) {
-            std::fputs(StatsCsvHeader(options_.separator).toUtf8().constData(), stdout);
+            text = StatsCsvHeader(options_.separator).toUtf8();
             csvHeader_ = true;
         }
-        std::fputs(StatsCsvRow(time, module, m.link->statistics(), options_.separator)
-                       .toUtf8()
-                       .constData(),
-                   stdout);
-        std::fflush(stdout);
+        text += StatsCsvRow(time, module, m.link->statistics(), options_.separator).toUtf8();
     }
+    if (!text.isEmpty() &&
+        (std::fwrite(text.constData(), 1, size_t(text.size()), stdout) != size_t(text.size()) ||
+         std::fflush(stdout) != 0)) {
+        LogEvent(QStringLiteral("Не удалось записать в стандартный вывод: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        stopRounds();
+    }
+}
+
+void StatsPoller::stopRounds() {
+    outputFailed_ = true;
+    timer_.stop();
+    for (Module* waiting : queue_)
+        waiting->queued = false;
+    queue_.clear();
 }
 
 void StatsPoller::showStatus() {
@@ -183,12 +197,21 @@ void StatsPoller::showStatus() {
 }
 
 void StatsPoller::finishIfDone() {
-    const bool allRounds = csvFailed_ || (options_.count > 0 && rounds_ >= options_.count);
+    const bool allRounds = outputFailed_ || (options_.count > 0 && rounds_ >= options_.count);
     if (!allRounds || inFlight_ > 0 || !queue_.isEmpty() || !finished_)
         return;
     if (options_.status)
         std::fputs("\n", stderr);
+    // Which modules a long run lost is what its operator asks first, also in a log file.
+    for (const auto& m : modules_) {
+        shell_.setModule(m->link->module().text());
+        LogEvent(QStringLiteral("ответили %1, без ответа %2, опоздали %3")
+                     .arg(m->answered)
+                     .arg(m->failed)
+                     .arg(m->late));
+    }
+    shell_.setModule({});
     const auto finished = std::move(finished_);
     finished_ = nullptr;
-    finished(csvFailed_ ? Exit::Failed : failed_ > 0 ? Exit::Unreachable : Exit::Done);
+    finished(outputFailed_ ? Exit::Failed : failed_ > 0 ? Exit::Unreachable : Exit::Done);
 }

@@ -22,6 +22,7 @@ struct StatsOptions {
     bool json = false;  // rows on standard output as JSON lines (else CSV there, without csvPath)
     QChar separator = QLatin1Char(',');
     bool status = false;  // a status line on standard error
+    int timeoutMs = 0;    // a command's answer time-out; 0 leaves it to LinkClock
 };
 
 class StatsPoller : public QObject {
@@ -42,12 +43,14 @@ class StatsPoller : public QObject {
         std::unique_ptr<ModuleLink> link;
         StatFlow flow;
         bool queued = false;
+        int answered = 0, failed = 0, late = 0;
     };
     void round();
     void dispatch();
     void ended(Module& m, Sender sender);
     void writeRow(const Module& m);
     void showStatus();
+    void stopRounds();
     void finishIfDone();
 
     StatsOptions options_;
@@ -60,9 +63,9 @@ class StatsPoller : public QObject {
     QTimer timer_;
     QFile csv_;
     bool csvHeader_ = false;
-    // A row that could not be written ends the run: counters polled on without being kept would
-    // be lost without anyone knowing.
-    bool csvFailed_ = false;
+    // A row that could not be written (to the CSV file or standard output) ends the run: counters
+    // polled on without being kept would be lost without anyone knowing.
+    bool outputFailed_ = false;
     std::function<void(int)> finished_;
 };
 

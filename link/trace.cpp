@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "link/connection.h"
+#include "link/shell.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ int g_fd = -1;
 QByteArray g_path;
 qint64 g_size = 0;
 qint64 g_cap = kDefaultTraceCapBytes;
+// A full disk fails every line after the first: the log hears of it once per trace, not per line.
+bool g_failureReported = false;
 
 QByteArray Hex(const uint8_t* bytes, int length) {
     if (length <= 0)
@@ -44,8 +47,19 @@ QByteArray LocalTime() {
     return QByteArray(text);
 }
 
+void ReportFailure(const QString& what) {
+    if (g_failureReported)
+        return;
+    g_failureReported = true;
+    LogEvent(
+        QStringLiteral("Трасса %1: %2: %3")
+            .arg(QFile::decodeName(g_path), what, QString::fromLocal8Bit(std::strerror(errno))));
+}
+
+// O_NOFOLLOW: a link planted where the trace goes would have it append to any file its user can
+// write, and the rotation reopens the path, so it is refused there too.
 bool Open() {
-    g_fd = ::open(g_path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    g_fd = ::open(g_path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (g_fd < 0)
         return false;
     struct stat st {};
@@ -54,16 +68,19 @@ bool Open() {
 }
 
 // Keeps one older file beside the current one, so the trace never takes more than twice its cap.
+// A rotation that fails ends the trace rather than let the file grow past its cap.
 void Rotate() {
     ::close(g_fd);
-    ::rename(g_path.constData(), (g_path + ".1").constData());
-    Open();
+    g_fd = -1;
+    if (::rename(g_path.constData(), (g_path + ".1").constData()) != 0 || !Open())
+        ReportFailure(QStringLiteral("не удалось начать новый файл, трасса остановлена"));
 }
 
 }  // namespace
 
 bool StartTrace(const QString& path, qint64 capBytes, QString* error) {
     StopTrace();
+    g_failureReported = false;
     g_path = QFile::encodeName(path);
     g_cap = capBytes;
     if (!Open()) {
@@ -126,6 +143,11 @@ void TraceExchange(const TcpConnection& c, TraceOutcome outcome, const uint8_t* 
     line += '\n';
     if (g_size > 0 && g_size + line.size() > g_cap)
         Rotate();
-    if (g_fd >= 0 && ::write(g_fd, line.constData(), static_cast<size_t>(line.size())) > 0)
-        g_size += line.size();
+    if (g_fd < 0)
+        return;
+    const ssize_t written = ::write(g_fd, line.constData(), static_cast<size_t>(line.size()));
+    if (written > 0)
+        g_size += written;
+    if (written != line.size())
+        ReportFailure(QStringLiteral("не удалось записать строку"));
 }

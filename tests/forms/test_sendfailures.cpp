@@ -112,7 +112,7 @@ class SendFailuresTest : public QObject {
             noDescriptor.emplace(spare);
         const int code = command == "config read" ? ConfigRead(a, false, out)
                          : command == "config write"
-                             ? ConfigWrite(a, "gateway=10.9.9.9\n", true, out)
+                             ? ConfigWrite(a, "gateway=10.9.9.9\n", true, false, out)
                          : command == "clear" ? StatsClear({a}, true, out)
                                               : Switching(a, b, false, out, shell);
         noDescriptor.reset();

@@ -6,6 +6,7 @@
 
 #include "link/pending.h"
 #include "link/trace.h"
+#include "support/recording_shell.h"
 #include "support/sim_pair.h"
 
 class TraceTest : public QObject {
@@ -86,16 +87,44 @@ class TraceTest : public QObject {
         }
     }
 
+    // A folder where FILE.1 goes makes every rotation fail: said once, and the trace stops
+    // instead of growing past its cap.
+    void capMovesTheFileAside_data() {
+        QTest::addColumn<bool>("blocked");
+        QTest::newRow("rotated") << false;
+        QTest::newRow("rotation fails") << true;
+    }
     void capMovesTheFileAside() {
-        const QString path = dir_.filePath(QStringLiteral("capped.log"));
+        QFETCH(bool, blocked);
+        const QString path = dir_.filePath(QStringLiteral("capped%1.log").arg(blocked));
+        QVERIFY(!blocked || QDir().mkpath(path + ".1/x"));
+        RecordingShell shell;
         QVERIFY(StartTrace(path, 300));
         for (int i = 0; i < 6; ++i)
             exchange(CmdConnect);
         StopTrace();
         QVERIFY(QFileInfo(path).size() <= 300);
+        QCOMPARE(shell.log.filter(QStringLiteral("Трасса")).size(), blocked ? 1 : 0);
         QVERIFY(QFileInfo(path).size() > 0);
-        QVERIFY(QFileInfo(path + ".1").size() <= 300);
-        QVERIFY(QFileInfo(path + ".1").size() > 0);
+        QVERIFY(blocked || QFileInfo(path + ".1").size() <= 300);
+        QVERIFY(blocked || QFileInfo(path + ".1").size() > 0);
+    }
+
+    void fullDiskSaidOnce() {
+        RecordingShell shell;
+        QVERIFY(StartTrace(QStringLiteral("/dev/full")));
+        for (int i = 0; i < 3; ++i)
+            exchange(CmdConnect);
+        StopTrace();
+        QCOMPARE(shell.log.filter(QStringLiteral("Трасса /dev/full")).size(), 1);
+    }
+
+    // A link planted at the trace's path is not followed.
+    void symbolicLinkRefused() {
+        const QString path = dir_.filePath(QStringLiteral("link.log"));
+        QVERIFY(QFile::link(dir_.filePath(QStringLiteral("target")), path));
+        QVERIFY(!StartTrace(path));
+        QVERIFY(!QFileInfo::exists(dir_.filePath(QStringLiteral("target"))));
     }
 };
 
