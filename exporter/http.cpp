@@ -50,11 +50,15 @@ struct HttpServer::Core {
     std::weak_ptr<Core> self;
     MHD_Daemon* daemon = nullptr;
 
-    // Guards `stopping`, `waiting`, the stage and answer of every request and `lastError`; held
-    // across suspending and resuming, so that neither meets a connection the other has let go.
+    // Guards `stopping`, `waiting` and the stage and answer of every request. Never held while
+    // calling libmicrohttpd, whose own locks are then free of any order with it: a connection in
+    // `waiting` is suspended, and libmicrohttpd ends no suspended connection, so whoever takes
+    // one out of `waiting` may resume it after letting go.
     std::mutex mutex;
     bool stopping = false;
     std::set<Pending*> waiting;
+
+    std::mutex logMutex;
     QString lastError;
 
     std::mutex cacheMutex;
@@ -204,12 +208,14 @@ void RequestEnded(void* cls, MHD_Connection*, void** state, MHD_RequestTerminati
 }
 
 void Respond(Core& core, const PendingRef& pending, HttpResponse answer) {
-    std::lock_guard lock(core.mutex);
-    if (core.stopping || pending->stage != Stage::Waiting)
-        return;
-    pending->response = std::move(answer);
-    pending->stage = Stage::Answered;
-    core.waiting.erase(pending.get());
+    {
+        std::lock_guard lock(core.mutex);
+        if (core.stopping || pending->stage != Stage::Waiting)
+            return;
+        pending->response = std::move(answer);
+        pending->stage = Stage::Answered;
+        core.waiting.erase(pending.get());
+    }
     MHD_resume_connection(pending->connection);
 }
 
@@ -233,20 +239,32 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
     }
     if (*uploadSize != 0)
         return MHD_NO;  // a body that announced no length: not served
-    HttpRequest request;
+    std::optional<HttpResponse> answer;
     {
         std::lock_guard lock(core.mutex);
-        if (pending.stage == Stage::Answered) {
-            pending.stage = Stage::Closed;
-            const HttpResponse answer = std::move(pending.response);
-            return Queue(connection, answer, false);
-        }
-        if (core.stopping || pending.stage != Stage::Reading)
+        if (pending.stage == Stage::Answered)
+            answer = std::move(pending.response);
+        else if (core.stopping || pending.stage != Stage::Reading)
             return MHD_NO;
-        pending.stage = Stage::Waiting;
-        core.waiting.insert(&pending);
-        MHD_suspend_connection(connection);
+        pending.stage = answer ? Stage::Closed : Stage::Waiting;
     }
+    if (answer)
+        return Queue(connection, *answer, false);
+    MHD_suspend_connection(connection);
+    bool stopping = false;
+    {
+        std::lock_guard lock(core.mutex);
+        stopping = core.stopping;
+        if (stopping)
+            pending.stage = Stage::Closed;
+        else
+            core.waiting.insert(&pending);
+    }
+    if (stopping) {  // the server's end came between the two: resumed here, to be closed
+        MHD_resume_connection(connection);
+        return MHD_YES;
+    }
+    HttpRequest request;
     request.method = method;
     request.path = url;
     Head head;
@@ -270,7 +288,7 @@ void Log(void* cls, const char* format, va_list args) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
     auto& core = *static_cast<Core*>(cls);
-    std::lock_guard lock(core.mutex);
+    std::lock_guard lock(core.logMutex);
     core.lastError = QString::fromUtf8(text).trimmed();
 }
 
@@ -301,15 +319,18 @@ HttpServer::HttpServer(HttpHandler handler, HttpLimits limits, WebConfig web, QO
 HttpServer::~HttpServer() {
     // libmicrohttpd must not be stopped with a connection suspended: each waiting request is
     // resumed to be closed, and its answer, when the exporter gives it, finds it closed.
+    std::vector<MHD_Connection*> suspended;
     {
         std::lock_guard lock(core_->mutex);
         core_->stopping = true;
         for (Pending* p : core_->waiting) {
             p->stage = Stage::Closed;
-            MHD_resume_connection(p->connection);
+            suspended.push_back(p->connection);
         }
         core_->waiting.clear();
     }
+    for (MHD_Connection* c : suspended)
+        MHD_resume_connection(c);
     if (core_->daemon)
         MHD_stop_daemon(core_->daemon);
     core_->daemon = nullptr;
@@ -376,7 +397,7 @@ quint16 HttpServer::listen(const QHostAddress& address, quint16 port, QString* r
         MHD_OPTION_EXTERNAL_LOGGER, &Log, core_.get(), MHD_OPTION_ARRAY, tlsOptions,
         MHD_OPTION_END);
     if (!core_->daemon) {
-        std::lock_guard lock(core_->mutex);
+        std::lock_guard lock(core_->logMutex);
         *reason = core_->lastError.isEmpty() ? QStringLiteral("libmicrohttpd did not start")
                                              : core_->lastError;
         return 0;

@@ -183,6 +183,21 @@ class HttpTest : public QObject {
         QVERIFY(QTest::qWaitFor([&] { return exporter_->inFlight() == 0; }, 5000));
     }
 
+    // The server goes while a probe waits for a silent module; the probe's answer comes after.
+    void stopWithRequestWaiting() {
+        quint16 port = 0;
+        auto server = serve({}, {}, &port);
+        QVERIFY(server);
+        sim_->module(0).setMisbehaviour(CmdReadStatistics, {MisbehaviourKind::Silent});
+        QTcpSocket socket;
+        Send(socket, port, Get("/probe?target=" + moduleA()), "never", 300);
+        QCOMPARE(exporter_->inFlight(), 1);
+        server.reset();
+        QVERIFY(QTest::qWaitFor([&] { return exporter_->inFlight() == 0; }, 8000));
+        sim_->module(0).setMisbehaviourForAll({});
+        QVERIFY(!socket.readAll().contains("HTTP/1.1"));
+    }
+
     void basicAuth_data() {
         QTest::addColumn<QByteArray>("credentials");  // user:password, empty for none
         QTest::addColumn<int>("status");
