@@ -14,29 +14,24 @@
 
 namespace {
 
-struct Exchange {
-    QByteArray reply;
-    bool closed = false;
-};
-
 // Sends `request` and reads until `until` has come, the server has closed, or `ms` have passed;
 // the event loop runs all along, since the exporter answers on this thread.
-Exchange Send(QTcpSocket& socket, quint16 port, const QByteArray& request, const QByteArray& until,
-              int ms = 4000) {
+QByteArray Send(QTcpSocket& socket, quint16 port, const QByteArray& request,
+                const QByteArray& until, int ms = 4000) {
     if (auto* ssl = qobject_cast<QSslSocket*>(&socket))
         ssl->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
     else
         socket.connectToHost(QHostAddress::LocalHost, port);
     socket.write(request);
-    Exchange e;
+    QByteArray reply;
     static_cast<void>(QTest::qWaitFor(
         [&] {
-            e.reply += socket.readAll();
-            e.closed = socket.state() == QAbstractSocket::UnconnectedState;
-            return e.closed || (!until.isEmpty() && e.reply.contains(until));
+            reply += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState ||
+                   (!until.isEmpty() && reply.contains(until));
         },
         ms));
-    return e;
+    return reply;
 }
 
 QByteArray Get(const QByteArray& path, const QByteArray& extra = {}) {
@@ -129,16 +124,19 @@ class HttpTest : public QObject {
         QTcpSocket socket;
         QElapsedTimer clock;
         clock.start();
-        const Exchange e =
+        const QByteArray r =
             Send(socket, port, request.replace("PORT", QByteArray::number(sim_->port(0))),
                  closes ? QByteArray() : reply);
-        QVERIFY2(e.reply.contains(reply), e.reply.left(300).constData());
-        QCOMPARE(e.closed, closes);
+        // A request without end is never read whole: closing on the unread rest resets the
+        // connection, which may lose the answer on its way.
+        QVERIFY2(r.contains(reply) || (r.isEmpty() && !request.contains("\r\n\r\n")),
+                 r.left(300).constData());
+        QCOMPARE(socket.state() == QAbstractSocket::UnconnectedState, closes);
         // Refused at once; only the silent client waits, for its idle time.
         QVERIFY2(!closes || clock.elapsed() < (reply.isEmpty() ? 2500 : 1000),
                  qPrintable(QString::number(clock.elapsed())));
         if (request.startsWith("HEAD"))
-            QVERIFY(!e.reply.contains("Healthy"));
+            QVERIFY(!r.contains("Healthy"));
     }
 
     // At the cap a new client waits, and uses no processor meanwhile; it is served once a place
@@ -157,45 +155,36 @@ class HttpTest : public QObject {
         }
         const std::clock_t cpu = std::clock();
         QTcpSocket late;
-        QVERIFY(!Send(late, port, Get("/-/healthy"), "Healthy", 1000).reply.contains("Healthy"));
+        QVERIFY(!Send(late, port, Get("/-/healthy"), "Healthy", 1000).contains("Healthy"));
         QVERIFY2(std::clock() - cpu < CLOCKS_PER_SEC / 4, "the accept loop spins");
         idle.front()->abort();
         QVERIFY(QTest::qWaitFor([&] { return late.readAll().contains("Healthy"); }, 3000));
     }
 
     // The first probe's module is silent: a server that answered in completion order would put
-    // /metrics first, and a client would take one answer for the other.
-    void pipelinedInOrder() {
-        quint16 port = 0;
-        const auto server = serve({}, {}, &port);
-        QVERIFY(server);
-        sim_->module(0).setMisbehaviour(CmdReadStatistics, {MisbehaviourKind::Silent});
-        QTcpSocket socket;
-        const Exchange e =
-            Send(socket, port,
-                 Get("/probe?target=" + moduleA(), "X-Prometheus-Scrape-Timeout-Seconds: 1\r\n") +
-                     Get("/metrics"),
-                 "kestrel_exporter_build_info");
-        sim_->module(0).setMisbehaviourForAll({});
-        const qsizetype probe = e.reply.indexOf("probe_success 0");
-        QVERIFY2(probe >= 0, e.reply.constData());
-        QVERIFY(e.reply.indexOf("kestrel_exporter_build_info") > probe);
-        QVERIFY(QTest::qWaitFor([&] { return exporter_->inFlight() == 0; }, 5000));
-    }
-
-    // The server goes while a probe waits for a silent module; the probe's answer comes after.
-    void stopWithRequestWaiting() {
+    // /metrics first, and a client would take one answer for the other. Then the server goes
+    // while another probe of it waits; that probe's answer comes after, to nobody.
+    void pipelinedInOrderAndStop() {
         quint16 port = 0;
         auto server = serve({}, {}, &port);
         QVERIFY(server);
         sim_->module(0).setMisbehaviour(CmdReadStatistics, {MisbehaviourKind::Silent});
-        QTcpSocket socket;
-        Send(socket, port, Get("/probe?target=" + moduleA()), "never", 300);
+        QTcpSocket socket, last;
+        const QByteArray r =
+            Send(socket, port,
+                 Get("/probe?target=" + moduleA(), "X-Prometheus-Scrape-Timeout-Seconds: 1\r\n") +
+                     Get("/metrics"),
+                 "kestrel_exporter_build_info");
+        const qsizetype probe = r.indexOf("probe_success 0");
+        QVERIFY2(probe >= 0, r.constData());
+        QVERIFY(r.indexOf("kestrel_exporter_build_info") > probe);
+        QVERIFY(QTest::qWaitFor([&] { return exporter_->inFlight() == 0; }, 5000));
+        Send(last, port, Get("/probe?target=" + moduleA()), "never", 300);
         QCOMPARE(exporter_->inFlight(), 1);
         server.reset();
         QVERIFY(QTest::qWaitFor([&] { return exporter_->inFlight() == 0; }, 8000));
         sim_->module(0).setMisbehaviourForAll({});
-        QVERIFY(!socket.readAll().contains("HTTP/1.1"));
+        QVERIFY(!last.readAll().contains("HTTP/1.1"));
     }
 
     void basicAuth_data() {
@@ -225,15 +214,14 @@ class HttpTest : public QObject {
         }
         const int before = server->passwordChecks();
         QTcpSocket socket;
-        const Exchange e =
+        const QByteArray r =
             Send(socket, port,
                  Get("/-/ready", credentials.isEmpty()
                                      ? QByteArray()
                                      : "Authorization: Basic " + credentials.toBase64() + "\r\n"),
                  "\r\n\r\n");
-        QVERIFY2(e.reply.startsWith("HTTP/1.1 " + QByteArray::number(status)), e.reply.constData());
-        QCOMPARE(e.reply.contains("WWW-Authenticate: Basic realm=\"kestrel-exporter\""),
-                 status == 401);
+        QVERIFY2(r.startsWith("HTTP/1.1 " + QByteArray::number(status)), r.constData());
+        QCOMPARE(r.contains("WWW-Authenticate: Basic realm=\"kestrel-exporter\""), status == 401);
         QCOMPARE(server->passwordChecks() - before, checks);
     }
 
@@ -249,12 +237,10 @@ class HttpTest : public QObject {
                                            "-keyout key.pem -out cert.pem")
                                 .split(' '));
         QVERIFY(make.waitForFinished(20000) && make.exitCode() == 0);
-        QFile config(dir_.filePath(QStringLiteral("web.yml")));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("tls_server_config:\n  cert_file: cert.pem\n  key_file: 'key.pem'\n");
-        config.close();
         QString error;
-        const auto web = ReadWebConfig(config.fileName(), &error);
+        const auto web =
+            ParseWebConfig("tls_server_config:\n  cert_file: cert.pem\n  key_file: 'key.pem'\n",
+                           dir_.path(), &error);
         QVERIFY2(web, qPrintable(error));
         quint16 port = 0;
         const auto server = serve({}, *web, &port);
@@ -263,10 +249,10 @@ class HttpTest : public QObject {
         QSslConfiguration ssl = socket.sslConfiguration();
         ssl.setCaCertificates(QSslCertificate::fromPath(dir_.filePath(QStringLiteral("cert.pem"))));
         socket.setSslConfiguration(ssl);
-        QVERIFY(Send(socket, port, Get("/-/healthy"), "Healthy").reply.contains("Healthy"));
+        QVERIFY(Send(socket, port, Get("/-/healthy"), "Healthy").contains("Healthy"));
         QVERIFY(socket.isEncrypted());
         QTcpSocket plain;
-        QVERIFY(!Send(plain, port, Get("/-/healthy"), "Healthy", 1500).reply.contains("Healthy"));
+        QVERIFY(!Send(plain, port, Get("/-/healthy"), "Healthy", 1500).contains("Healthy"));
     }
 
     void webConfig_data() {
@@ -315,8 +301,7 @@ class HttpTest : public QObject {
         QFETCH(QStringList, arguments);
         QProcess p;
         p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../kestrel-exporter"),
-                arguments << "--listen"
-                          << "127.0.0.1:0");
+                arguments);
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 2);
     }
