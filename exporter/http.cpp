@@ -287,9 +287,16 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
 void Log(void* cls, const char* format, va_list args) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
+    // A failed start explains itself over a few lines (GnuTLS's reason, then that TLS failed):
+    // the last few of them make the reason; a client cannot grow it.
     auto& core = *static_cast<Core*>(cls);
     std::lock_guard lock(core.logMutex);
-    core.lastError = QString::fromUtf8(text).trimmed();
+    if (core.lastError.size() > 600)
+        core.lastError.clear();
+    QString line = QString::fromUtf8(text).trimmed();
+    if (line.endsWith(QLatin1Char('.')))
+        line.chop(1);
+    core.lastError += (core.lastError.isEmpty() ? "" : "; ") + line;
 }
 
 }  // namespace
@@ -387,14 +394,19 @@ quint16 HttpServer::listen(const QHostAddress& address, quint16 port, QString* r
         {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(core_->web.keyPem.constData())},
         {MHD_OPTION_END, 0, nullptr},
     };
+    {
+        std::lock_guard lock(core_->logMutex);
+        core_->lastError.clear();
+    }
+    // The logger first, so that every start-up message reaches the reason.
     core_->daemon = MHD_start_daemon(
-        flags, port, nullptr, nullptr, &Access, core_.get(), MHD_OPTION_SOCK_ADDR, socketAddress,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(l.headerBytes),
-        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(l.connections),
-        MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(l.idleSeconds),
-        MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(l.threads), MHD_OPTION_URI_LOG_CALLBACK,
-        &RequestStarted, core_.get(), MHD_OPTION_NOTIFY_COMPLETED, &RequestEnded, core_.get(),
-        MHD_OPTION_EXTERNAL_LOGGER, &Log, core_.get(), MHD_OPTION_ARRAY, tlsOptions,
+        flags, port, nullptr, nullptr, &Access, core_.get(), MHD_OPTION_EXTERNAL_LOGGER, &Log,
+        core_.get(), MHD_OPTION_SOCK_ADDR, socketAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        static_cast<size_t>(l.headerBytes), MHD_OPTION_CONNECTION_LIMIT,
+        static_cast<unsigned>(l.connections), MHD_OPTION_CONNECTION_TIMEOUT,
+        static_cast<unsigned>(l.idleSeconds), MHD_OPTION_THREAD_POOL_SIZE,
+        static_cast<unsigned>(l.threads), MHD_OPTION_URI_LOG_CALLBACK, &RequestStarted, core_.get(),
+        MHD_OPTION_NOTIFY_COMPLETED, &RequestEnded, core_.get(), MHD_OPTION_ARRAY, tlsOptions,
         MHD_OPTION_END);
     if (!core_->daemon) {
         std::lock_guard lock(core_->logMutex);
