@@ -2,7 +2,8 @@
 # Installs the Debian packages that are missing from the groups named (default: all of them);
 # does nothing when all are present.
 #   app      build and run kestrel and kestrel-sim, and build kestrel-cli and kestrel-exporter
-#            (Qt's HTTP server; its CMake files need qt6-websockets-dev but do not pull it in)
+#            (libmicrohttpd for HTTP and TLS, libcrypt for bcrypt, found with pkg-config; openssl
+#            makes the certificate the exporter's TLS test serves)
 #   xvfb     a virtual X server, for running the windows without a display
 #   bench    the benchmarks (Google Benchmark)
 #   fuzz     the fuzz targets: clang with libFuzzer and its sanitizers
@@ -18,7 +19,7 @@
 set -euo pipefail
 declare -A group=(
     [app]="build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
-           qt6-httpserver-dev qt6-websockets-dev"
+           libmicrohttpd-dev libcrypt-dev pkg-config openssl"
     [xvfb]="xvfb xauth"
     [bench]="libbenchmark-dev"
     [fuzz]="clang-14 libclang-rt-14-dev"
