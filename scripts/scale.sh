@@ -71,11 +71,14 @@ cpu_us=$(awk -v t=$((end_ticks - start_ticks)) -v hz="$hz" -v p="$probes" 'BEGIN
 echo "exporter CPU: $(awk -v t=$((end_ticks - start_ticks)) -v hz="$hz" -v s="$elapsed" 'BEGIN{printf "%.3f", t / hz / s}') cores, $cpu_us us per probe"
 echo "exporter peak memory: $(awk '/VmHWM/{print $2, $3}' /proc/$exporter/status)"
 echo "exporter probe round trip p50/p99 (s): $(query 'histogram_quantile(0.5, sum by (le) (rate(kestrel_exporter_probe_round_trip_seconds_bucket[2m])))') / $(query 'histogram_quantile(0.99, sum by (le) (rate(kestrel_exporter_probe_round_trip_seconds_bucket[2m])))')"
-# The floor beside it: the same statistics read over plain blocking sockets, the asker's CPU.
+# The floor beside it: the same statistics read over plain blocking sockets, the asker's CPU,
+# back to back and paced as the probes came (15 s over the modules).
 if [[ -x "$build/tests/bench_exchange" ]]; then
-    plain=$("$build/tests/bench_exchange" --benchmark_filter='PlainSockets/1' 2>/dev/null |
-        awk '/_median/{print $4}')
-    echo "plain exchange of the same request: $plain us CPU (median of 5); ratio $(awk -v a="$cpu_us" -v b="$plain" 'BEGIN{printf "%.2f", a / b}')"
+    pace=$((15000000 / modules))
+    floors=$("$build/tests/bench_exchange" --benchmark_filter="PlainSockets/1/(0|$pace)/" 2>/dev/null |
+        awk '/_median/{print $4}' | tr '\n' ' ')
+    read -r plain paced <<<"$floors"
+    echo "plain exchange of the same request, CPU (median of 5): $plain us back to back, $paced us one every $pace us; ratio to the paced one $(awk -v a="$cpu_us" -v b="$paced" 'BEGIN{printf "%.2f", a / b}')"
 fi
 
 "$build/kestrel-cli" stats "${targets[@]:0:$cli_modules}" --every 3 --count $((cli_seconds / 3)) \
