@@ -11,7 +11,11 @@ class StderrShell : public Shell {
   public:
     explicit StderrShell(FILE* out = stderr) : out_(out) {}
     // The module the next lines are about ("127.0.0.1:65530"), or none.
-    void setModule(const QString& module) { module_ = module; }
+    void setModule(const QString& module);
+    // The link says a failed connect or send in a line of its own, just before the exchange's
+    // end reaches its owner, which names the module: held, that line goes out under the module
+    // named next.
+    void setHoldUnnamed(bool hold) { holdUnnamed_ = hold; }
     // Every line so far, without its module.
     const QStringList& history() const { return history_; }
     // Keeps lines to itself (the exporter logs only when asked).
@@ -27,7 +31,11 @@ class StderrShell : public Shell {
     void setStatusShown(bool shown) { statusShown_ = shown; }
 
   private:
+    void write(const QString& module, const QString& text);
+
     FILE* out_;
+    bool holdUnnamed_ = false;
+    QString held_;
     QString module_;
     QStringList history_;
     bool quiet_ = false;

@@ -147,6 +147,7 @@ int main(int argc, char** argv) {
 
     StderrShell shell;
     shell.setQuiet(parser.isSet(quiet));
+    shell.setHoldUnnamed(true);
     SetShell(&shell);
     QString traceError;
     if (parser.isSet(trace) && !StartTrace(parser.value(trace), kDefaultTraceCapBytes, &traceError))

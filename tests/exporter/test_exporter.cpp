@@ -279,6 +279,39 @@ class ExporterTest : public QObject {
         QVERIFY(QTest::qWaitFor([&] { return exporter.inFlight() == 0; }, 5000));
     }
 
+    // Every line of the log goes out under the module it is about, the link's own line of a
+    // refused connection too.
+    void logLinesNameTheirModule() {
+        FILE* file = std::tmpfile();
+        StderrShell shell(file);
+        shell.setHoldUnnamed(true);
+        SetShell(&shell);
+        ExporterOptions options;
+        options.allow << QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"));
+        Exporter exporter(options, &shell);
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const QString refused = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+        closed.close();
+        sim_->module(0).setMisbehaviour(CmdReadStatistics, {MisbehaviourKind::Unsupported});
+        const auto a = start(exporter, QStringLiteral("/probe?target=") + at(0));
+        const auto b = start(exporter, QStringLiteral("/probe?target=") + refused);
+        QVERIFY(wait({a, b}));
+        sim_->module(0).setMisbehaviourForAll({});
+        SetShell(&shell_);
+        std::rewind(file);
+        char buffer[4096] = {};
+        const QStringList lines =
+            QString::fromUtf8(buffer, int(std::fread(buffer, 1, sizeof buffer - 1, file)))
+                .split('\n', Qt::SkipEmptyParts);
+        std::fclose(file);
+        QCOMPARE(lines.size(), 2);
+        for (const QString& line : lines)
+            QVERIFY2(line.startsWith(at(0) + ": ") || line.startsWith(refused + ": Ошибка"),
+                     qPrintable(line));
+        QVERIFY(lines[0].section(':', 0, 1) != lines[1].section(':', 0, 1));
+    }
+
     // Two counters read in turn, raw as the module holds them, and the totals the exporter
     // exposes after the last read.
     void totalsAcrossTheWrap_data() {
