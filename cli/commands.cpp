@@ -8,7 +8,7 @@
 #include <cstring>
 #include <optional>
 
-#include "cli/clishell.h"
+#include "headless/clishell.h"
 #include "cli/configtext.h"
 #include "flows/settingsflow.h"
 #include "flows/statflow.h"

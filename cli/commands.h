@@ -4,7 +4,7 @@
 #include <QList>
 #include <QTextStream>
 
-#include "cli/modulelink.h"
+#include "headless/modulelink.h"
 
 class StderrShell;
 

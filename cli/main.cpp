@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "cli/clishell.h"
+#include "headless/clishell.h"
 #include "cli/commands.h"
 #include "cli/inputfile.h"
 #include "cli/statspoller.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/clishell.h"
+#include "headless/clishell.h"
 #include "cli/commands.h"
 #include "model/statcolumns.h"
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "cli/modulelink.h"
+#include "headless/modulelink.h"
 #include "flows/statflow.h"
 
 class StderrShell;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <limits>
 
-#include "cli/clishell.h"
+#include "headless/clishell.h"
 
 #include "flows/statflow.h"
 #include "link/codecs.h"

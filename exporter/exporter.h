@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-#include "cli/modulelink.h"
+#include "headless/modulelink.h"
 #include "exporter/http.h"
 
 class StderrShell;

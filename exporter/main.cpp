@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "cli/clishell.h"
+#include "headless/clishell.h"
 #include "exporter/exporter.h"
 #include "exporter/http.h"
 #include "link/codecs.h"

@@ -8,7 +8,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-#include "cli/clishell.h"
+#include "headless/clishell.h"
 #include "exporter/exporter.h"
 #include "link/pending.h"
 #include "model/statcolumns.h"

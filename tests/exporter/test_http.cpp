@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "cli/clishell.h"
+#include "headless/clishell.h"
 #include "exporter/exporter.h"
 #include "support/sim_pair.h"
 

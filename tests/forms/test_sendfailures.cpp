@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "cli/clishell.h"
+#include "headless/clishell.h"
 #include "cli/commands.h"
 #include "forms/currentlinks.h"
 #include "forms/main.h"

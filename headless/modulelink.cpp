@@ -1,4 +1,4 @@
-#include "cli/modulelink.h"
+#include "headless/modulelink.h"
 
 #include <QEventLoop>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "cli/clishell.h"
+#include "headless/clishell.h"
 
 #include <utility>
 
