@@ -79,6 +79,10 @@ class TestCli : public QObject {
         QVERIFY(QFile::link(dir_.filePath("planted"), dir_.filePath("trace-link")));
         write("targets-bad", "# pair\n\n127.0.0.1\nA\n");
         write("targets", "\n" + at(1) + "  # B\n");
+        // Exactly the bound, its last byte the last digit of A's port: a file cut short dials
+        // another port.
+        const QString last = "\n" + at(0);
+        write("targets-whole", "#" + QString((1 << 20) - 1 - last.size(), 'x') + last);
     }
     void init() {
         for (int m : {0, 1})
@@ -171,6 +175,9 @@ class TestCli : public QObject {
         QTest::newRow("endless file")
             << QStringList{"config", "write", "B", "/dev/zero", "--yes"} << 0 << none << 2 << ""
             << "/dev/zero: не обычный файл";
+        QTest::newRow("targets, exactly 1 MiB")
+            << QStringList{"stats", "--targets", "@/targets-whole"} << 0 << none << 0 << ""
+            << "{A}: ответили 1, без ответа 0";
         QTest::newRow("targets, bad line")
             << QStringList{"stats", "--targets", "@/targets-bad"} << 0 << none << 2 << ""
             << "строка 4";
@@ -270,6 +277,9 @@ class TestCli : public QObject {
             QTest::addRow("local port %s", number)
                 << json << QStringList{"\"local_port\": 5001", QString("\"local_port\": ") + number}
                 << "sessions[0].local_port:";
+        QTest::newRow("port past 65535")
+            << json << QStringList{"\"local_port\": 5001", "\"local_port\": 65536"}
+            << "sessions[0].local_port: ожидается целое число от 0 до 65535";
         QTest::newRow("fraction out of range")
             << json << QStringList{"\"destination_port\": 5001", "\"destination_port\": 70000.5"}
             << "sessions[0].destination_port:";

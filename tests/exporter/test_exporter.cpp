@@ -226,6 +226,7 @@ class ExporterTest : public QObject {
     // silent ones.
     void scheduling_data() {
         QTest::addColumn<int>("concurrency");
+        QTest::addColumn<int>("queueLimit");
         QTest::addColumn<int>("silentModules");
         QTest::addColumn<int>("probesEach");
         QTest::addColumn<QByteArray>("scrapeA");
@@ -233,18 +234,24 @@ class ExporterTest : public QObject {
         QTest::addColumn<int>("maxMsA");
         QTest::addColumn<bool>("dialledA");
         QTest::addColumn<QString>("ownLine");
+        QTest::addColumn<int>("dialled");  // connections the silent modules took
         QTest::newRow("one exchange for 50 probes of one module")
-            << 128 << 1 << 50 << QByteArray() << "probe_success 1" << 500 << true
-            << "reason=\"timeout\"} 50";
+            << 128 << 4096 << 1 << 50 << QByteArray() << "probe_success 1" << 500 << true
+            << "reason=\"timeout\"} 50" << 1;
         QTest::newRow("40 silent modules do not hold a healthy one up")
-            << 128 << 40 << 1 << QByteArray() << "probe_success 1" << 500 << true
-            << "reason=\"expired\"} 0";
+            << 128 << 4096 << 40 << 1 << QByteArray() << "probe_success 1" << 500 << true
+            << "reason=\"expired\"} 0" << 40;
         QTest::newRow("expired in the queue: never dialled")
-            << 1 << 1 << 1 << QByteArray("0.6") << "probe_success 0" << 300 << false
-            << "reason=\"expired\"} 1";
+            << 1 << 4096 << 1 << 1 << QByteArray("0.6") << "probe_success 0" << 300 << false
+            << "reason=\"expired\"} 1" << 1;
+        // One silent module talked to, one waiting: the queue is full for A, which is refused
+        // at once; the waiting one expires undialled.
+        QTest::newRow("queue full") << 1 << 1 << 2 << 1 << QByteArray() << "probe_success 0" << 100
+                                    << false << "reason=\"queue_full\"} 1" << 1;
     }
     void scheduling() {
         QFETCH(int, concurrency);
+        QFETCH(int, queueLimit);
         QFETCH(int, silentModules);
         QFETCH(int, probesEach);
         QFETCH(QByteArray, scrapeA);
@@ -252,9 +259,11 @@ class ExporterTest : public QObject {
         QFETCH(int, maxMsA);
         QFETCH(bool, dialledA);
         QFETCH(QString, ownLine);
+        QFETCH(int, dialled);
         ExporterOptions options;
         options.allow << QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"));
         options.concurrency = concurrency;
+        options.queueLimit = queueLimit;
         Exporter exporter(options);
         silent_.accepted = 0;
         std::vector<std::shared_ptr<Reply>> replies;
@@ -273,7 +282,7 @@ class ExporterTest : public QObject {
         QVERIFY2(a->ms <= maxMsA, qPrintable(QString::number(a->ms)));
         QVERIFY(wait(replies));
         QCOMPARE(sim_->module(0).requestCount() > requestsA, dialledA);
-        QCOMPARE(silent_.accepted, silentModules);
+        QCOMPARE(silent_.accepted, dialled);
         QVERIFY2(exporter.ownMetrics().contains(ownLine.toUtf8()),
                  exporter.ownMetrics().constData());
         QVERIFY(QTest::qWaitFor([&] { return exporter.inFlight() == 0; }, 5000));

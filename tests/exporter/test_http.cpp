@@ -2,9 +2,11 @@
 // (long lines, endless heads, bodies, idle and surplus connections), answers in request order,
 // basic auth, TLS, and the web configuration file's errors.
 #include <crypt.h>
+#include <sys/resource.h>
 #include <QProcess>
 #include <QSslSocket>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -243,6 +245,8 @@ class HttpTest : public QObject {
                  {"not bcrypt", "basic_auth_users:\n  a: $1$abc\n", "строка 2"},
                  {"tab", "basic_auth_users:\n\ta: H", "строка 2: табуляция"},
                  {"flow", "tls_server_config: {}\n", "строка 1"},
+                 {"escape", "basic_auth_users:\n  \"a\\n\": H\n", "строка 2: в кавычках"},
+                 {"nested", "basic_auth_users:\n  a: b: H\n", "строка 2: непонятное значение"},
                  {"twice", "basic_auth_users:\n  a: H\n  a: H", "строка 3: пользователь \"a\""},
                  {"key file missing", "tls_server_config:\n  cert_file: a\n", "нужны и cert_file"},
                  {"no such file", "tls_server_config:\n  cert_file: none\n  key_file: x", "none"}})
@@ -257,19 +261,42 @@ class HttpTest : public QObject {
         QVERIFY2(why.contains(error), qPrintable(why));
     }
 
-    void usageExitsWith2_data() {
+    // Usage errors exit 2; the bounds themselves are taken, and the exporter runs on.
+    void usage_data() {
         QTest::addColumn<QString>("arguments");
-        for (const char* a : {"--bogus", "--concurrency 0", "--concurrency 1025",
-                              "--idle-timeout 0", "--web.config.file /nonexistent"})
-            QTest::newRow(a) << a;
+        QTest::addColumn<bool>("refused");
+        for (const char* a :
+             {"--bogus", "--concurrency 0", "--concurrency 1025", "--idle-timeout 0",
+              "--web.config.file /nonexistent", "--probe-timeout 0.09"})
+            QTest::newRow(a) << a << true;
+        for (const char* a : {"--probe-timeout 0.1", "--concurrency 1024"})
+            QTest::newRow(a) << a << false;
     }
-    void usageExitsWith2() {
+    void usage() {
         QFETCH(QString, arguments);
+        QFETCH(bool, refused);
+        QTcpServer spare;  // a port nobody listens on once it is closed
+        QVERIFY(spare.listen(QHostAddress::LocalHost, 0));
+        const QString listen = QStringLiteral("127.0.0.1:%1").arg(spare.serverPort());
+        spare.close();
         QProcess p;
         p.start(QCoreApplication::applicationDirPath() + "/../kestrel-exporter",
-                arguments.split(' '));
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 2);
+                arguments.split(' ') + QStringList{"--quiet", "--listen", listen});
+        QCOMPARE(p.waitForFinished(refused ? 10000 : 500), refused);
+        if (refused)
+            QCOMPARE(p.exitCode(), 2);
+        p.kill();
+        p.waitForFinished();
+    }
+
+    // Beyond the soft limit of open files only the connection cap decides who is served.
+    void openFilesRaisedToTheHardLimit() {
+        rlimit files{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &files), 0);
+        const rlimit lowered{std::min<rlim_t>(files.rlim_max, 256), files.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        QCOMPARE(RaiseOpenFilesLimit(), quint64(files.rlim_max));
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &files), 0);
     }
 };
 
