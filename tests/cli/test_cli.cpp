@@ -153,6 +153,10 @@ class TestCli : public QObject {
         QTest::newRow("too many at a time")
             << QStringList{"stats", "A", "--parallel", "17"} << 0 << none << 2 << ""
             << "--parallel: ожидается число от 1 до 16";
+        QTest::newRow("a round a day")
+            << QStringList{"stats", "A", "--every", "86400", "--count", "1"} << 0 << none << 0
+            << "time,module,"
+            << "";
         QTest::newRow("no rounds")
             << QStringList{"stats", "A", "--count", "0"} << 0 << none << 2 << ""
             << "--count: ожидается целое число от 1";

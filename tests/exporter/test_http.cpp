@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "headless/clishell.h"
 #include "exporter/exporter.h"
+#include "headless/clishell.h"
 #include "support/sim_pair.h"
 
 namespace {
@@ -269,7 +269,7 @@ class HttpTest : public QObject {
              {"--bogus", "--concurrency 0", "--concurrency 1025", "--idle-timeout 0",
               "--web.config.file /nonexistent", "--probe-timeout 0.09"})
             QTest::newRow(a) << a << true;
-        for (const char* a : {"--probe-timeout 0.1", "--concurrency 1024"})
+        for (const char* a : {"--probe-timeout 0.1", "--concurrency 1024", "--idle-timeout 1"})
             QTest::newRow(a) << a << false;
     }
     void usage() {
