@@ -8,17 +8,17 @@
 #include <cstring>
 #include <optional>
 
-#include "headless/clishell.h"
 #include "cli/configtext.h"
 #include "flows/settingsflow.h"
 #include "flows/statflow.h"
 #include "flows/switchingpair.h"
+#include "headless/clishell.h"
 #include "model/configblock.h"
 #include "model/crosscheck.h"
 
 namespace {
 
-int g_answerTimeoutMs = 0;
+int g_answerTimeoutMs = kDefaultAnswerTimeoutMs;
 
 void Say(const QString& text) {
     LogEvent(text);
@@ -40,7 +40,7 @@ bool Connect(SettingsFlow& flow, ModuleLink& link) {
 std::optional<ConfigBlock> ReadConfig(ModuleReads& reads, const ModuleAddress& module) {
     ModuleLink link(module);
     link.setTimeoutMs(g_answerTimeoutMs);
-    SettingsFlow flow(reads);
+    SettingsFlow flow(reads, link);
     if (!Connect(flow, link))
         return std::nullopt;
     return flow.LastReadConfig;
@@ -92,7 +92,7 @@ int ConfigWrite(const ModuleAddress& module, const QByteArray& file, bool yes, b
     ModuleReads reads;
     ModuleLink link(module);
     link.setTimeoutMs(g_answerTimeoutMs);
-    SettingsFlow flow(reads);
+    SettingsFlow flow(reads, link);
     if (!Connect(flow, link))
         return Exit::Unreachable;
     const ConfigFields held = ConfigToFields(DecodeConfig(flow.LastReadConfig));

@@ -16,7 +16,7 @@ constexpr int WouldChange = 3;  // a change asked without --yes
 constexpr int Unreachable = 4;  // a module unreachable, silent or answering wrongly
 }  // namespace Exit
 
-// Every command's answer is given up `ms` after its request left; 0 leaves it to LinkClock.
+// Every command's answer is given up `ms` after its request left (three seconds unless told).
 void SetAnswerTimeoutMs(int ms);
 // Flushes `out` and standard output: `code`, or Exit::Failed (said on standard error) when what
 // was printed did not all reach them, so that a script never takes a cut output for a whole one.

@@ -8,12 +8,11 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "headless/clishell.h"
 #include "cli/commands.h"
 #include "cli/inputfile.h"
 #include "cli/statspoller.h"
+#include "headless/clishell.h"
 #include "link/exchange.h"
-#include "link/pending.h"
 #include "link/trace.h"
 
 namespace {
@@ -129,11 +128,11 @@ int main(int argc, char** argv) {
                                        QStringLiteral("C"), QStringLiteral(","));
     const QCommandLineOption parallel(
         QStringLiteral("parallel"),
-        QStringLiteral("Запросов одновременно (1..%1, по умолчанию %1).").arg(kPendingSlotCount),
-        QStringLiteral("N"), QString::number(kPendingSlotCount));
+        QStringLiteral("Запросов одновременно (1..%1, по умолчанию %1).").arg(kMaxParallel),
+        QStringLiteral("N"), QString::number(kMaxParallel));
     const QCommandLineOption timeout(
         QStringLiteral("timeout"),
-        QStringLiteral("Ждать ответа на команду SECONDS секунд (0.1..60, по умолчанию 2-3)."),
+        QStringLiteral("Ждать ответа на команду SECONDS секунд (0.1..60, по умолчанию 3)."),
         QStringLiteral("SECONDS"));
     const QCommandLineOption targets(
         QStringLiteral("targets"),
@@ -177,8 +176,6 @@ int main(int argc, char** argv) {
         return Usage(QStringLiteral("--trace %1: %2").arg(parser.value(trace), traceError));
     StderrShell shell;
     SetShell(&shell);
-    // The answer time-out of the utility's windows: a silent module is given up after 2 to 3 s.
-    LinkClock clock(1000);
     QTextStream out(stdout);
 
     if (command == QLatin1String("config")) {
@@ -231,17 +228,17 @@ int main(int argc, char** argv) {
                 options.everyMs = 3000;
         }
         options.parallel = parser.value(parallel).toInt(&ok);
-        if (!ok || options.parallel < 1 || options.parallel > kPendingSlotCount)
+        if (!ok || options.parallel < 1 || options.parallel > kMaxParallel)
             return Usage(
-                QStringLiteral("--parallel: ожидается число от 1 до %1").arg(kPendingSlotCount));
+                QStringLiteral("--parallel: ожидается число от 1 до %1").arg(kMaxParallel));
         if (parser.value(separator).size() != 1)
             return Usage(QStringLiteral("--separator: ожидается один знак"));
         options.separator = parser.value(separator).at(0);
         options.csvPath = parser.value(csv);
         options.json = parser.isSet(json);
         options.status = ::isatty(STDERR_FILENO) == 1;
-        options.timeoutMs =
-            parser.isSet(timeout) ? qRound(parser.value(timeout).toDouble() * 1000) : 0;
+        options.timeoutMs = parser.isSet(timeout) ? qRound(parser.value(timeout).toDouble() * 1000)
+                                                  : kDefaultAnswerTimeoutMs;
         StatsPoller poller(modules, options, shell);
         if (!poller.open())
             return Exit::Usage;

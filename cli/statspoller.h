@@ -9,20 +9,24 @@
 #include <memory>
 #include <vector>
 
-#include "headless/modulelink.h"
 #include "flows/statflow.h"
+#include "headless/modulelink.h"
 
 class StderrShell;
 
+// Requests out at once at most: the windows' sixteen, so that a fleet is asked no harder than the
+// utility asks it.
+constexpr int kMaxParallel = 16;
+
 struct StatsOptions {
     int everyMs = 0;
-    int count = 1;      // rounds; 0 runs until stopped
-    int parallel = 16;  // requests out at once
-    QString csvPath;    // rows appended here as CSV
+    int count = 1;                // rounds; 0 runs until stopped
+    int parallel = kMaxParallel;  // requests out at once
+    QString csvPath;              // rows appended here as CSV
     bool json = false;  // rows on standard output as JSON lines (else CSV there, without csvPath)
     QChar separator = QLatin1Char(',');
-    bool status = false;  // a status line on standard error
-    int timeoutMs = 0;    // a command's answer time-out; 0 leaves it to LinkClock
+    bool status = false;                      // a status line on standard error
+    int timeoutMs = kDefaultAnswerTimeoutMs;  // a command's answer time-out
 };
 
 class StatsPoller : public QObject {

@@ -3,12 +3,11 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "headless/clishell.h"
 #include "exporter/exporter.h"
 #include "exporter/http.h"
+#include "headless/clishell.h"
 #include "link/codecs.h"
 #include "link/exchange.h"
-#include "link/pending.h"
 #include "link/trace.h"
 
 namespace {
@@ -153,9 +152,8 @@ int main(int argc, char** argv) {
     if (parser.isSet(trace) && !StartTrace(parser.value(trace), kDefaultTraceCapBytes, &traceError))
         return Usage(QStringLiteral("--trace %1: %2").arg(parser.value(trace), traceError));
     // A module that takes no connection is given up within 2 s; one that takes it and keeps
-    // silent after 2 to 3 ticks of the link's clock: together under the default probe bound.
+    // silent after its answer time-out: together under the default probe bound.
     ConnectTimeoutMs = 2000;
-    LinkClock clock(1000);
 
     Exporter exporter(options, &shell);
     HttpServer server([&](const HttpRequest& request,

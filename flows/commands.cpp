@@ -30,26 +30,25 @@ RequestFrame BuildRequest(uint8_t group, int32_t type, std::span<const uint8_t> 
 
 namespace {
 
-uint8_t ParseConfigAnswer(uint8_t type) {
+uint8_t ParseConfigAnswer(AnswerTarget& window, uint8_t type) {
     switch (type) {
         case CmdConnect:
-            LockModuleSettings(false);
-            SetBusy(false);
+            window.lockModuleSettings(false);
+            window.setBusy(false);
             LogEvent(QStringLiteral("Соединение с удаленным мультиплексором установлено"));
             break;
         case CmdReadConfig:
-            if (Shell* shell = CurrentShell())
-                shell->showReadConfig();
-            LockModuleSettings(false);
-            SetBusy(false);
+            window.showReadConfig();
+            window.lockModuleSettings(false);
+            window.setBusy(false);
             LogEvent(QStringLiteral("Конфигурация считана"));
             break;
         case CmdWriteConfig:
             LogEvent(QStringLiteral("Конфигурация установлена"));
             LogEvent(QStringLiteral(
                 "Необходимо повторное соединение для продолжения работы с мультиплексором"));
-            SetBusy(false);
-            LockModuleSettings(true);
+            window.setBusy(false);
+            window.lockModuleSettings(true);
             break;
         case AnswerUnsupported:
             LogEvent(QStringLiteral("Текущая верия ПО модуля не поддерживает данную команду!"));
@@ -68,8 +67,8 @@ void ParseStatisticsAnswer(AnswerTarget& window, const ReceiveBuffer& buffer, ui
     } else if (type == CmdClearStatistics) {
         LogEvent(QStringLiteral("Статистика сброшена"));
     }
-    LockModuleSettings(false);
-    SetBusy(false);
+    window.lockModuleSettings(false);
+    window.setBusy(false);
 }
 
 void ParseSwitchingAnswer(AnswerTarget& window, const ReceiveBuffer& buffer, uint8_t type) {
@@ -87,7 +86,7 @@ uint8_t ParseAnswer(AnswerTarget& window) {
     const uint8_t type = buffer[1];
     switch (group) {
         case GroupConfig:
-            ParseConfigAnswer(type);
+            ParseConfigAnswer(window, type);
             break;
         case GroupStatistics:
             ParseStatisticsAnswer(window, buffer, type);

@@ -1,12 +1,21 @@
 #pragma once
 // Requests composed as values from the block a flow owns, and answers dispatched to the window
 // that asked.
+#include <QString>
 #include <cstdint>
 #include <span>
 
 #include "link/protocol.h"
 #include "model/configblock.h"
 #include "model/switchblock.h"
+
+// What a window sends next for a flow of one command group: command `type` to address:port, or
+// nothing.
+struct CommandStep {
+    uint8_t type = 0;
+    QString address, port;
+    bool sends() const { return type != 0; }
+};
 
 // One request as it goes on the wire; the exchange that sends it takes its own copy.
 struct RequestFrame {
@@ -19,10 +28,22 @@ struct RequestFrame {
 // (OutgoingConfig, OutgoingSwitching); any other type is its header alone.
 RequestFrame BuildRequest(uint8_t group, int32_t type, std::span<const uint8_t> payload = {});
 
-// What ParseAnswer needs of a window that talks to a module.
-class AnswerTarget {
+// What a flow, and the answers it parses, ask of the windows beside their data: the settings
+// fields locked or open, every window's command controls busy or free, the configuration just
+// read shown. The window that runs the flow passes these on to whoever owns the windows; a
+// program without windows has nothing to lock and keeps the defaults, which do nothing.
+class ControlStates {
   public:
-    virtual ~AnswerTarget() = default;
+    virtual ~ControlStates() = default;
+    virtual void lockModuleSettings(bool lock) { (void)lock; }
+    virtual void setBusy(bool busy) { (void)busy; }
+    // Group 1, type 2: the settings window shows its flow's LastReadConfig.
+    virtual void showReadConfig() {}
+};
+
+// What ParseAnswer needs of a window that talks to a module.
+class AnswerTarget : public ControlStates {
+  public:
     virtual ReceiveBuffer& receiveBuffer() = 0;
     // Group 2, type 8: the window shows the 468-byte statistics block.
     virtual void showStatistics(const uint8_t* block) { (void)block; }

@@ -33,7 +33,7 @@ SettingsFlow::Step SettingsFlow::pressConnect(const QString& address, const QStr
     // A press while an answer is awaited is not an answer: the answer comes by itself.
     if (ConnectState != 0)
         return {};
-    LockModuleSettings(true);
+    controls_.lockModuleSettings(true);
     if (SendingCommand()) {
         LogEvent(kCloseSwitching);
         return {};
@@ -46,7 +46,7 @@ SettingsFlow::Step SettingsFlow::pressConnect(const QString& address, const QStr
 SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& window,
                                               const QString& address, const QString& port) {
     if (EndsUnanswered(sender)) {
-        SetBusy(false);
+        controls_.setBusy(false);
         // A send that failed has had its line; only silence gets one of its own.
         if (sender == Sender::Timeout && ConnectState == 1) {
             LogEvent(QStringLiteral("Не могу установить соединение с удаленным мультиплексором!"));
@@ -58,7 +58,7 @@ SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& windo
     }
     if (ConnectState == 0)
         return {};  // a late answer: its flow has ended
-    LockModuleSettings(true);
+    controls_.lockModuleSettings(true);
     std::memcpy(LastReadConfig.data(), &window.receiveBuffer()[kHeaderSize], kConfigBlockSize);
     if (ConnectState == 1) {
         if (ParseAnswer(window) == CmdConnect)
@@ -74,7 +74,7 @@ SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& windo
             readSerial_ = reads_.tookConfig(*readingFrom_, LastReadConfig).serial;
         }
     }
-    SetBusy(false);
+    controls_.setBusy(false);
     ConnectState = 0;
     return {};
 }
@@ -82,14 +82,14 @@ SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& windo
 void SettingsFlow::connectSent(const Step& step, bool sent) {
     if (!sent) {
         // Whichever step could not go, the flow is idle: nothing of it may stay busy.
-        SetBusy(false);
+        controls_.setBusy(false);
         ConnectState = 0;
         return;
     }
     ConnectState = step.type;
     readingFrom_ = ParseModuleEndpoint(step.address, step.port);
     if (step.type == CmdConnect)
-        SetBusy(true);
+        controls_.setBusy(true);
 }
 
 SettingsFlow::Step SettingsFlow::pressApply(const QString& address, const QString& port,
@@ -129,7 +129,7 @@ void SettingsFlow::applyEnded(Sender sender, AnswerTarget& window) {
                 "Нет ответа от удаленного мультиплексора на команду сохранения настроек!"));
         }
         ApplyState = 0;
-        SetBusy(false);
+        controls_.setBusy(false);
         return;
     }
     if (ApplyState != CmdWriteConfig)
@@ -142,11 +142,11 @@ void SettingsFlow::applyEnded(Sender sender, AnswerTarget& window) {
             readSerial_ = renewed->serial;
     }
     sent_.reset();
-    SetBusy(false);
+    controls_.setBusy(false);
     ApplyState = 0;
 }
 
 void SettingsFlow::applySent(bool sent) {
     ApplyState = sent ? CmdWriteConfig : 0;
-    SetBusy(sent);
+    controls_.setBusy(sent);
 }

@@ -4,30 +4,27 @@
 // the window holds, and never a block that would cut the module off from its management network.
 //
 // The window turns the operator's presses, answers, time-outs and send errors into calls here and
-// sends the Step a call returns; the event log and the shared control states are told through the
-// shell, as for every other flow.
+// sends the Step a call returns. The event log is told through the shell; the shared control
+// states through the window that runs the flow.
 #include <QString>
 #include <cstdint>
 #include <optional>
 
+#include "flows/commands.h"
 #include "link/codecs.h"
 #include "link/exchange.h"
 #include "model/configcodec.h"
 #include "model/modulereads.h"
 
-class AnswerTarget;
-
 class SettingsFlow {
   public:
     // Send command `type` of group 1 to address:port, or nothing.
-    struct Step {
-        uint8_t type = 0;
-        QString address, port;
-        bool sends() const { return type != 0; }
-    };
+    using Step = CommandStep;
 
     // What the program knows of each module: the flow reads into it and tells it of every write.
-    explicit SettingsFlow(ModuleReads& reads) : reads_(reads) {}
+    // `controls` hears what the flow asks of the shared control states.
+    SettingsFlow(ModuleReads& reads, ControlStates& controls)
+        : reads_(reads), controls_(controls) {}
 
     // "Соединиться": the connect, then the read of the configuration.
     Step pressConnect(const QString& address, const QString& port);
@@ -62,6 +59,7 @@ class SettingsFlow {
 
   private:
     ModuleReads& reads_;
+    ControlStates& controls_;
     std::optional<ModuleEndpoint> readingFrom_;  // where the awaited configuration comes from
     uint64_t readSerial_ = 0;                    // the read the fields hold
     std::optional<SentCommand> sent_;            // the write awaiting its answer

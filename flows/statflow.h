@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "flows/commands.h"
 #include "link/exchange.h"
 #include "model/statblock.h"
 #include "model/statlogfile.h"
 
-class AnswerTarget;
 class StatCells;
 
 enum class StatMode { Single, Automatic };
@@ -21,11 +21,7 @@ enum class StatMode { Single, Automatic };
 class StatFlow {
   public:
     // Send command `type` of group 2 to address:port, or nothing.
-    struct Step {
-        uint8_t type = 0;
-        QString address, port;
-        bool sends() const { return type != 0; }
-    };
+    using Step = CommandStep;
     // What a press of the request button does now.
     enum class Press { Request, Start, Stop };
 

@@ -4,10 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "forms/main.h"
-#include "forms/switch.h"
 #include "link/codecs.h"
-#include "link/pending.h"
 #include "link/shell.h"
 #include "ui/controls.h"
 #include "ui/stringgrid.h"
@@ -23,8 +20,8 @@ constexpr int kChoiceColumn = 2;
 
 }  // namespace
 
-TCurLinksForm::TCurLinksForm(QWidget* parent, SwitchingPair& pair)
-    : ModuleWindow(parent), pair_(pair) {
+TCurLinksForm::TCurLinksForm(QWidget* parent, PendingTable& pending, SwitchingPair& pair)
+    : ModuleWindow(parent, pending), pair_(pair) {
     setObjectName(QStringLiteral("CurLinksForm"));
     setWindowTitle(QStringLiteral("Текущие связи"));
     setFixedSize(kClientWidth, kClientHeight);
@@ -74,8 +71,8 @@ TCurLinksForm::TCurLinksForm(QWidget* parent, SwitchingPair& pair)
 }
 
 TCurLinksForm::~TCurLinksForm() {
-    if (CurLinksForm == this) {
-        CurLinksForm = nullptr;
+    if (open_) {
+        open_ = false;
         pair_.linksWindowClosed();
     }
 }
@@ -83,8 +80,7 @@ TCurLinksForm::~TCurLinksForm() {
 // Both windows' command controls: the switching pair and this read share one exchange.
 void TCurLinksForm::showCommandState() {
     showOwnCommandState();
-    if (SwitchForm)
-        SwitchForm->showOwnCommandState();
+    emit commandStateChanged();
 }
 
 void TCurLinksForm::showOwnCommandState() {
@@ -102,7 +98,6 @@ LinksChoice TCurLinksForm::choice() const {
 
 void TCurLinksForm::ButtonConnectClick(Sender sender) {
     if (EndsUnanswered(sender) || sender == Sender::Answer) {
-        RemovePendingRequest(this, kFlowLinks);
         if (pair_.openExchange() != SwitchingPair::Op::Links)
             return;
         if (sender == Sender::Timeout) {
@@ -145,13 +140,11 @@ void TCurLinksForm::StringGridCurLinksDblClick(int column, int row) {
 void TCurLinksForm::FormClose() {
     // Without chosen sessions the selective reset is over: the switching window's target
     // choice is offered again.
-    if (SwitchForm)
-        SwitchForm->SelectiveResetEnded();
+    emit selectiveResetEnded();
     endAndDelete();
-    if (CurLinksForm == this) {
-        CurLinksForm = nullptr;
-        pair_.linksWindowClosed();
-    }
-    if (SwitchForm)
-        SwitchForm->showCommandState();
+    if (!open_)
+        return;
+    open_ = false;
+    pair_.linksWindowClosed();
+    emit closed();
 }

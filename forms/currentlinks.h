@@ -12,7 +12,7 @@ class TCurLinksForm : public ModuleWindow {
     Q_OBJECT
   public:
     // `pair` holds the read this window lists; it outlives the window.
-    TCurLinksForm(QWidget* parent, SwitchingPair& pair);
+    TCurLinksForm(QWidget* parent, PendingTable& pending, SwitchingPair& pair);
     ~TCurLinksForm() override;
 
     // The answer lists one module, into the pair's current-links read.
@@ -31,15 +31,24 @@ class TCurLinksForm : public ModuleWindow {
     void StringGridCurLinksDblClick(int column, int row);
     void FormClose();
 
-    // "Соединиться" here, and the switching window's command buttons while it exists.
+    // "Соединиться" here, and the switching window's command buttons while it exists (through
+    // commandStateChanged).
     void showCommandState();
     void showOwnCommandState();
     // The target of a selective reset: the typed address and port, and the chosen sessions.
     LinksChoice choice() const;
+
+  signals:
+    // The pair's command state changed here: the switching window's buttons follow.
+    void commandStateChanged();
+    // The window is closing: the selective reset is over and its target may be chosen again.
+    void selectiveResetEnded();
 
   protected:
     void formClose() override { FormClose(); }
 
   private:
     SwitchingPair& pair_;
+    // The pair counts this window among its own until it closes or goes.
+    bool open_ = true;
 };

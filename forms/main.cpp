@@ -10,21 +10,14 @@
 #include <QTimer>
 
 #include "forms/currentlinks.h"
+#include "forms/modulewindow.h"
 #include "forms/settings.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
-#include "link/pending.h"
 #include "ui/errorreport.h"
 #include "ui/speedbutton.h"
 
-TMainForm* MainForm = nullptr;
-TSettingsForm* SettingsForm = nullptr;
-TSwitchForm* SwitchForm = nullptr;
-std::array<TStatForm*, kStatSlots> StatWindows{};
-TCurLinksForm* CurLinksForm = nullptr;
-
 TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(iniPath) {
-    MainForm = this;
     SetShell(this);
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Kestrel_1.06"));
@@ -52,37 +45,98 @@ TMainForm::TMainForm(const QString& iniPath) : QWidget(nullptr), RegIniFile_(ini
     connect(SettingsButton, &QToolButton::clicked, this, [this] { SettingsButtonClick(); });
     connect(ButtonStat, &QToolButton::clicked, this, [this] { ButtonStatClick(); });
     connect(ButtonSwitching, &QToolButton::clicked, this, [this] { ButtonSwitchingClick(); });
-    connect(Timer, &QTimer::timeout, this, [] { TimerTimeout(); });
+    connect(Timer, &QTimer::timeout, this, [this] { TimerTimeout(); });
 
     Sessions = {};
-    SettingsForm = new TSettingsForm(this, Reads);
-    // The settings window's pages are run through once so that every page has been set up by
-    // its page-change handler and the first page is the one shown.
-    for (int page : {2, 1, 0, 2, 1, 0})
-        SettingsForm->selectPage(page);
-    LockModuleSettings(true);
-    Sessions = {};
-    StatWindows.fill(nullptr);
-    CurLinksForm = nullptr;
-
-    SwitchForm = new TSwitchForm(this, Pair);
     Timer->start();
 }
 
 TMainForm::~TMainForm() {
-    closing_ = true;
     Timer->stop();
-    // Child windows go first, while the shell they log to still exists.
-    delete CurLinksForm;
-    for (TStatForm* w : StatWindows)
+    // The windows go first, while the shell they log to, the time-out table and the pair they
+    // use still exist; a closed one still waiting for its deletion among them.
+    for (ModuleWindow* w : findChildren<ModuleWindow*>(Qt::FindDirectChildrenOnly))
         delete w;
-    delete SwitchForm;
-    delete SettingsForm;
     if (CurrentShell() == this)
         SetShell(nullptr);
-    if (MainForm == this)
-        MainForm = nullptr;
     WaitForReceiveThreads(1000);
+}
+
+void TMainForm::TimerTimeout() {
+    Pending.tick();
+}
+
+void TMainForm::adopt(ModuleWindow* window) {
+    connect(window, &ModuleWindow::busyAsked, this, [this](bool busy) { setBusy(busy); });
+    connect(window, &ModuleWindow::moduleSettingsLockAsked, this,
+            [this](bool lock) { lockModuleSettings(lock); });
+}
+
+TSettingsForm* TMainForm::settingsWindow() {
+    if (settings_)
+        return settings_;
+    Sessions = {};
+    settings_ = new TSettingsForm(this, Pending, Reads, Sessions, RegIniFile_);
+    adopt(settings_);
+    connect(settings_, &ModuleWindow::closed, this, [this] { settingsWindowClosed(); });
+    // The pages are run through once so that every page has been set up by its page-change
+    // handler and the first page is the one shown.
+    for (int page : {2, 1, 0, 2, 1, 0})
+        settings_->selectPage(page);
+    // Made later than the other windows, it starts as they have left the shared controls.
+    settings_->LockModuleSettings(settingsLocked_);
+    Sessions = {};
+    if (busy_)
+        settings_->SetBusyControls(true);
+    return settings_;
+}
+
+TSwitchForm* TMainForm::switchingWindow() const {
+    return switching_;
+}
+
+TSwitchForm* TMainForm::makeSwitchingWindow() {
+    if (switching_)
+        return switching_;
+    switching_ = new TSwitchForm(this, Pending, Pair, RegIniFile_);
+    adopt(switching_);
+    connect(switching_, &ModuleWindow::closed, this, [this] { switchingWindowClosed(); });
+    switching_->setLinksWindow(links_);
+    connect(switching_, &TSwitchForm::linksWindowWanted, this, [this] { openLinksWindow(); });
+    return switching_;
+}
+
+TStatForm* TMainForm::statWindow(int slot) const {
+    return slot >= 0 && slot < kStatSlots ? stats_[slot].data() : nullptr;
+}
+
+TCurLinksForm* TMainForm::linksWindow() const {
+    return links_;
+}
+
+TCurLinksForm* TMainForm::openLinksWindow() {
+    if (!links_) {
+        // A window of its own beside the switching window, owned here like the others; its size
+        // is fixed where it is built.
+        links_ = new TCurLinksForm(this, Pending, Pair);
+        adopt(links_);
+        connect(links_, &ModuleWindow::closed, this, [this] { linksWindowClosed(); });
+        // The pair's two windows: the switching window, whichever it is by then, follows this
+        // one's command state and its close.
+        connect(links_, &TCurLinksForm::commandStateChanged, this, [this] {
+            if (switching_)
+                switching_->showOwnCommandState();
+        });
+        connect(links_, &TCurLinksForm::selectiveResetEnded, this, [this] {
+            if (switching_)
+                switching_->SelectiveResetEnded();
+        });
+        if (switching_)
+            switching_->setLinksWindow(links_);
+    }
+    links_->showCommandState();
+    links_->show();
+    return links_;
 }
 
 void TMainForm::logEvent(const QString& text) {
@@ -110,24 +164,21 @@ void TMainForm::logEvent(const QString& text) {
 }
 
 void TMainForm::lockModuleSettings(bool lock) {
-    if (SettingsForm)
-        SettingsForm->LockModuleSettings(lock);
+    settingsLocked_ = lock;
+    if (settings_)
+        settings_->LockModuleSettings(lock);
 }
 
 void TMainForm::setBusy(bool busy) {
-    if (SettingsForm)
-        SettingsForm->SetBusyControls(busy);
-    if (SwitchForm)
-        SwitchForm->SetBusyControls(busy);
-    for (TStatForm* w : StatWindows) {
+    busy_ = busy;
+    if (settings_)
+        settings_->SetBusyControls(busy);
+    if (switching_)
+        switching_->SetBusyControls(busy);
+    for (TStatForm* w : stats_) {
         if (w)
             w->SetBusyControls(busy);
     }
-}
-
-void TMainForm::showReadConfig() {
-    if (SettingsForm)
-        SettingsForm->ShowReadConfig();
 }
 
 void TMainForm::reportError(const QString& text) {
@@ -136,19 +187,31 @@ void TMainForm::reportError(const QString& text) {
 
 void TMainForm::SettingsButtonClick() {
     if (SettingsButton->isChecked()) {
-        SettingsForm->show();
-        SettingsForm->raise();
-    } else {
-        SettingsForm->close();
+        settingsWindow()->show();
+        settings_->raise();
+    } else if (settings_) {
+        settings_->close();
     }
 }
 
 void TMainForm::ButtonStatClick() {
     for (int n = 0; n < kStatSlots; ++n) {
-        if (StatWindows[n])
+        if (stats_[n])
             continue;
-        auto* w = new TStatForm(n, this);
-        StatWindows[n] = w;
+        // Two windows on one module started within the same second would share a working
+        // file: each asks which the others record into.
+        auto* w = new TStatForm(n, this, Pending, RegIniFile_, [this, n](const QString& path) {
+            for (int other = 0; other < kStatSlots; ++other) {
+                if (other != n && stats_[other] && stats_[other]->recordsInto(path))
+                    return true;
+            }
+            return false;
+        });
+        stats_[n] = w;
+        adopt(w);
+        // Emptied at the close rather than at the deletion, so that the very next press can
+        // reuse the slot.
+        connect(w, &ModuleWindow::closed, this, [this, n] { stats_[n] = nullptr; });
         w->setModule(
             RegIniFile_.ReadString(QStringLiteral("Statistic"), QStringLiteral("MuxIp%1").arg(n),
                                    QStringLiteral("192.168.0.24")),
@@ -161,14 +224,13 @@ void TMainForm::ButtonStatClick() {
 
 void TMainForm::ButtonSwitchingClick() {
     if (!ButtonSwitching->isChecked()) {
-        if (SwitchForm)
-            SwitchForm->close();
+        if (switching_)
+            switching_->close();
         return;
     }
-    delete SwitchForm;  // the hidden one of start-up, or one left over
-    SwitchForm = new TSwitchForm(this, Pair);
-    SwitchForm->LoadSettings(RegIniFile_);
-    SwitchForm->show();
+    delete switching_;  // a hidden one made for a test, or one left over
+    makeSwitchingWindow()->LoadSettings(RegIniFile_);
+    switching_->show();
 }
 
 // setChecked does not click, so the button's handler is not entered again.
@@ -178,14 +240,34 @@ void TMainForm::settingsWindowClosed() {
 }
 
 void TMainForm::switchingWindowClosed() {
+    // The pair has no window any more; the current-links window's button follows the pair alone.
+    switching_ = nullptr;
+    if (links_)
+        links_->showCommandState();
     if (ButtonSwitching->isChecked())
         ButtonSwitching->setChecked(false);
 }
 
+void TMainForm::linksWindowClosed() {
+    links_ = nullptr;
+    if (switching_) {
+        switching_->setLinksWindow(nullptr);
+        switching_->showCommandState();
+    }
+}
+
 void TMainForm::FormClose() {
-    RegIniFile_.WriteStrings(QStringLiteral("ConnectionSettings"),
-                             {{QStringLiteral("MuxIp"), SettingsForm->moduleAddress()},
-                              {QStringLiteral("MuxPort"), SettingsForm->modulePort()}});
+    // A settings window never opened holds what the file holds, defaults included.
+    const QString address = settings_ ? settings_->moduleAddress()
+                                      : RegIniFile_.ReadString(QStringLiteral("ConnectionSettings"),
+                                                               QStringLiteral("MuxIp"), QString());
+    const QString port =
+        settings_ ? settings_->modulePort()
+                  : RegIniFile_.ReadString(QStringLiteral("ConnectionSettings"),
+                                           QStringLiteral("MuxPort"), QStringLiteral("65530"));
+    RegIniFile_.WriteStrings(
+        QStringLiteral("ConnectionSettings"),
+        {{QStringLiteral("MuxIp"), address}, {QStringLiteral("MuxPort"), port}});
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

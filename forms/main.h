@@ -1,10 +1,12 @@
 #pragma once
 // The main window: the three window buttons, the event log, the time-out timer, the settings
-// store and the program-wide state that the other windows share.
+// store, and the windows it opens, which it owns and passes what each needs.
+#include <QPointer>
 #include <QWidget>
 #include <array>
 
 #include "flows/switchingpair.h"
+#include "link/pending.h"
 #include "link/shell.h"
 #include "model/modulereads.h"
 #include "model/sessions.h"
@@ -14,6 +16,7 @@ class QPlainTextEdit;
 class QTimer;
 class SpeedButton;
 
+class ModuleWindow;
 class TSettingsForm;
 class TSwitchForm;
 class TStatForm;
@@ -34,22 +37,28 @@ class TMainForm : public QWidget, public Shell {
 
     // Shell
     void logEvent(const QString& text) override;
-    void lockModuleSettings(bool lock) override;
-    void setBusy(bool busy) override;
-    void showReadConfig() override;
     void reportError(const QString& text) override;
 
     void SettingsButtonClick();
     void ButtonStatClick();
     void ButtonSwitchingClick();
     void FormClose();
-    // A window the buttons open was closed: its button is released.
-    void settingsWindowClosed();
-    void switchingWindowClosed();
+    // One tick of Timer: the windows' commands count down to their time-outs.
+    void TimerTimeout();
+
+    // The settings window, made hidden when first asked for: the main window shows alone at
+    // start-up, and the others come into being when they are first wanted.
+    TSettingsForm* settingsWindow();
+    // A switching window, made hidden if none is open.
+    TSwitchForm* makeSwitchingWindow();
+    // The windows as they are now; null where none is open.
+    TSwitchForm* switchingWindow() const;
+    TStatForm* statWindow(int slot) const;
+    TCurLinksForm* linksWindow() const;
+    // The current-links window of the selective reset, made if need be, and shown.
+    TCurLinksForm* openLinksWindow();
 
     IniStore& RegIniFile() { return RegIniFile_; }
-    // The program is ending: what the other windows still have to say goes to the error report.
-    bool closing() const { return closing_; }
 
     SpeedButton* SettingsButton;
     SpeedButton* ButtonStat;
@@ -57,23 +66,33 @@ class TMainForm : public QWidget, public Shell {
     QPlainTextEdit* Memo;
     QTimer* Timer;
     SessionTable Sessions;
-    // What the program knows of each module, and the switching pair's flows that the switching
-    // and the current-links windows drive; both live as long as the program.
+    // What the program knows of each module, the switching pair's flows that the switching and
+    // the current-links windows drive, and the time-outs of every window's commands; all live as
+    // long as the program.
     ModuleReads Reads;
     SwitchingPair Pair{Reads};
+    PendingTable Pending;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    IniStore RegIniFile_;
-    bool closing_ = false;
-};
+    // A window made here: what its flows ask of the shared control states comes here.
+    void adopt(ModuleWindow* window);
+    // The shared control states, told to every window that has them.
+    void setBusy(bool busy);
+    void lockModuleSettings(bool lock);
+    // A window the buttons open was closed: its button is released.
+    void settingsWindowClosed();
+    void switchingWindowClosed();
+    void linksWindowClosed();
 
-// The program's windows, GUI thread only. Each is set by the main window that creates it and
-// emptied by the window itself as it goes; the others read them to make named calls.
-extern TMainForm* MainForm;
-extern TSettingsForm* SettingsForm;
-extern TSwitchForm* SwitchForm;
-extern std::array<TStatForm*, kStatSlots> StatWindows;
-extern TCurLinksForm* CurLinksForm;
+    IniStore RegIniFile_;
+    QPointer<TSettingsForm> settings_;
+    QPointer<TSwitchForm> switching_;
+    std::array<QPointer<TStatForm>, kStatSlots> stats_;
+    QPointer<TCurLinksForm> links_;
+    // The state the shared controls were last told, for a window made later.
+    bool settingsLocked_ = true;
+    bool busy_ = false;
+};

@@ -5,7 +5,8 @@
 #include "link/pending.h"
 #include "link/shell.h"
 
-ModuleWindow::ModuleWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}
+ModuleWindow::ModuleWindow(QWidget* parent, PendingTable& pending)
+    : QWidget(parent, Qt::Window), pending_(pending) {}
 
 ModuleWindow::~ModuleWindow() {
     endExchanges();
@@ -13,7 +14,11 @@ ModuleWindow::~ModuleWindow() {
 
 void ModuleWindow::endExchanges() {
     AbandonExchanges(this);
-    ReleasePendingRequests(this);
+    pending_.release(this);
+}
+
+void ModuleWindow::abandon(int flow) {
+    pending_.remove(this, flow);
 }
 
 void ModuleWindow::closeEvent(QCloseEvent* event) {
@@ -26,8 +31,10 @@ QString ModuleWindow::send(const QString& address, const QString& port, const Co
     ConnectionRef started;
     const QString error = SendCommand(address, port, handler, request.data(), request.length,
                                       ReceiveBuffer_, &started);
-    if (error.isEmpty()) {
-        AddPendingRequest(handler, this, started);
+    if (error.isEmpty() && !pending_.add(handler, this, started)) {
+        // No slot to time it out: a command that could wait for ever is not left waiting.
+        AbandonExchange(started);
+        return QStringLiteral("Слишком много одновременных запросов");
     }
     return error;
 }

@@ -1,20 +1,31 @@
 #pragma once
-// What every window that talks to a module shares: its ReceiveBuffer, and the guarantee that
-// no answer and no time-out reaches it once it is gone.
+// What every window that talks to a module shares: its ReceiveBuffer, the time-outs of its
+// commands, and the guarantee that no answer and no time-out reaches it once it is gone.
 #include <QWidget>
 
 #include "flows/commands.h"
 #include "link/exchange.h"
 
 class QCloseEvent;
+class PendingTable;
 
 class ModuleWindow : public QWidget, public AnswerTarget {
     Q_OBJECT
   public:
-    explicit ModuleWindow(QWidget* parent);
+    // `pending` counts the window's commands down to their time-outs on its owner's timer.
+    ModuleWindow(QWidget* parent, PendingTable& pending);
     ~ModuleWindow() override;
 
     ReceiveBuffer& receiveBuffer() override { return ReceiveBuffer_; }
+    // What the window's flows ask of the shared control states goes to whoever owns the windows.
+    void lockModuleSettings(bool lock) override { emit moduleSettingsLockAsked(lock); }
+    void setBusy(bool busy) override { emit busyAsked(busy); }
+
+  signals:
+    void moduleSettingsLockAsked(bool lock);
+    void busyAsked(bool busy);
+    // The operator closed the window and it has done what its close does.
+    void closed();
 
   protected:
     // What the window does when the operator closes it; run guarded by the close event.
@@ -28,12 +39,19 @@ class ModuleWindow : public QWidget, public AnswerTarget {
         endExchanges();
         deleteLater();
     }
+    // Gives up the command of one flow: its answer and its time-out will not come.
+    void abandon(int flow);
 
-    // Binds one of this window's handlers; `flow` tells its exchanges and time-outs apart.
+    // Binds one of this window's handlers; `flow` tells its exchanges and time-outs apart. Its
+    // time-out ends as the handler is entered with an answer, a time-out or a failed send.
     template <class W>
     Continuation bind(int flow, void (W::*handler)(Sender)) {
         W* self = static_cast<W*>(this);
-        return Continuation{this, flow, [self, handler](Sender s) { (self->*handler)(s); }};
+        return Continuation{this, flow, [self, flow, handler](Sender s) {
+                                if (s == Sender::Answer || EndsUnanswered(s))
+                                    self->abandon(flow);
+                                (self->*handler)(s);
+                            }};
     }
 
     // The usual send: on success registers the time-out and returns the empty text, otherwise
@@ -47,4 +65,7 @@ class ModuleWindow : public QWidget, public AnswerTarget {
                      uint8_t group, uint8_t type, std::span<const uint8_t> payload = {});
 
     ReceiveBuffer ReceiveBuffer_{};
+
+  private:
+    PendingTable& pending_;
 };

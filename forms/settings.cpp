@@ -9,26 +9,17 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "forms/main.h"
-#include "link/pending.h"
 #include "link/shell.h"
 #include "model/configcodec.h"
+#include "ui/inistore.h"
 #include "ui/optionlist.h"
 
 const std::array<QString, 3> kTosPresetBits{QStringLiteral("00000000"), QStringLiteral("10110000"),
                                             QStringLiteral("10111000")};
 
-namespace {
-
-// The main window creates this window and owns the session records.
-SessionTable& Sessions() {
-    return MainForm->Sessions;
-}
-
-}  // namespace
-
-TSettingsForm::TSettingsForm(QWidget* parent, ModuleReads& reads)
-    : ModuleWindow(parent), Flow(reads) {
+TSettingsForm::TSettingsForm(QWidget* parent, PendingTable& pending, ModuleReads& reads,
+                             SessionTable& sessions, const IniStore& store)
+    : ModuleWindow(parent, pending), Flow(reads, *this), sessions_(sessions) {
     setObjectName(QStringLiteral("SettingsForm"));
     setWindowTitle(QStringLiteral("Настройки"));
 
@@ -48,7 +39,6 @@ TSettingsForm::TSettingsForm(QWidget* parent, ModuleReads& reads)
 
     setFixedSize(sizeHint().expandedTo(QSize(440, 0)));
 
-    const IniStore& store = MainForm->RegIniFile();
     EditMuxIp->setText(
         store.ReadString(QStringLiteral("ConnectionSettings"), QStringLiteral("MuxIp"), QString()));
     EditMuxPort->setText(store.ReadString(QStringLiteral("ConnectionSettings"),
@@ -57,10 +47,7 @@ TSettingsForm::TSettingsForm(QWidget* parent, ModuleReads& reads)
     connectHandlers();
 }
 
-TSettingsForm::~TSettingsForm() {
-    if (SettingsForm == this)
-        SettingsForm = nullptr;
-}
+TSettingsForm::~TSettingsForm() = default;
 
 void TSettingsForm::connectHandlers() {
     connect(ButtonMuxConnection, &QPushButton::clicked, this,
@@ -114,7 +101,6 @@ void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
     if (sender == Sender::Operator) {
         step = Flow.pressConnect(EditMuxIp->text(), EditMuxPort->text());
     } else {
-        RemovePendingRequest(this, FlowConnect);
         step = Flow.connectEnded(sender, *this, EditMuxIp->text(), EditMuxPort->text());
     }
     if (step.sends()) {
@@ -127,7 +113,6 @@ void TSettingsForm::ButtonMuxConnectionClick(Sender sender) {
 
 void TSettingsForm::ButtonSetCurOptionsClick(Sender sender) {
     if (sender != Sender::Operator) {
-        RemovePendingRequest(this, FlowApply);
         Flow.applyEnded(sender, *this);
         return;
     }
@@ -200,7 +185,7 @@ void TSettingsForm::ShowReadConfig() {
     EditSubnetwork->setText(d.subnetwork);
     EditGateway->setText(d.gateway);
     EditControlPort->setText(d.controlPort);
-    SessionTable& sessions = Sessions();
+    SessionTable& sessions = sessions_;
     for (int i = 0; i < kSessionCount; ++i) {
         const DecodedSession& s = d.sessions[i];
         CheckBoxSock[i]->setChecked(s.selected);
@@ -226,7 +211,7 @@ ConfigTexts TSettingsForm::configTexts() const {
     texts.subnetwork = EditSubnetwork->text();
     texts.gateway = EditGateway->text();
     texts.controlPort = EditControlPort->text();
-    texts.sessions = Sessions();
+    texts.sessions = sessions_;
     for (int k = 0; k < kOptionCount; ++k) {
         texts.optionValues[k] = KsPinStateListBox->value(Options()[k].key);
     }
@@ -243,7 +228,7 @@ int TSettingsForm::selectedSession() const {
 
 SessionSettings* TSettingsForm::selectedRecord() {
     const int n = selectedSession();
-    return n >= 1 && n <= kSessionCount ? &Sessions()[n - 1] : nullptr;
+    return n >= 1 && n <= kSessionCount ? &sessions_[n - 1] : nullptr;
 }
 
 void TSettingsForm::addSessionEntry(int session) {
@@ -275,7 +260,7 @@ void TSettingsForm::removeSessionEntries(int session) {
 }
 
 void TSettingsForm::CheckBoxSockClick(int session) {
-    SessionSettings& record = Sessions()[session - 1];
+    SessionSettings& record = sessions_[session - 1];
     if (CheckBoxSock[session - 1]->isChecked()) {
         addSessionEntry(session);
         record.Enabled = 1;
@@ -301,7 +286,7 @@ void TSettingsForm::CheckBoxSockAllClick() {
         ComboBoxSockets->clear();
         ComboBoxSockets->setEditText(QString());
     }
-    for (SessionSettings& record : Sessions())
+    for (SessionSettings& record : sessions_)
         record.Enabled = ticked ? 1 : 0;
 }
 
@@ -418,8 +403,7 @@ void TSettingsForm::EditMuxIpChange() {
 // Closing only hides: the window lives for the whole run.
 
 void TSettingsForm::FormClose() {
-    if (MainForm)
-        MainForm->settingsWindowClosed();
+    emit closed();
     // A flow that waits keeps its time-out: hidden or not, it ends with its answer or its
     // time-out line, so the busy state it set cannot outlive it and its connection is closed.
 }

@@ -13,12 +13,16 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
+class IniStore;
 class OptionList;
 
 class TSettingsForm : public ModuleWindow {
     Q_OBJECT
   public:
-    TSettingsForm(QWidget* parent, ModuleReads& reads);
+    // `sessions` holds the session records the fields edit and `store` the remembered module;
+    // both belong to the main window.
+    TSettingsForm(QWidget* parent, PendingTable& pending, ModuleReads& reads,
+                  SessionTable& sessions, const IniStore& store);
     ~TSettingsForm() override;
 
     // The three-entry handlers: the operator's click, the answer, the time-out.
@@ -30,6 +34,7 @@ class TSettingsForm : public ModuleWindow {
     void SetBusyControls(bool busy);
     // Shows the flow's LastReadConfig (a configuration answer).
     void ShowReadConfig();
+    void showReadConfig() override { ShowReadConfig(); }
     // What the fields hold, as typed, for a write.
     ConfigTexts configTexts() const;
     void selectPage(int index);
@@ -106,6 +111,8 @@ class TSettingsForm : public ModuleWindow {
     SessionSettings* selectedRecord();
     // The fields of the selected session, which ComboBoxSockets itself is not among.
     void setSessionFieldsEnabled(bool enabled);
+
+    SessionTable& sessions_;
 };
 
 // The TOS presets of ComboBoxTOS after "Задано пользователем".

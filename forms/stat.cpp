@@ -6,11 +6,10 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "forms/main.h"
-#include "link/pending.h"
 #include "link/shell.h"
 #include "model/statmodel.h"
 #include "ui/controls.h"
+#include "ui/inistore.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
 
@@ -54,7 +53,10 @@ class GridCells : public StatCells {
     StringGrid* grid_;
 };
 
-void ReportLogTrouble(StatLogFile::Trouble trouble, const QString& fileName, qint64 dropped) {
+}  // namespace
+
+void TStatForm::reportLogTrouble(StatLogFile::Trouble trouble, const QString& fileName,
+                                 qint64 dropped) {
     QString text;
     switch (trouble) {
         case StatLogFile::Trouble::NotWritten:
@@ -69,11 +71,13 @@ void ReportLogTrouble(StatLogFile::Trouble trouble, const QString& fileName, qin
     }
     // While the main window closes its event log goes with it: the operator would never read
     // the line there.
-    if (MainForm && MainForm->closing())
+    if (ending_)
         ReportError(text);
     else
         LogEvent(text);
 }
+
+namespace {
 
 const QList<int> kTotalsColumnWidths = {102, 103, 102, 102, 102, 102};
 
@@ -92,7 +96,12 @@ QGroupBox* MakeGroup(const QString& caption, const QRect& geometry, QWidget* par
 
 }  // namespace
 
-TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(slot) {
+TStatForm::TStatForm(int slot, QWidget* parent, PendingTable& pending, IniStore& store,
+                     WorkingFileTaken taken)
+    : ModuleWindow(parent, pending),
+      slot_(slot),
+      store_(store),
+      workingFileTaken_(std::move(taken)) {
     setObjectName(QStringLiteral("StatForm%1").arg(slot));
     setWindowTitle(QStringLiteral("Статистика"));
     setFixedSize(kClientWidth, kClientHeight);
@@ -164,13 +173,8 @@ TStatForm::TStatForm(int slot, QWidget* parent) : ModuleWindow(parent), slot_(sl
 TStatForm::~TStatForm() {
     // The main window going away destroys its statistics windows without a close: a running
     // record is finished all the same.
+    ending_ = true;
     Flow.finishLog(EditStatIp->text(), Now());
-    // Destroyed without a close (the main window going away): the slot must not keep a
-    // dangling window.
-    for (TStatForm*& w : StatWindows) {
-        if (w == this)
-            w = nullptr;
-    }
 }
 
 void TStatForm::setModule(const QString& address, const QString& port) {
@@ -219,7 +223,6 @@ void TStatForm::RequestButtonClick(Sender sender) {
         return;
     }
     if (EndsUnanswered(sender) || sender == Sender::Answer) {
-        RemovePendingRequest(this, FlowStat);
         Flow.requestEnded(sender, *this);
         return;
     }
@@ -244,7 +247,6 @@ void TStatForm::ClearButtonClick(Sender sender) {
         ZeroCells(totals, kTotalsColumns, kTotalsRows);
     }
     if (EndsUnanswered(sender) || sender == Sender::Answer) {
-        RemovePendingRequest(this, FlowClear);
         if (Flow.clearEnded(sender, *this))
             TimerRequestStat->start();
         return;
@@ -262,14 +264,14 @@ void TStatForm::startAutomatic() {
     QString working = StatWorkingFileName(name) + kStatLogExtension;
     // Two windows on one module started within the same second would write one working file
     // and the second would wipe the first's record: the later one takes its slot number too.
-    for (const TStatForm* other : StatWindows) {
-        if (other && other != this && other->recordsInto(working))
-            working = StatWorkingFileName(name) + QString::number(slot()) + kStatLogExtension;
-    }
+    if (workingFileTaken_ && workingFileTaken_(working))
+        working = StatWorkingFileName(name) + QString::number(slot()) + kStatLogExtension;
     // A single request still on its way carries counts from before the clear: its answer must
     // not become the record's first block.
-    RemovePendingRequest(this, FlowStat);
-    Flow.start(working, ReportLogTrouble);
+    abandon(FlowStat);
+    Flow.start(working, [this](StatLogFile::Trouble trouble, const QString& file, qint64 dropped) {
+        reportLogTrouble(trouble, file, dropped);
+    });
     showPress();
     ClearButton->setEnabled(false);
     RadioGroupRequestType->setEnabled(false);
@@ -282,7 +284,7 @@ void TStatForm::stopAutomatic() {
     showPress();
     ClearButton->setEnabled(true);
     RadioGroupRequestType->setEnabled(true);
-    RemovePendingRequest(this, FlowStat);
+    abandon(FlowStat);
 }
 
 void TStatForm::showStatistics(const uint8_t* block) {
@@ -299,20 +301,12 @@ void TStatForm::FormStatClose() {
     TimerRequestStat->stop();
     Flow.finishLog(EditStatIp->text(), Now());
     endExchanges();
-    int n = -1;
-    for (int i = 0; i < kStatSlots; ++i) {
-        if (StatWindows[i] == this)
-            n = i;
-    }
-    if (n < 0)
+    if (closed_)
         return;
-    if (MainForm) {
-        MainForm->RegIniFile().WriteStrings(
-            QStringLiteral("Statistic"),
-            {{QStringLiteral("MuxIp%1").arg(n), EditStatIp->text()},
-             {QStringLiteral("MuxPort%1").arg(n), EditStatPort->text()}});
-    }
-    // Emptied now rather than on deletion, so that the very next press can reuse the slot.
-    StatWindows[n] = nullptr;
+    closed_ = true;
+    store_.WriteStrings(QStringLiteral("Statistic"),
+                        {{QStringLiteral("MuxIp%1").arg(slot_), EditStatIp->text()},
+                         {QStringLiteral("MuxPort%1").arg(slot_), EditStatPort->text()}});
+    emit closed();
     deleteLater();
 }

@@ -6,6 +6,7 @@
 #include "flows/statflow.h"
 #include "forms/modulewindow.h"
 
+class IniStore;
 class QLineEdit;
 class QPushButton;
 class QTimer;
@@ -15,8 +16,13 @@ class StringGrid;
 class TStatForm : public ModuleWindow {
     Q_OBJECT
   public:
-    // `slot` is the window's place in StatWindows (0..3).
-    TStatForm(int slot, QWidget* parent);
+    // Whether another statistics window records into that working file.
+    using WorkingFileTaken = std::function<bool(const QString& workingPath)>;
+
+    // `slot` is the window's place among the four (0..3), under which `store` remembers its
+    // module; `taken` answers for the other windows.
+    TStatForm(int slot, QWidget* parent, PendingTable& pending, IniStore& store,
+              WorkingFileTaken taken);
     ~TStatForm() override;
 
     int slot() const { return slot_; }
@@ -63,6 +69,12 @@ class TStatForm : public ModuleWindow {
     void startAutomatic();
     void stopAutomatic();
     void showPress();
+    void reportLogTrouble(StatLogFile::Trouble trouble, const QString& fileName, qint64 dropped);
 
     int slot_;
+    IniStore& store_;
+    WorkingFileTaken workingFileTaken_;
+    bool closed_ = false;
+    // Destroyed without a close: the main window, and its event log with it, are going.
+    bool ending_ = false;
 };

@@ -9,9 +9,7 @@
 #include <stdexcept>
 
 #include "forms/currentlinks.h"
-#include "forms/main.h"
 #include "link/codecs.h"
-#include "link/pending.h"
 #include "link/shell.h"
 #include "model/switchblock.h"
 #include "ui/controls.h"
@@ -136,7 +134,9 @@ void SaveSide(QList<std::pair<QString, QString>>& values, const QString& side, c
 
 }  // namespace
 
-TSwitchForm::TSwitchForm(QWidget* parent, SwitchingPair& pair) : ModuleWindow(parent), pair_(pair) {
+TSwitchForm::TSwitchForm(QWidget* parent, PendingTable& pending, SwitchingPair& pair,
+                         IniStore& store)
+    : ModuleWindow(parent, pending), pair_(pair), store_(store) {
     setObjectName(QStringLiteral("SwitchForm"));
     setWindowTitle(QStringLiteral("Коммутация"));
     setFixedSize(kClientWidth, kClientHeight);
@@ -226,8 +226,8 @@ TSwitchForm::TSwitchForm(QWidget* parent, SwitchingPair& pair) : ModuleWindow(pa
 TSwitchForm::~TSwitchForm() {
     // The main window replaces and finally deletes its switching window without a close; the
     // store is written only by a close.
-    if (SwitchForm == this) {
-        SwitchForm = nullptr;
+    if (open_) {
+        open_ = false;
         pair_.windowClosed();
     }
 }
@@ -276,7 +276,6 @@ int FlowOf(SwitchingPair::Op op) {
 void TSwitchForm::handle(SwitchingPair::Op op, Sender sender) {
     SwitchingPair::Step step;
     if (EndsUnanswered(sender) || sender == Sender::Answer) {
-        RemovePendingRequest(this, FlowOf(op));
         // An end that is not the open exchange's was given up with it.
         if (pair_.openExchange() != op)
             return;
@@ -291,8 +290,7 @@ void TSwitchForm::handle(SwitchingPair::Op op, Sender sender) {
     } else if (op == SwitchingPair::Op::Write) {
         step = pair_.pressWrite(choice());
     } else {
-        step = pair_.pressReset(
-            choice(), CurLinksForm ? std::optional(CurLinksForm->choice()) : std::nullopt);
+        step = pair_.pressReset(choice(), links_ ? std::optional(links_->choice()) : std::nullopt);
     }
     run(step);
 }
@@ -361,10 +359,7 @@ void TSwitchForm::ComboBoxSwResetTypeChange() {
     }
     ComboBoxSwResetFor->setCurrentIndex(-1);
     ComboBoxSwResetFor->setEnabled(false);
-    if (!CurLinksForm)
-        CurLinksForm = new TCurLinksForm(nullptr, pair_);  // its size is fixed where it is built
-    CurLinksForm->showCommandState();
-    CurLinksForm->show();
+    emit linksWindowWanted();
 }
 
 void TSwitchForm::SelectiveResetEnded() {
@@ -377,8 +372,8 @@ void TSwitchForm::SelectiveResetEnded() {
 
 void TSwitchForm::showCommandState() {
     showOwnCommandState();
-    if (CurLinksForm)
-        CurLinksForm->showOwnCommandState();
+    if (links_)
+        links_->showOwnCommandState();
 }
 
 void TSwitchForm::showOwnCommandState() {
@@ -419,21 +414,16 @@ void TSwitchForm::StringGridSwitchTMODblClick() {
 }
 
 void TSwitchForm::FormSwitchClose() {
-    if (MainForm) {
-        // The whole section in one write of the file, however many addresses it holds.
-        QList<std::pair<QString, QString>> values;
-        SaveSide(values, QStringLiteral("A"), ComboBoxSwIpA, PortListA);
-        SaveSide(values, QStringLiteral("B"), ComboBoxSwIpB, PortListB);
-        MainForm->RegIniFile().WriteStrings(kSection, values);
-    }
+    // The whole section in one write of the file, however many addresses it holds.
+    QList<std::pair<QString, QString>> values;
+    SaveSide(values, QStringLiteral("A"), ComboBoxSwIpA, PortListA);
+    SaveSide(values, QStringLiteral("B"), ComboBoxSwIpB, PortListB);
+    store_.WriteStrings(kSection, values);
     // A closed window goes on with nothing: an answer to it must not start the next step.
     endAndDelete();
-    if (SwitchForm == this) {
-        SwitchForm = nullptr;
-        pair_.windowClosed();
-        if (CurLinksForm)
-            CurLinksForm->showCommandState();
-    }
-    if (MainForm)
-        MainForm->switchingWindowClosed();
+    if (!open_)
+        return;
+    open_ = false;
+    pair_.windowClosed();
+    emit closed();
 }

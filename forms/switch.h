@@ -1,5 +1,6 @@
 #pragma once
 // The switching window: port links between multiplexers A and B.
+#include <QPointer>
 #include <QStringList>
 
 #include "flows/switchingpair.h"
@@ -12,12 +13,13 @@ class QLineEdit;
 class QPushButton;
 class IniStore;
 class StringGrid;
+class TCurLinksForm;
 
 class TSwitchForm : public ModuleWindow {
     Q_OBJECT
   public:
-    // `pair` decides every step; it outlives the window.
-    TSwitchForm(QWidget* parent, SwitchingPair& pair);
+    // `pair` decides every step and `store` keeps the address lists; both outlive the window.
+    TSwitchForm(QWidget* parent, PendingTable& pending, SwitchingPair& pair, IniStore& store);
     ~TSwitchForm() override;
 
     // Fills the address lists from the SwitchSettings section.
@@ -61,6 +63,8 @@ class TSwitchForm : public ModuleWindow {
     PairChoice choice() const;
     // The current-links window closed: the target of a reset can be chosen again.
     void SelectiveResetEnded();
+    // The current-links window of the selective reset, while one is open.
+    void setLinksWindow(TCurLinksForm* window) { links_ = window; }
 
     void ComboBoxSwIpAChange();
     void ComboBoxSwIpBChange();
@@ -76,6 +80,10 @@ class TSwitchForm : public ModuleWindow {
 
     enum Flow { FlowConnect = 1, FlowSet = 2, FlowReset = 3 };
 
+  signals:
+    // The selective reset was chosen: its sessions are picked in the current-links window.
+    void linksWindowWanted();
+
   protected:
     void formClose() override { FormSwitchClose(); }
 
@@ -88,5 +96,9 @@ class TSwitchForm : public ModuleWindow {
     void toggleCurrentCell(StringGrid* grid, Matrix m);
 
     SwitchingPair& pair_;
+    IniStore& store_;
+    QPointer<TCurLinksForm> links_;
+    // The pair counts this window among its own until it closes or goes.
+    bool open_ = true;
     PortMatrix Matrix_;
 };

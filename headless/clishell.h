@@ -22,9 +22,6 @@ class StderrShell : public Shell {
     void setQuiet(bool quiet) { quiet_ = quiet; }
 
     void logEvent(const QString& text) override;
-    void lockModuleSettings(bool) override {}
-    void setBusy(bool) override {}
-    void showReadConfig() override {}
     void reportError(const QString& text) override { logEvent(text); }
 
     // Clears the status line a terminal shows, so that a log line does not run into it.

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "link/codecs.h"
-#include "link/pending.h"
 #include "link/shell.h"
 
 namespace {
@@ -30,7 +29,6 @@ ModuleLink::ModuleLink(ModuleAddress module, QObject* parent)
 
 ModuleLink::~ModuleLink() {
     AbandonExchanges(this);
-    ReleasePendingRequests(this);
 }
 
 void ModuleLink::showStatistics(const uint8_t* block) {
@@ -52,14 +50,7 @@ bool ModuleLink::send(uint8_t group, uint8_t type, std::function<void(Sender)> e
         LogEvent(error);
         return false;
     }
-    if (timeoutMs_ > 0) {
-        deadline_.start(timeoutMs_);
-    } else if (!AddPendingRequest(handler, this, started)) {
-        // No slot to time it out: a command that could wait for ever is not sent at all.
-        AbandonExchange(started);
-        LogEvent(QStringLiteral("Слишком много одновременных запросов"));
-        return false;
-    }
+    deadline_.start(timeoutMs_);
     busy_ = true;
     ended_ = std::move(ended);
     return true;
@@ -67,7 +58,6 @@ bool ModuleLink::send(uint8_t group, uint8_t type, std::function<void(Sender)> e
 
 void ModuleLink::ended(Sender sender) {
     deadline_.stop();
-    RemovePendingRequest(this, kFlow);
     if (!busy_)
         return;
     busy_ = false;
@@ -99,10 +89,4 @@ Sender ModuleLink::exchange(uint8_t group, uint8_t type, std::span<const uint8_t
         return Sender::SendFailed;
     loop.exec();
     return result;
-}
-
-LinkClock::LinkClock(int tickMs) {
-    timer_.setInterval(tickMs);
-    QObject::connect(&timer_, &QTimer::timeout, [] { RunGuarded(TimerTimeout); });
-    timer_.start();
 }

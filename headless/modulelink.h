@@ -1,7 +1,6 @@
 #pragma once
 // One module as the programs without windows talk to it: the window-like object whose ReceiveBuffer
-// takes its answers, and the clock that ticks the answer time-outs in place of the main window's
-// timer.
+// takes its answers and whose own timer gives up a command that stays unanswered.
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -19,14 +18,17 @@ struct ModuleAddress {
 // Empty when the text is no dotted IPv4 address with an optional port 1..65535.
 std::optional<ModuleAddress> ParseModuleAddress(const QString& text);
 
+// How long a command waits for its answer unless told otherwise: the three seconds of the
+// utility's time-out timer.
+constexpr int kDefaultAnswerTimeoutMs = 3000;
+
 class ModuleLink : public QObject, public AnswerTarget {
   public:
     explicit ModuleLink(ModuleAddress module, QObject* parent = nullptr);
     ~ModuleLink() override;
 
     // A command that has not ended `ms` after it left ends as a time-out, on a precise timer of
-    // this link's own and without a slot of the shared time-out table; 0 (the default) leaves
-    // the time-out to the table and LinkClock's ticks.
+    // this link's own.
     void setTimeoutMs(int ms) { timeoutMs_ = ms; }
 
     const ModuleAddress& module() const { return module_; }
@@ -65,17 +67,6 @@ class ModuleLink : public QObject, public AnswerTarget {
     bool hasStatistics_ = false;
     bool busy_ = false;
     std::function<void(Sender)> ended_;
-    int timeoutMs_ = 0;
+    int timeoutMs_ = kDefaultAnswerTimeoutMs;
     QTimer deadline_;
-};
-
-// Ticks TimerTimeout as the main window's timer does: a command whose answer has not come after
-// two to three ticks ends as a time-out.
-class LinkClock {
-  public:
-    explicit LinkClock(int tickMs);
-    int tickMs() const { return timer_.interval(); }
-
-  private:
-    QTimer timer_;
 };

@@ -4,10 +4,8 @@
 #include "link/shell.h"
 #include "link/trace.h"
 
-std::array<PendingRequest, kPendingSlotCount> PendingRequests{};
-
-bool AddPendingRequest(const Continuation& handler, QObject* window, ConnectionRef connection) {
-    for (PendingRequest& slot : PendingRequests) {
+bool PendingTable::add(const Continuation& handler, QObject* window, ConnectionRef connection) {
+    for (PendingRequest& slot : slots_) {
         if (slot.taken())
             continue;
         slot.handler = handler;
@@ -27,8 +25,8 @@ void Free(PendingRequest& slot) {
 }
 }  // namespace
 
-bool RemovePendingRequest(QObject* window, int flow) {
-    for (PendingRequest& slot : PendingRequests) {
+bool PendingTable::remove(QObject* window, int flow) {
+    for (PendingRequest& slot : slots_) {
         if (!slot.taken() || slot.window != window || slot.handler.flow != flow)
             continue;
         AbandonExchange(slot.connection);
@@ -38,9 +36,9 @@ bool RemovePendingRequest(QObject* window, int flow) {
     return false;
 }
 
-int ReleasePendingRequests(QObject* window) {
+int PendingTable::release(QObject* window) {
     int released = 0;
-    for (PendingRequest& slot : PendingRequests) {
+    for (PendingRequest& slot : slots_) {
         if (slot.taken() && slot.window == window) {
             Free(slot);
             ++released;
@@ -49,8 +47,8 @@ int ReleasePendingRequests(QObject* window) {
     return released;
 }
 
-void TimerTimeout() {
-    for (PendingRequest& slot : PendingRequests) {
+void PendingTable::tick() {
+    for (PendingRequest& slot : slots_) {
         if (!slot.handler.handler)
             continue;
         if (!slot.window) {  // its window is gone: nobody is left to tell
@@ -75,15 +73,15 @@ void TimerTimeout() {
     }
 }
 
-int PendingRequestCount() {
+int PendingTable::count() const {
     int n = 0;
-    for (const PendingRequest& slot : PendingRequests)
+    for (const PendingRequest& slot : slots_)
         n += slot.taken() ? 1 : 0;
     return n;
 }
 
-bool HasPendingRequest(QObject* window, int flow) {
-    for (const PendingRequest& slot : PendingRequests) {
+bool PendingTable::has(QObject* window, int flow) const {
+    for (const PendingRequest& slot : slots_) {
         if (slot.taken() && slot.window == window && slot.handler.flow == flow)
             return true;
     }

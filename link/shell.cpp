@@ -15,14 +15,6 @@ void LogEvent(const QString& text) {
     if (g_shell)
         g_shell->logEvent(text);
 }
-void LockModuleSettings(bool lock) {
-    if (g_shell)
-        g_shell->lockModuleSettings(lock);
-}
-void SetBusy(bool busy) {
-    if (g_shell)
-        g_shell->setBusy(busy);
-}
 void ReportError(const QString& text) {
     if (g_shell)
         g_shell->reportError(text);

@@ -1,7 +1,6 @@
 #pragma once
-// The few services of the application shell that the device link and the models call into
-// without knowing any window: the event log, the two control-state helpers, filling the
-// settings window from a read configuration, and the default error report.
+// The two services of the application shell that the device link and the models call into
+// without knowing any window: the event log and the default error report.
 #include <QString>
 #include <functional>
 #include <stdexcept>
@@ -13,10 +12,6 @@ class Shell {
   public:
     virtual ~Shell() = default;
     virtual void logEvent(const QString& text) = 0;
-    virtual void lockModuleSettings(bool lock) = 0;
-    virtual void setBusy(bool busy) = 0;
-    // Group 1, type 2: show LastReadConfig in the settings window.
-    virtual void showReadConfig() = 0;
     // The application-wide default error report.
     virtual void reportError(const QString& text) = 0;
 };
@@ -26,8 +21,6 @@ void SetShell(Shell* shell);
 Shell* CurrentShell();
 
 void LogEvent(const QString& text);
-void LockModuleSettings(bool lock);
-void SetBusy(bool busy);
 void ReportError(const QString& text);
 
 // A text that cannot become a number, address or bit string. Raised by the encoders and

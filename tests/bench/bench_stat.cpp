@@ -13,6 +13,7 @@
 #include "forms/stat.h"
 #include "model/bytes.h"
 #include "model/statlogfile.h"
+#include "support/windows.h"
 #include "ui/errorreport.h"
 #include "ui/speedbutton.h"
 #include "ui/stringgrid.h"
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     TMainForm form(dir.filePath("kestrel.ini"));
     form.ButtonStatClick();
-    g_window = StatWindows[0];
+    g_window = StatWindow(0);
     // Shown, as the operator has it: every changed cell schedules its repaint.
     g_window->show();
     benchmark::Initialize(&argc, argv);

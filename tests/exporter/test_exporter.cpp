@@ -8,9 +8,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-#include "headless/clishell.h"
 #include "exporter/exporter.h"
-#include "link/pending.h"
+#include "headless/clishell.h"
 #include "model/statcolumns.h"
 #include "support/process_stats.h"
 #include "support/sim_pair.h"
@@ -65,7 +64,6 @@ class ExporterTest : public QObject {
     Q_OBJECT
     std::unique_ptr<Simulator> sim_;
     std::unique_ptr<Exporter> exporter_;
-    std::unique_ptr<LinkClock> clock_;
     StderrShell shell_;
     SilentListener silent_;
 
@@ -116,7 +114,6 @@ class ExporterTest : public QObject {
         QVERIFY(silent_.listen(QHostAddress::Any, 0));
         // The exporter's own tick: a silent module is given up by the link only after 2 to 3 s,
         // so a probe that ends sooner ended by the scrape's time-out.
-        clock_ = std::make_unique<LinkClock>(1000);
     }
     void cleanupTestCase() {
         exporter_.reset();
@@ -389,7 +386,7 @@ class ExporterTest : public QObject {
         QCOMPARE(OpenFdCount(), fds);
         QVERIFY2(!kMemoryBounded || StatusKb("VmRSS:") - rss < 2048,
                  qPrintable(QString::number(StatusKb("VmRSS:") - rss)));
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(OpenExchangeCount(), 0);
         const QByteArray own = get(QStringLiteral("/metrics")).body;
         QVERIFY(own.contains("kestrel_exporter_probes_in_flight 0"));
     }

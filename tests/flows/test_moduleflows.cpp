@@ -104,9 +104,9 @@ class Bench {
 
     Simulator sim;
     ModuleReads reads;
-    SettingsFlow settings{reads};
-    StatFlow stat;
     FakeWindow window;
+    SettingsFlow settings{reads, window};
+    StatFlow stat;
     RecordingShell shell;
 
   private:

@@ -161,7 +161,8 @@ class Bench {
     Simulator sim;
     ModuleReads reads;
     SwitchingPair pair{reads};
-    SettingsFlow settings{reads};
+    ControlStates controls;  // no windows to lock or free
+    SettingsFlow settings{reads, controls};
     PortMatrix matrix;
     PairChoice choice;
     LinksChoice links{kAddresses[0], kPort, {}};

@@ -16,6 +16,7 @@
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "support/windows.h"
 #include "ui/optionlist.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
@@ -80,10 +81,11 @@ QStringList Observed(QWidget* window, const QStringList& ports) {
             text.replace(port, QStringLiteral("PORT"));
         out << w->objectName() + (w->isEnabled() ? ":on:" : ":off:") + text;
     }
-    const SwitchingPair& pair = MainForm->Pair;
+    const SwitchingPair& pair = MainWindow()->Pair;
     out << Hex(pair.SnapshotA.data(), pair.SnapshotA.size())
         << Hex(pair.SnapshotB.data(), pair.SnapshotB.size())
-        << Hex(SettingsForm->Flow.LastReadConfig.data(), SettingsForm->Flow.LastReadConfig.size())
+        << Hex(SettingsWindow()->Flow.LastReadConfig.data(),
+               SettingsWindow()->Flow.LastReadConfig.size())
         << Hex(pair.OutgoingSwitching.data(), pair.OutgoingSwitching.size());
     if (const SwitchingRead* links = pair.linksRead())
         out << Hex(links->block.data(), links->block.size());
@@ -119,7 +121,7 @@ class AnswersTest : public QObject {
         std::function<bool()> idle;
         switch (request.window) {
             case Window::Settings: {
-                TSettingsForm* s = SettingsForm;
+                TSettingsForm* s = SettingsWindow();
                 s->EditMuxIp->setText("127.0.0.1");
                 s->EditMuxPort->setText(portA);
                 app.form->SettingsButton->click();
@@ -130,7 +132,7 @@ class AnswersTest : public QObject {
             }
             case Window::Statistics: {
                 app.form->ButtonStat->click();
-                TStatForm* w = StatWindows[0];
+                TStatForm* w = StatWindow(0);
                 w->EditStatIp->setText("127.0.0.1");
                 w->EditStatPort->setText(portA);
                 window = w;
@@ -142,27 +144,26 @@ class AnswersTest : public QObject {
             }
             case Window::Switching: {
                 app.form->ButtonSwitching->click();
-                TSwitchForm* w = SwitchForm;
+                TSwitchForm* w = SwitchWindow();
                 w->ComboBoxSwIpA->setEditText("127.0.0.1");
                 w->EditSwPortA->setText(portA);
                 w->ComboBoxSwIpB->setEditText("127.0.0.2");
                 w->EditSwPortB->setText(portB);
                 window = w;
                 idle = [w] {
-                    const SwitchingPair& pair = MainForm->Pair;
+                    const SwitchingPair& pair = MainWindow()->Pair;
                     return pair.SwConnectState == 0 && pair.SwSetState == 0 && pair.CurrentMux == 0;
                 };
                 w->SwConnectButton->click();
                 break;
             }
             case Window::CurrentLinks: {
-                auto* w = new TCurLinksForm(nullptr, MainForm->Pair);
-                CurLinksForm = w;
+                auto* w = MainWindow()->openLinksWindow();
                 w->EditIp->setText("127.0.0.1");
                 w->EditPort->setText(portA);
                 w->show();
                 window = w;
-                idle = [w] { return MainForm->Pair.PendingLinksType == 0; };
+                idle = [w] { return MainWindow()->Pair.PendingLinksType == 0; };
                 w->ButtonConnect->click();
                 break;
             }
@@ -179,7 +180,7 @@ class AnswersTest : public QObject {
             qFatal("the exchange under test did not end");
         // Fields left by a read that broke off hold no configuration: nothing may be written.
         if (request.type == CmdReadConfig)
-            SettingsForm->ButtonSetCurOptions->click();
+            SettingsWindow()->ButtonSetCurOptions->click();
         if (!SettleExchanges())  // anything more has come by now
             qFatal("an exchange did not end");
         Outcome outcome{app.messages(), Observed(window, {portA, portB}),

@@ -13,6 +13,7 @@
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "support/windows.h"
 #include "ui/speedbutton.h"
 #include "ui/stringgrid.h"
 
@@ -135,7 +136,7 @@ class CurrentLinksTest : public QObject {
             sim = StartSimulatedPair(&error);
             QVERIFY2(sim, error.c_str());
             app = std::make_unique<AppFixture>();
-            CurLinksForm = w = new TCurLinksForm(nullptr, MainForm->Pair);
+            w = MainWindow()->openLinksWindow();
             w->EditIp->setText("127.0.0.1");
             w->EditPort->setText(QString::number(sim->port(0)));
             w->show();
@@ -156,20 +157,20 @@ class CurrentLinksTest : public QObject {
         emit w->StringGridCurLinks->cellDoubleClicked(3, 1);
         QCOMPARE(cell(1, 3), SelectMark);
         connectButton()->click();
-        QCOMPARE(MainForm->Pair.PendingLinksType, int(CmdReadSwitching));
-        for (QPushButton* b : {connectButton(), SwitchForm->SwConnectButton,
-                               SwitchForm->SwSetButton, SwitchForm->SwResetButton})
+        QCOMPARE(MainWindow()->Pair.PendingLinksType, int(CmdReadSwitching));
+        for (QPushButton* b : {connectButton(), SwitchWindow()->SwConnectButton,
+                               SwitchWindow()->SwSetButton, SwitchWindow()->SwResetButton})
             QVERIFY(!b->isEnabled());
-        QTRY_COMPARE(MainForm->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
         QCOMPARE(moduleA().requests(), (std::vector<std::vector<uint8_t>>{{3, 32}}));
         const QString x = NoSelectMark;
         QCOMPARE(table(), (QStringList{"10.0.0.1|", "NO_LINK|" + x, "DISABLED|" + x, "10.0.0.4|",
                                        "NO_LINK|" + x, "10.0.0.6|"}));
         for (QPushButton* b :
-             {connectButton(), SwitchForm->SwConnectButton, SwitchForm->SwResetButton})
+             {connectButton(), SwitchWindow()->SwConnectButton, SwitchWindow()->SwResetButton})
             QVERIFY(b->isEnabled());
         // The switching window has read nothing: no write.
-        QVERIFY(!SwitchForm->SwSetButton->isEnabled());
+        QVERIFY(!SwitchWindow()->SwSetButton->isEnabled());
         QVERIFY(app->messages().isEmpty());
 
         // Double clicks: a session with a link is chosen and freed; the others stay.
@@ -193,7 +194,7 @@ class CurrentLinksTest : public QObject {
         // A new answer drops every choice.
         connectButton()->click();
         QTRY_COMPARE(moduleA().requests().size(), size_t(2));
-        QTRY_COMPARE(MainForm->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
         QCOMPARE(cell(2, 1), QString());
         QCOMPARE(cell(2, 6), QString());
     }
@@ -203,33 +204,33 @@ class CurrentLinksTest : public QObject {
     void windowReadBetweenAnInterruptedWriteAndItsResumptionChangesNothing() {
         app->form->Timer->setInterval(50);
         app->form->ButtonSwitching->click();
-        TSwitchForm* sw = SwitchForm;
+        TSwitchForm* sw = SwitchWindow();
         sw->ComboBoxSwIpA->setEditText("127.0.0.1");
         sw->EditSwPortA->setText(QString::number(sim->port(0)));
         sw->ComboBoxSwIpB->setEditText("127.0.0.2");
         sw->EditSwPortB->setText(QString::number(sim->port(1)));
         sw->SwConnectButton->click();
-        QTRY_VERIFY(MainForm->Pair.SwConnectState == 0 && sw->SwSetButton->isEnabled());
+        QTRY_VERIFY(MainWindow()->Pair.SwConnectState == 0 && sw->SwSetButton->isEnabled());
 
         sim->module(1).setMisbehaviour(CmdWriteSwitching, Misbehaviour{MisbehaviourKind::Silent});
         sw->SwSetButton->click();
-        QTRY_VERIFY(MainForm->Pair.SwSetState == 0 && sw->SwConnectButton->isEnabled());
-        QCOMPARE(MainForm->Pair.CurrentMux, 1);
+        QTRY_VERIFY(MainWindow()->Pair.SwSetState == 0 && sw->SwConnectButton->isEnabled());
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 1);
 
         w->EditIp->setText("127.0.0.2");
         w->EditPort->setText(QString::number(sim->port(1)));
         connectButton()->click();
-        QTRY_COMPARE(MainForm->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
         QVERIFY(sw->SwSetButton->isEnabled());
         sim->module(1).setMisbehaviour(CmdWriteSwitching, Misbehaviour{});
         const size_t toA = moduleA().requestCount();
         const size_t toB = sim->module(1).requestCount();
         sw->SwSetButton->click();
-        QTRY_VERIFY(MainForm->Pair.SwSetState == 0 && sw->SwConnectButton->isEnabled());
+        QTRY_VERIFY(MainWindow()->Pair.SwSetState == 0 && sw->SwConnectButton->isEnabled());
         QVERIFY(SettleExchanges());
         QCOMPARE(moduleA().requestCount(), toA);
         QCOMPARE(sim->module(1).requestCount(), toB + 1);
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
     }
 
     void windowEndsEveryOtherWay_data() {
@@ -245,7 +246,7 @@ class CurrentLinksTest : public QObject {
         app->form->Timer->setInterval(100);
         // A table from an earlier answer stays as it was.
         connectButton()->click();
-        QTRY_COMPARE(MainForm->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
         const QStringList before = table();
         QVERIFY(!before[0].isEmpty());
         moduleA().setMisbehaviour(CmdReadSwitching,
@@ -256,12 +257,12 @@ class CurrentLinksTest : public QObject {
         QVERIFY(OutlastTimeOuts(app->form->Timer));
         QVERIFY(SettleExchanges());
         QCOMPARE(app->messages(), QStringList{line});
-        QCOMPARE(MainForm->Pair.PendingLinksType, 0);
+        QCOMPARE(MainWindow()->Pair.PendingLinksType, 0);
         QVERIFY(connectButton()->isEnabled());
         QCOMPARE(table(), before);
         // Once "Соединиться" is pressed again, the earlier read is no ground for a reset.
-        QVERIFY(!MainForm->Pair.linksRead());
-        QCOMPARE(PendingRequestCount(), 0);
+        QVERIFY(!MainWindow()->Pair.linksRead());
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QTRY_COMPARE(sim->openConnections(), 0);
     }
 
@@ -271,7 +272,7 @@ class CurrentLinksTest : public QObject {
         connectButton()->click();
         QCOMPARE(app->messages(), (QStringList{"Некорректный формат IP-адреса!",
                                                "Введите номер порта удаленного мультиплексора!"}));
-        QCOMPARE(MainForm->Pair.PendingLinksType, 0);
+        QCOMPARE(MainWindow()->Pair.PendingLinksType, 0);
         QVERIFY(connectButton()->isEnabled());
         QVERIFY(SettleExchanges());
         QVERIFY(moduleA().requests().empty());
@@ -279,19 +280,19 @@ class CurrentLinksTest : public QObject {
 
     void windowClosedWhileWaitingHearsNothingMore() {
         app->form->ButtonSwitching->click();
-        SwitchForm->ComboBoxSwResetFor->setEnabled(false);
-        SwitchForm->ComboBoxSwResetType->setCurrentIndex(1);
+        SwitchWindow()->ComboBoxSwResetFor->setEnabled(false);
+        SwitchWindow()->ComboBoxSwResetType->setCurrentIndex(1);
         moduleA().setMisbehaviour(CmdReadSwitching, Misbehaviour{MisbehaviourKind::Delay, 300});
         connectButton()->click();
         QPointer<TCurLinksForm> closing = w;
         w->close();
-        QVERIFY(!CurLinksForm);
+        QVERIFY(!LinksWindow());
         QTRY_VERIFY(!closing);
-        QVERIFY(SwitchForm->ComboBoxSwResetFor->isEnabled());
-        QCOMPARE(SwitchForm->ComboBoxSwResetType->currentIndex(), -1);
-        for (QPushButton* b : {SwitchForm->SwConnectButton, SwitchForm->SwResetButton})
+        QVERIFY(SwitchWindow()->ComboBoxSwResetFor->isEnabled());
+        QCOMPARE(SwitchWindow()->ComboBoxSwResetType->currentIndex(), -1);
+        for (QPushButton* b : {SwitchWindow()->SwConnectButton, SwitchWindow()->SwResetButton})
             QVERIFY(b->isEnabled());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QVERIFY(SettleExchanges());  // past the answer, had the close not given the read up
         QVERIFY(app->messages().isEmpty());
         QTRY_COMPARE(sim->openConnections(), 0);

@@ -10,6 +10,7 @@
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "support/app_fixture.h"
+#include "support/windows.h"
 #include "ui/optionlist.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
@@ -35,36 +36,35 @@ class MainFormTest : public QObject {
         QVERIFY(m->Timer->isActive());
         QCOMPARE(m->Timer->interval(), 3000);
 
-        QVERIFY(SettingsForm);
-        QVERIFY(!SettingsForm->isVisible());
-        QCOMPARE(SettingsForm->PageControl1->currentIndex(), 0);
-        QCOMPARE(SettingsForm->Flow.ConnectState, 0);
-        QCOMPARE(SettingsForm->Flow.ApplyState, 0);
-        QVERIFY(SwitchForm);
-        QVERIFY(!SwitchForm->isVisible());
-        for (TStatForm* w : StatWindows)
+        QVERIFY(SettingsWindow());
+        QVERIFY(!SettingsWindow()->isVisible());
+        QCOMPARE(SettingsWindow()->PageControl1->currentIndex(), 0);
+        QCOMPARE(SettingsWindow()->Flow.ConnectState, 0);
+        QCOMPARE(SettingsWindow()->Flow.ApplyState, 0);
+        QVERIFY(!SwitchWindow());  // made when first shown
+        for (TStatForm* w : StatWindowList())
             QVERIFY(!w);
 
         // Module fields locked and empty, the option list hidden, the connection group usable.
         for (const char* name : {"GroupBoxModuleSettings", "GroupBoxSocketSelect",
                                  "GroupBoxSettingsOptions", "GroupBoxTos"}) {
-            QWidget* w = SettingsForm->findChild<QWidget*>(name);
+            QWidget* w = SettingsWindow()->findChild<QWidget*>(name);
             QVERIFY2(w && !w->isEnabled(), name);
         }
         for (const char* name :
              {"EditLocalIp", "EditLocalMac", "EditSubnetwork", "EditGateway", "EditControlPort",
               "EditDestinationIp", "EditDestinationPort", "EditLocalPort", "EditTOS"}) {
-            auto* e = SettingsForm->findChild<QLineEdit*>(name);
+            auto* e = SettingsWindow()->findChild<QLineEdit*>(name);
             QVERIFY2(e && e->text().isEmpty(), name);
         }
-        QVERIFY(SettingsForm->KsPinStateListBox->isHidden());
-        QVERIFY(SettingsForm->GroupBoxConnection->isEnabled());
-        QVERIFY(SettingsForm->ButtonMuxConnection->isEnabled());
+        QVERIFY(SettingsWindow()->KsPinStateListBox->isHidden());
+        QVERIFY(SettingsWindow()->GroupBoxConnection->isEnabled());
+        QVERIFY(SettingsWindow()->ButtonMuxConnection->isEnabled());
         for (const SessionSettings& s : m->Sessions) {
             QCOMPARE(int(s.Enabled), 0);
             QVERIFY(s.DestinationIp.isEmpty() && s.Tos.isEmpty());
         }
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
     }
 
     void logEvent_data() {
@@ -124,29 +124,29 @@ class MainFormTest : public QObject {
     void settingsButtonShowsAndHides() {
         AppFixture app;
         SpeedButton* b = app.form->SettingsButton;
-        SettingsForm->EditMuxIp->setText(QStringLiteral("10.1.2.3"));
+        SettingsWindow()->EditMuxIp->setText(QStringLiteral("10.1.2.3"));
         b->click();
         QVERIFY(b->isChecked());
-        QVERIFY(SettingsForm->isVisible());
+        QVERIFY(SettingsWindow()->isVisible());
         b->click();
         QVERIFY(!b->isChecked());
-        QVERIFY(!SettingsForm->isVisible());
+        QVERIFY(!SettingsWindow()->isVisible());
         b->click();
-        QCOMPARE(SettingsForm->EditMuxIp->text(), QStringLiteral("10.1.2.3"));
-        QCOMPARE(SettingsForm->LabelLocalIp->text(), QStringLiteral("10.1.2.3"));
+        QCOMPARE(SettingsWindow()->EditMuxIp->text(), QStringLiteral("10.1.2.3"));
+        QCOMPARE(SettingsWindow()->LabelLocalIp->text(), QStringLiteral("10.1.2.3"));
         // The window's own close raises the button again and keeps the window.
-        SettingsForm->close();
+        SettingsWindow()->close();
         QVERIFY(!b->isChecked());
-        QVERIFY(SettingsForm);
+        QVERIFY(SettingsWindow());
     }
 
     void settingsStoreDefaultsAndClose() {
         AppFixture app;
         QVERIFY(!QFile::exists(app.iniPath()));
-        QCOMPARE(SettingsForm->EditMuxIp->text(), QString());
-        QCOMPARE(SettingsForm->EditMuxPort->text(), QStringLiteral("65530"));
-        SettingsForm->EditMuxIp->setText(QStringLiteral("192.168.5.6"));
-        SettingsForm->EditMuxPort->setText(QStringLiteral("4001"));
+        QCOMPARE(SettingsWindow()->EditMuxIp->text(), QString());
+        QCOMPARE(SettingsWindow()->EditMuxPort->text(), QStringLiteral("65530"));
+        SettingsWindow()->EditMuxIp->setText(QStringLiteral("192.168.5.6"));
+        SettingsWindow()->EditMuxPort->setText(QStringLiteral("4001"));
         app.form->close();
         IniStore store(app.iniPath());
         QCOMPARE(store.ReadString("ConnectionSettings", "MuxIp", "x"),
@@ -160,21 +160,21 @@ class MainFormTest : public QObject {
         IniStore(path).WriteString("ConnectionSettings", "MuxIp", "10.9.8.7");
         IniStore(path).WriteString("ConnectionSettings", "MuxPort", "1234");
         TMainForm form(path);
-        QCOMPARE(SettingsForm->EditMuxIp->text(), QStringLiteral("10.9.8.7"));
-        QCOMPARE(SettingsForm->EditMuxPort->text(), QStringLiteral("1234"));
-        QCOMPARE(SettingsForm->LabelLocalIp->text(), QStringLiteral("10.9.8.7"));
+        QCOMPARE(SettingsWindow()->EditMuxIp->text(), QStringLiteral("10.9.8.7"));
+        QCOMPARE(SettingsWindow()->EditMuxPort->text(), QStringLiteral("1234"));
+        QCOMPARE(SettingsWindow()->LabelLocalIp->text(), QStringLiteral("10.9.8.7"));
     }
 
     void fourStatisticsSlots() {
         AppFixture app;
         for (int n = 0; n < 4; ++n) {
             app.form->ButtonStat->click();
-            QVERIFY(StatWindows[n]);
-            QCOMPARE(StatWindows[n]->objectName(), QStringLiteral("StatForm%1").arg(n));
+            QVERIFY(StatWindow(n));
+            QCOMPARE(StatWindow(n)->objectName(), QStringLiteral("StatForm%1").arg(n));
         }
-        const auto before = StatWindows;
+        const auto before = StatWindowList();
         app.form->ButtonStat->click();
-        QCOMPARE(StatWindows, before);
+        QCOMPARE(StatWindowList(), before);
         QCOMPARE(app.form->findChildren<TStatForm*>().size(), 4);
     }
 
@@ -183,29 +183,28 @@ class MainFormTest : public QObject {
         app.form->ButtonStat->click();
         app.form->ButtonStat->click();
         app.form->ButtonSwitching->click();
-        SetBusy(true);
-        QVERIFY(!SettingsForm->GroupBoxConnection->isEnabled());
-        QVERIFY(!SettingsForm->ButtonMuxConnection->isEnabled());
-        QVERIFY(!SettingsForm->ButtonSetCurOptions->isEnabled());
-        QVERIFY(!SwitchForm->SwConnectButton->isEnabled());
-        QVERIFY(!SwitchForm->SwResetButton->isEnabled());
-        QVERIFY(!StatWindows[0]->RequestButton->isEnabled());
-        QVERIFY(!StatWindows[1]->RequestButton->isEnabled());
-        SetBusy(false);
-        QVERIFY(SettingsForm->ButtonSetCurOptions->isEnabled());
-        QVERIFY(SwitchForm->SwConnectButton->isEnabled());
-        QVERIFY(StatWindows[1]->RequestButton->isEnabled());
+        StatWindow(0)->setBusy(true);  // one window's exchange began
+        QVERIFY(!SettingsWindow()->GroupBoxConnection->isEnabled());
+        QVERIFY(!SettingsWindow()->ButtonMuxConnection->isEnabled());
+        QVERIFY(!SettingsWindow()->ButtonSetCurOptions->isEnabled());
+        QVERIFY(!SwitchWindow()->SwConnectButton->isEnabled());
+        QVERIFY(!SwitchWindow()->SwResetButton->isEnabled());
+        QVERIFY(!StatWindow(0)->RequestButton->isEnabled());
+        QVERIFY(!StatWindow(1)->RequestButton->isEnabled());
+        StatWindow(0)->setBusy(false);
+        QVERIFY(SettingsWindow()->ButtonSetCurOptions->isEnabled());
+        QVERIFY(SwitchWindow()->SwConnectButton->isEnabled());
+        QVERIFY(StatWindow(1)->RequestButton->isEnabled());
     }
 
     void switchingButtonCreatesAndDestroys() {
         AppFixture app;
-        TSwitchForm* hidden = SwitchForm;
-        QVERIFY(hidden);
+        QVERIFY(!SwitchWindow());  // made when first shown
         app.form->ButtonSwitching->click();
-        QVERIFY(SwitchForm);
-        QVERIFY(SwitchForm->isVisible());
+        QVERIFY(SwitchWindow());
+        QVERIFY(SwitchWindow()->isVisible());
         app.form->ButtonSwitching->click();
-        QTRY_VERIFY(!SwitchForm);
+        QTRY_VERIFY(!SwitchWindow());
         // Only the shown window wrote its section.
         QCOMPARE(IniStore(app.iniPath()).ReadString("SwitchSettings", "CountA", "x"),
                  QStringLiteral("0"));
@@ -291,7 +290,7 @@ class MainFormTest : public QObject {
         QFETCH(QString, className);
         QFETCH(QString, caption);
         AppFixture app;
-        QWidget* w = SettingsForm->findChild<QWidget*>(name);
+        QWidget* w = SettingsWindow()->findChild<QWidget*>(name);
         QVERIFY(w);
         QVERIFY(w->inherits(className.toLatin1().constData()));
         if (auto* b = qobject_cast<QAbstractButton*>(w))
@@ -305,7 +304,7 @@ class MainFormTest : public QObject {
     void settingsLabelsPagesAndItems() {
         AppFixture app;
         QStringList labels;
-        for (QLabel* l : SettingsForm->findChildren<QLabel*>())
+        for (QLabel* l : SettingsWindow()->findChildren<QLabel*>())
             labels << l->text();
         for (const char* text : {"IP-адрес мультиплексора:",
                                  "Номер порта(TCP):",
@@ -329,7 +328,7 @@ class MainFormTest : public QObject {
                                  "Связь \"Порт1-Порт2\"",
                                  "Flow control"})
             QVERIFY2(labels.contains(QString::fromUtf8(text)), text);
-        QTabWidget* pages = SettingsForm->PageControl1;
+        QTabWidget* pages = SettingsWindow()->PageControl1;
         QCOMPARE(pages->count(), 3);
         const QStringList names{"Vantor", "Sockets", "TabSheetSwitch"};
         const QStringList captions{"Kestrel", "Сессии", "Прочее"};
@@ -337,23 +336,23 @@ class MainFormTest : public QObject {
             QCOMPARE(pages->widget(i)->objectName(), names[i]);
             QCOMPARE(pages->tabText(i), captions[i]);
         }
-        QComboBox* tos = SettingsForm->ComboBoxTOS;
+        QComboBox* tos = SettingsWindow()->ComboBoxTOS;
         QStringList items;
         for (int i = 0; i < tos->count(); ++i)
             items << tos->itemText(i);
         QCOMPARE(items, (QStringList{"Задано пользователем", "Нормальное", "Реального времени",
                                      "Срочная переадресация"}));
-        QVERIFY(SettingsForm->ComboBoxSockets->isEditable());
-        OptionList* options = SettingsForm->KsPinStateListBox;
+        QVERIFY(SettingsWindow()->ComboBoxSockets->isEditable());
+        OptionList* options = SettingsWindow()->KsPinStateListBox;
         const QStringList keys{"p1 pp", "p2 pp", "p3 pp", "pv 12", "flow control"};
         const QStringList start{"Низкий", "Низкий", "Низкий", "Выключено", "Выключен"};
         for (int k = 0; k < 5; ++k)
             QCOMPARE(options->value(keys[k]), start[k]);
         // The link of each value is a button named by its key, laid out in the rows' order.
-        ::LockModuleSettings(false);
+        SettingsWindow()->LockModuleSettings(false);
         pages->setCurrentIndex(2);
-        SettingsForm->show();
-        QVERIFY(QTest::qWaitForWindowExposed(SettingsForm));
+        SettingsWindow()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(SettingsWindow()));
         int lastY = -1;
         for (const QString& key : keys) {
             QPushButton* value = options->findChild<QPushButton*>(key);

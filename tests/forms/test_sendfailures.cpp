@@ -6,17 +6,18 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "headless/clishell.h"
 #include "cli/commands.h"
 #include "forms/currentlinks.h"
 #include "forms/main.h"
 #include "forms/settings.h"
 #include "forms/stat.h"
 #include "forms/switch.h"
+#include "headless/clishell.h"
 #include "link/pending.h"
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "support/windows.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
 
@@ -60,28 +61,28 @@ class SendFailuresTest : public QObject {
         emit box->activated(index);
     }
     static bool idle() {
-        const SwitchingPair& p = MainForm->Pair;
-        const TSettingsForm* s = SettingsForm;
-        const TStatForm* w = StatWindows[0];
+        const SwitchingPair& p = MainWindow()->Pair;
+        const TSettingsForm* s = SettingsWindow();
+        const TStatForm* w = StatWindow(0);
         return p.commandsEnabled() && s->Flow.ConnectState == 0 && s->Flow.ApplyState == 0 &&
                (!w || (w->Flow.PendingStatType == 0 && w->Flow.PendingClearType == 0));
     }
     QWidget* window(const QString& where) {
         if (where == "settings")
-            return SettingsForm;
+            return SettingsWindow();
         if (where == "stat")
-            return StatWindows[0];
+            return StatWindow(0);
         if (where == "links")
-            return CurLinksForm;
-        return SwitchForm;
+            return LinksWindow();
+        return SwitchWindow();
     }
     // One step of a row's preparation, run to its end.
     void runStep(const QString& step) {
-        TSwitchForm* sw = SwitchForm;
+        TSwitchForm* sw = SwitchWindow();
         if (step == "connect") {
-            SettingsForm->ButtonMuxConnection->click();
+            SettingsWindow()->ButtonMuxConnection->click();
         } else if (step == "automatic") {
-            StatWindows[0]->RadioGroupRequestType->button(1)->click();
+            StatWindow(0)->RadioGroupRequestType->button(1)->click();
             spare = 1;  // the automatic mode opens its log before it sends its clear
         } else if (step == "read") {
             sw->SwConnectButton->click();
@@ -91,7 +92,7 @@ class SendFailuresTest : public QObject {
         } else if (step == "selective")
             choose(sw->ComboBoxSwResetType, 1);
         else if (step.startsWith("links") || step == "mark") {
-            TCurLinksForm* links = CurLinksForm;
+            TCurLinksForm* links = LinksWindow();
             links->EditIp->setText("127.0.0.1");
             links->EditPort->setText(module(0));
             if (step == "linksread")
@@ -301,7 +302,7 @@ class SendFailuresTest : public QObject {
         setAddresses();
         if (where == "stat") {
             app->form->ButtonStat->click();
-            StatWindows[0]->setModule("127.0.0.1", module(0));
+            StatWindow(0)->setModule("127.0.0.1", module(0));
         }
         for (const QString& step : prepare.split(',', Qt::SkipEmptyParts))
             runStep(step);
@@ -317,13 +318,13 @@ class SendFailuresTest : public QObject {
             qWarning() << app->messages().mid(before);
         QCOMPARE(app->messages().mid(before), log + QStringList{kNoSocket});
         QCOMPARE(requests(), received);
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QWidget* root = window(where);
         for (const QString& name : enabled.split(' ', Qt::SkipEmptyParts)) {
             QWidget* w = root->findChild<QWidget*>(name);
             if (!w)
-                w = (name == "ButtonConnect" ? static_cast<QWidget*>(CurLinksForm)
-                                             : static_cast<QWidget*>(SwitchForm))
+                w = (name == "ButtonConnect" ? static_cast<QWidget*>(LinksWindow())
+                                             : static_cast<QWidget*>(SwitchWindow()))
                         ->findChild<QWidget*>(name);
             QVERIFY2(w && w->isEnabled(), qPrintable(name + " is not enabled"));
         }
@@ -334,13 +335,13 @@ class SendFailuresTest : public QObject {
 
   private:
     void setAddresses() {
-        TSwitchForm* sw = SwitchForm;
+        TSwitchForm* sw = SwitchWindow();
         sw->ComboBoxSwIpA->setEditText("127.0.0.1");
         sw->EditSwPortA->setText(module(0));
         sw->ComboBoxSwIpB->setEditText("127.0.0.2");
         sw->EditSwPortB->setText(module(1));
-        SettingsForm->EditMuxIp->setText("127.0.0.1");
-        SettingsForm->EditMuxPort->setText(module(0));
+        SettingsWindow()->EditMuxIp->setText("127.0.0.1");
+        SettingsWindow()->EditMuxPort->setText(module(0));
     }
 };
 

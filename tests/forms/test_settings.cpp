@@ -15,6 +15,7 @@
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "support/windows.h"
 #include "ui/optionlist.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
@@ -65,7 +66,7 @@ class SettingsTest : public QObject {
     // Controls are found the way tools find them: by their objectName.
     template <class T>
     T* C(const char* name) {
-        T* control = SettingsForm->findChild<T*>(QString::fromLatin1(name));
+        T* control = SettingsWindow()->findChild<T*>(QString::fromLatin1(name));
         if (!control)
             qFatal("no control %s", name);
         return control;
@@ -96,7 +97,7 @@ class SettingsTest : public QObject {
         sim = StartSimulatedPair(&error);
         QVERIFY2(sim, error.c_str());
         app = std::make_unique<AppFixture>();
-        s = SettingsForm;
+        s = SettingsWindow();
         C<QLineEdit>("EditMuxIp")->setText("127.0.0.1");
         C<QLineEdit>("EditMuxPort")->setText(QString::number(sim->port(0)));
         Main<SpeedButton>("SettingsButton")->click();
@@ -145,7 +146,7 @@ class SettingsTest : public QObject {
         QCOMPARE(C<OptionList>("KsPinStateListBox")->value("flow control"), QString("Включен"));
         QVERIFY(!C<OptionList>("KsPinStateListBox")->isHidden());
         QVERIFY(C<QGroupBox>("GroupBoxConnection")->isEnabled());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
     }
 
     void readWhileOnTheSessionsPageShowsTheFirstSession() {
@@ -218,7 +219,7 @@ class SettingsTest : public QObject {
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QVERIFY(C<QGroupBox>("GroupBoxConnection")->isEnabled());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QCOMPARE(C<QGroupBox>("GroupBoxModuleSettings")->isEnabled(), fieldsOpen);
         // A refused write leaves what the operator was editing.
         QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), write ? QString("127.0.0.1") : QString());
@@ -242,7 +243,7 @@ class SettingsTest : public QObject {
         QCOMPARE(s->Flow.ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QCOMPARE(OpenExchangeCount(), 0);
     }
 
@@ -274,7 +275,7 @@ class SettingsTest : public QObject {
         QCOMPARE(s->Flow.ApplyState, 0);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
     }
 
     void lateAnswerStartsNothing() {
@@ -431,29 +432,29 @@ class SettingsTest : public QObject {
         // Hidden, the window still takes its answer and goes on to the read.
         QTRY_VERIFY_WITH_TIMEOUT(app->messages().contains(kRead), 3000);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead}));
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
     }
 
     void hiddenWindowWithASilentModuleStillTimesOut() {
         // The real timer: an operator who closes the window must not wait longer than anyone.
         Main<SpeedButton>("ButtonStat")->click();
         Main<SpeedButton>("ButtonSwitching")->click();
-        QVERIFY(StatWindows[0] && SwitchForm);
+        QVERIFY(StatWindow(0) && SwitchWindow());
         module().setMisbehaviour(CmdConnect, Misbehaviour{MisbehaviourKind::Silent, 0});
         C<QPushButton>("ButtonMuxConnection")->click();
-        QVERIFY(!StatWindows[0]->RequestButton->isEnabled());
-        QVERIFY(!SwitchForm->SwConnectButton->isEnabled());
+        QVERIFY(!StatWindow(0)->RequestButton->isEnabled());
+        QVERIFY(!SwitchWindow()->SwConnectButton->isEnabled());
         QTRY_COMPARE(sim->openConnections(), 1);
         s->close();
         QTRY_VERIFY_WITH_TIMEOUT(!app->messages().isEmpty(), 9500);
         QCOMPARE(app->messages(),
                  QStringList{"Не могу установить соединение с удаленным мультиплексором!"});
         QCOMPARE(s->Flow.ConnectState, 0);
-        QVERIFY(StatWindows[0]->RequestButton->isEnabled());
-        QVERIFY(SwitchForm->SwConnectButton->isEnabled());
-        QVERIFY(SwitchForm->SwResetButton->isEnabled());
+        QVERIFY(StatWindow(0)->RequestButton->isEnabled());
+        QVERIFY(SwitchWindow()->SwConnectButton->isEnabled());
+        QVERIFY(SwitchWindow()->SwResetButton->isEnabled());
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QTRY_COMPARE(sim->openConnections(), 0);
     }
 
@@ -491,7 +492,7 @@ class SettingsTest : public QObject {
     // ----- editing, with the module fields unlocked as after a read -----
 
     void ticksListTheSessionsSorted() {
-        ::LockModuleSettings(false);
+        SettingsWindow()->LockModuleSettings(false);
         SessionTable& sessions = app->form->Sessions;
         sessions[1].DestinationIp = "10.0.0.2";
         sessions[1].LocalPort = "2002";
@@ -523,7 +524,7 @@ class SettingsTest : public QObject {
     void untickAndTickAgain() {
         QFETCH(int, session);
         QFETCH(bool, keeps);
-        ::LockModuleSettings(false);
+        SettingsWindow()->LockModuleSettings(false);
         C<QTabWidget>("PageControl1")->setCurrentIndex(1);
         Sock(session - 1)->click();
         C<QTabWidget>("PageControl1")->setCurrentIndex(0);
@@ -546,7 +547,7 @@ class SettingsTest : public QObject {
     }
 
     void allTicksEveryBoxOnce() {
-        ::LockModuleSettings(false);
+        SettingsWindow()->LockModuleSettings(false);
         Sock(0)->click();
         Sock(3)->click();
         C<QCheckBox>("CheckBoxSockAll")->click();
@@ -574,7 +575,7 @@ class SettingsTest : public QObject {
     void tosPresets() {
         QFETCH(int, choice);
         QFETCH(QString, bits);
-        ::LockModuleSettings(false);
+        SettingsWindow()->LockModuleSettings(false);
         Sock(1)->click();
         C<QTabWidget>("PageControl1")->setCurrentIndex(1);
         Choose(C<QComboBox>("ComboBoxTOS"), choice);
@@ -615,7 +616,7 @@ class SettingsTest : public QObject {
         QFETCH(QString, key);
         QFETCH(QString, first);
         QFETCH(QString, second);
-        ::LockModuleSettings(false);
+        SettingsWindow()->LockModuleSettings(false);
         QPushButton* value = C<OptionList>("KsPinStateListBox")->findChild<QPushButton*>(key);
         QVERIFY(value);
         QCOMPARE(value->text(), first);
@@ -630,7 +631,7 @@ class SettingsTest : public QObject {
     }
 
     void noSessionDisablesTheSessionsPage() {
-        ::LockModuleSettings(false);
+        SettingsWindow()->LockModuleSettings(false);
         C<QLineEdit>("EditDestinationIp")->setText("1.1.1.1");
         C<QLineEdit>("EditTOS")->setText("11110000");
         C<QTabWidget>("PageControl1")->setCurrentIndex(1);

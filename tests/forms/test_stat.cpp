@@ -19,6 +19,7 @@
 #include "support/app_fixture.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "support/windows.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
 
@@ -163,7 +164,7 @@ class StatTest : public QObject {
         QVERIFY(QDir::setCurrent(cwd->path()));
         app = std::make_unique<AppFixture>();
         app->form->ButtonStat->click();
-        w = StatWindows[0];
+        w = StatWindow(0);
         QVERIFY(w);
         now = kStart;
         w->Now = [this] { return now; };
@@ -196,7 +197,7 @@ class StatTest : public QObject {
         QCOMPARE(totals()->cellText(4, 2), QStringLiteral("273"));    // Tr RxPLIS
         QCOMPARE(module().requests(), (std::vector<std::vector<uint8_t>>{{2, 8}}));
         QCOMPARE(app->messages(), QStringList{});
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QVERIFY(Texts(QDir::current()).isEmpty());  // single requests keep no log
     }
 
@@ -224,13 +225,13 @@ class StatTest : public QObject {
         clearButton()->click();
         QCOMPARE(w->Flow.PendingStatType, 8);
         QCOMPARE(w->Flow.PendingClearType, 16);
-        QCOMPARE(PendingRequestCount(), 2);
+        QCOMPARE(MainWindow()->Pending.count(), 2);
         w->TimerRequestStatTimer();
         requestButton()->click();
         QTRY_COMPARE(module().requestCount(), size_t(2));
         QTRY_COMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
         QCOMPARE(app->messages(), QStringList{kCleared});
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QCOMPARE(module().requestCount(), size_t(2));
     }
 
@@ -247,13 +248,13 @@ class StatTest : public QObject {
                              Misbehaviour{MisbehaviourKind::Silent, 0});
         (clear ? clearButton() : requestButton())->click();
         QTRY_COMPARE(module().requestCount(), size_t(1));
-        TimerTimeout();
-        TimerTimeout();
+        MainWindow()->Pending.tick();
+        MainWindow()->Pending.tick();
         QCOMPARE(app->messages(), QStringList{});
-        TimerTimeout();
+        MainWindow()->Pending.tick();
         QCOMPARE(app->messages(), QStringList{message});
         QCOMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         // The window is idle again: the next press asks anew.
         sim->setMisbehaviour(clear ? CmdClearStatistics : CmdReadStatistics, Misbehaviour{});
         (clear ? clearButton() : requestButton())->click();
@@ -320,7 +321,7 @@ class StatTest : public QObject {
         (clear ? clearButton() : requestButton())->click();
         QTRY_COMPARE(app->messages(), QStringList{line});
         QCOMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
     }
 
     // Start: clear, then a request every interval; only changed cells are recorded, each block
@@ -372,7 +373,7 @@ class StatTest : public QObject {
         QVERIFY(SettleExchanges());  // the timer is stopped: only an exchange could still send
         QCOMPARE(module().requestCount(), sent);  // the stop ends the requests
         QCOMPARE(w->Flow.PendingStatType, 0);
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
     }
 
     void stopBeforeTheClearAnswerWritesAnEmptyFile() {
@@ -392,7 +393,7 @@ class StatTest : public QObject {
     void twoWindowsOnOneModuleKeepTheirOwnRecords() {
         goAutomatic();
         app->form->ButtonStat->click();
-        TStatForm* second = StatWindows[1];
+        TStatForm* second = StatWindow(1);
         QVERIFY(second);
         second->Now = [this] { return now; };
         second->EditStatIp->setText("127.0.0.1");
@@ -449,7 +450,7 @@ class StatTest : public QObject {
             app->form.reset();
         } else {
             w->close();
-            QVERIFY(!StatWindows[0]);
+            QVERIFY(!StatWindow(0));
         }
         QCOMPARE(Texts(QDir::current()), QStringList{LogName(kStop, "127.0.0.1")});
         QCOMPARE(FileLines(LogName(kStop, "127.0.0.1")), Block(kStart, FirstSecondChanges()));

@@ -15,6 +15,7 @@
 #include "support/marks.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "support/windows.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
 
@@ -60,7 +61,8 @@ class SwitchTest : public QObject {
 
     template <class T>
     T* C(const char* name) {
-        T* control = SwitchForm ? SwitchForm->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+        T* control =
+            SwitchWindow() ? SwitchWindow()->findChild<T*>(QString::fromLatin1(name)) : nullptr;
         if (!control)
             qFatal("no control %s", name);
         return control;
@@ -73,7 +75,7 @@ class SwitchTest : public QObject {
     void open() {
         if (!app->form->ButtonSwitching->isChecked())
             app->form->ButtonSwitching->click();
-        QVERIFY(SwitchForm && SwitchForm->isVisible());
+        QVERIFY(SwitchWindow() && SwitchWindow()->isVisible());
     }
     void setAddresses(const QString& a, const QString& portA, const QString& b,
                       const QString& portB) {
@@ -87,12 +89,12 @@ class SwitchTest : public QObject {
                      QString::number(sim->port(1)));
     }
     bool idle() const {
-        return MainForm->Pair.SwConnectState == 0 && MainForm->Pair.SwSetState == 0;
+        return MainWindow()->Pair.SwConnectState == 0 && MainWindow()->Pair.SwSetState == 0;
     }
     void readBoth() {
         C<QPushButton>("SwConnectButton")->click();
         QTRY_VERIFY(idle());
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
     }
     void writeBoth() {
         C<QPushButton>("SwSetButton")->click();
@@ -132,8 +134,8 @@ class SwitchTest : public QObject {
         C<QPushButton>("SwConnectButton")->click();
         QCOMPARE(commands(), (QList<bool>{false, false, false}));
         // A press while the window waits sends nothing more.
-        SwitchForm->SwConnectButtonClick(Sender::Operator);
-        SwitchForm->SwSetButtonClick(Sender::Operator);
+        SwitchWindow()->SwConnectButtonClick(Sender::Operator);
+        SwitchWindow()->SwSetButtonClick(Sender::Operator);
         // A request from those presses would reach A about when the read does; A holds its
         // answer 300 ms, so B cannot have been asked yet.
         QVERIFY(QTest::qWaitFor([this] { return A().requestCount() > 0; }));
@@ -143,18 +145,18 @@ class SwitchTest : public QObject {
         QTRY_VERIFY(idle());
         QCOMPARE(A().requests(), Requests{kReadRequest});
         QCOMPARE(B().requests(), Requests{kReadRequest});
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
         QCOMPARE(Marks(Tmo()), kPairTmo);
         QCOMPARE(Marks(Tf()), kPairTf);
         QVERIFY(app->messages().isEmpty());
         QCOMPARE(commands(), (QList<bool>{true, true, true}));
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         // Each side's address joins its list with its port.
         QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 1);
         QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->currentIndex(), 0);
-        QCOMPARE(SwitchForm->PortListA, QStringList{QString::number(sim->port(0))});
+        QCOMPARE(SwitchWindow()->PortListA, QStringList{QString::number(sim->port(0))});
         QCOMPARE(C<QComboBox>("ComboBoxSwIpB")->itemText(0), QString("127.0.0.2"));
-        QCOMPARE(SwitchForm->PortListB, QStringList{QString::number(sim->port(1))});
+        QCOMPARE(SwitchWindow()->PortListB, QStringList{QString::number(sim->port(1))});
     }
 
     void editWriteAndReadAgain() {
@@ -184,9 +186,10 @@ class SwitchTest : public QObject {
         QCOMPARE(app->messages(), (QStringList{kOneSided, kSavedA, kSavedB}));
         QCOMPARE(A().requests().back().size(), size_t(162));
         QCOMPARE(B().requests().back().size(), size_t(162));
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
         QCOMPARE(commands(), (QList<bool>{true, true, true}));
-        QCOMPARE(PendingRequestCount(), 0);  // no time-out left to come for an answered write
+        QCOMPARE(MainWindow()->Pending.count(),
+                 0);  // no time-out left to come for an answered write
         // The module's own bytes of every entry go back as they came.
         const SwitchingBlock heldA = A().switching();
         const SwitchingBlock heldB = B().switching();
@@ -211,7 +214,7 @@ class SwitchTest : public QObject {
     // the session the pair linked over may lead elsewhere now, so nothing goes until a new read.
     void configurationWriteEndsTheSwitchingRead() {
         readBoth();
-        TSettingsForm* settings = SettingsForm;
+        TSettingsForm* settings = SettingsWindow();
         settings->EditMuxIp->setText("127.0.0.1");
         settings->EditMuxPort->setText(QString::number(sim->port(0)));
         settings->ButtonMuxConnection->click();
@@ -234,7 +237,7 @@ class SwitchTest : public QObject {
         QCOMPARE(app->messages(), QStringList{kReadWrongAnswer});
         QVERIFY(SettleExchanges());
         QVERIFY(B().requests().empty());
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
         // Only the address asked is remembered, in its own list.
         QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 1);
         QCOMPARE(C<QComboBox>("ComboBoxSwIpB")->count(), 0);
@@ -248,7 +251,7 @@ class SwitchTest : public QObject {
         writeBoth();
         QCOMPARE(app->messages(), (QStringList{kOneSided, kWriteWrongA, kSavedB}));
         QCOMPARE(B().requests().back().size(), size_t(162));
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
     }
 
     void readTimeouts_data() {
@@ -268,9 +271,9 @@ class SwitchTest : public QObject {
         C<QPushButton>("SwConnectButton")->click();
         QTRY_COMPARE(app->messages(), QStringList{line});
         QVERIFY(idle());
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
         QCOMPARE(commands(), (QList<bool>{true, false, true}));
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         // Answered again, the next press reads both from A.
         sim->module(silent).setMisbehaviour(CmdReadSwitching, Misbehaviour{});
         readBoth();
@@ -293,9 +296,9 @@ class SwitchTest : public QObject {
         B().setMisbehaviour(CmdWriteSwitching, Misbehaviour{MisbehaviourKind::Silent, 0});
         C<QPushButton>("SwSetButton")->click();
         QTRY_COMPARE(app->messages(), (QStringList{kOneSided, kSavedA, kNoWriteAnswerB}));
-        QCOMPARE(MainForm->Pair.CurrentMux, 1);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 1);
         QCOMPARE(commands(), (QList<bool>{true, true, true}));
-        QCOMPARE(PendingRequestCount(), 0);  // or the timer would come back on every tick
+        QCOMPARE(MainWindow()->Pending.count(), 0);  // or the timer would come back on every tick
         const std::vector<uint8_t> firstToB = B().requests().back();
         QCOMPARE(firstToB.size(), size_t(162));
 
@@ -311,7 +314,7 @@ class SwitchTest : public QObject {
         QCOMPARE(app->messages(), expected);
         QCOMPARE(B().requests().back(), firstToB);
         QCOMPARE(A().requestCount(), size_t(2));  // the read and the write
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
     }
 
     void equalAddressesAreRefusedOnAPress() {
@@ -352,34 +355,34 @@ class SwitchTest : public QObject {
         QComboBox* type = C<QComboBox>("ComboBoxSwResetType");
         type->setCurrentIndex(1);
         emit type->activated(1);
-        QVERIFY(CurLinksForm);
+        QVERIFY(LinksWindow());
         app->form->ButtonStat->click();
-        TStatForm* stat = StatWindows[0];
+        TStatForm* stat = StatWindow(0);
         stat->EditStatIp->setText("127.0.0.1");
         stat->EditStatPort->setText(QString::number(sim->port(0)));
         stat->RequestButton->click();
         QTRY_COMPARE(stat->Flow.PendingStatType, 0);
         QCOMPARE(commands(), (QList<bool>{false, false, false}));
-        QVERIFY(!CurLinksForm->ButtonConnect->isEnabled());
-        CurLinksForm->ButtonConnectClick(Sender::Operator);  // a press that gets through anyway
+        QVERIFY(!LinksWindow()->ButtonConnect->isEnabled());
+        LinksWindow()->ButtonConnectClick(Sender::Operator);  // a press that gets through anyway
         QTRY_VERIFY(idle());
         // Each command connects on its own thread: the two may reach the module in any order.
         Requests got = A().requests();
         std::sort(got.begin(), got.end());
         QCOMPARE(got, Requests({{2, 8}, kReadRequest}));
         QCOMPARE(commands(), (QList<bool>{true, true, true}));
-        QVERIFY(CurLinksForm->ButtonConnect->isEnabled());
-        CurLinksForm->close();
+        QVERIFY(LinksWindow()->ButtonConnect->isEnabled());
+        LinksWindow()->close();
     }
 
     void closingWhileWaitingEndsTheRead() {
         A().setMisbehaviour(CmdReadSwitching, Misbehaviour{MisbehaviourKind::Delay, 200});
         C<QPushButton>("SwConnectButton")->click();
-        SwitchForm->close();
-        QVERIFY(!SwitchForm);
+        SwitchWindow()->close();
+        QVERIFY(!SwitchWindow());
         QVERIFY(SettleExchanges());  // past A's answer, had the close not given the read up
         QVERIFY(B().requests().empty());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QVERIFY(app->messages().isEmpty());
     }
 
@@ -387,7 +390,7 @@ class SwitchTest : public QObject {
         readBoth();
         // A second read with the entry still chosen replaces it instead of adding one.
         readBoth();
-        QVERIFY(SwitchForm->close());
+        QVERIFY(SwitchWindow()->close());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         open();
         QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 1);
@@ -399,7 +402,7 @@ class SwitchTest : public QObject {
         C<QComboBox>("ComboBoxSwIpB")->setCurrentIndex(-1);
         C<QComboBox>("ComboBoxSwIpB")->setEditText("127.0.0.2");
         readBoth();
-        QCOMPARE(SwitchForm->PortListB.size(), 2);
+        QCOMPARE(SwitchWindow()->PortListB.size(), 2);
         QCOMPARE(C<QComboBox>("ComboBoxSwIpB")->currentIndex(), 1);
     }
 };

@@ -15,6 +15,7 @@
 #include "support/marks.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "support/windows.h"
 #include "ui/speedbutton.h"
 #include "ui/stringgrid.h"
 
@@ -98,8 +99,8 @@ class SwitchResetTest : public QObject {
         emit box->activated(index);
     }
     bool idle() const {
-        return MainForm->Pair.SwConnectState == 0 && MainForm->Pair.SwSetState == 0 &&
-               MainForm->Pair.SwResetState == 0;
+        return MainWindow()->Pair.SwConnectState == 0 && MainWindow()->Pair.SwSetState == 0 &&
+               MainWindow()->Pair.SwResetState == 0;
     }
     void readBoth() {
         w->SwConnectButton->click();
@@ -168,7 +169,7 @@ class SwitchResetTest : public QObject {
         QVERIFY2(sim, error.c_str());
         app = std::make_unique<AppFixture>();
         app->form->ButtonSwitching->click();
-        w = SwitchForm;
+        w = SwitchWindow();
         QVERIFY(w);
         w->ComboBoxSwIpA->setEditText("127.0.0.1");
         w->EditSwPortA->setText(QString::number(sim->port(0)));
@@ -207,8 +208,8 @@ class SwitchResetTest : public QObject {
         choose(w->ComboBoxSwResetFor, target);
         resetAndReread(1);
         QCOMPARE(app->messages(), log);
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
-        QCOMPARE(MainForm->Pair.SwResetScope, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.SwResetScope, 0);
         // What each module was sent: A first; then both read again, A first.
         const Requests allA = A().requests();
         const Requests allB = B().requests();
@@ -247,17 +248,17 @@ class SwitchResetTest : public QObject {
     void selectiveResetClearsOnlyTheChosenSessions() {
         choose(w->ComboBoxSwResetFor, 0);
         choose(w->ComboBoxSwResetType, 1);
-        QVERIFY(CurLinksForm && CurLinksForm->isVisible());
+        QVERIFY(LinksWindow() && LinksWindow()->isVisible());
         QCOMPARE(w->ComboBoxSwResetFor->currentIndex(), -1);
         QVERIFY(!w->ComboBoxSwResetFor->isEnabled());
-        TCurLinksForm* links = CurLinksForm;
+        TCurLinksForm* links = LinksWindow();
         links->EditIp->setText("127.0.0.1");
         links->EditPort->setText(QString::number(sim->port(0)));
         // Nothing chosen yet.
         w->SwResetButton->click();
         QCOMPARE(app->messages(), QStringList{"Не выбрано ни одной сессии!"});
         links->ButtonConnect->click();
-        QTRY_COMPARE(MainForm->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
         // A read in the links window changes no module: the pair's write stands.
         QVERIFY(w->SwSetButton->isEnabled());
         emit links->StringGridCurLinks->cellDoubleClicked(1, 2);  // S1, the partner session
@@ -309,8 +310,8 @@ class SwitchResetTest : public QObject {
         choose(w->ComboBoxSwResetFor, target);
         w->SwResetButton->click();
         QCOMPARE(app->messages(), log);
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
-        QCOMPARE(MainForm->Pair.SwResetState, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.SwResetState, 0);
         QVERIFY(app->errors.isEmpty());
         QVERIFY(SettleExchanges());
         QCOMPARE(A().requests().size(), aBefore);
@@ -376,7 +377,7 @@ class SwitchResetTest : public QObject {
                 choose(op == "type" ? w->ComboBoxSwResetType : w->ComboBoxSwResetFor,
                        word[1].toInt());
             else if (op == "links" || op == "linksip" || op == "mark") {
-                TCurLinksForm* links = CurLinksForm;
+                TCurLinksForm* links = LinksWindow();
                 QVERIFY(links);
                 if (op == "mark")
                     emit links->StringGridCurLinks->cellDoubleClicked(word[1].toInt(), 2);
@@ -395,7 +396,7 @@ class SwitchResetTest : public QObject {
             } else if (op == "reopen") {
                 w->close();
                 app->form->ButtonSwitching->click();
-                w = SwitchForm;
+                w = SwitchWindow();
                 w->ComboBoxSwIpA->setEditText("127.0.0.1");
                 w->EditSwPortA->setText(QString::number(sim->port(0)));
                 w->ComboBoxSwIpB->setEditText("127.0.0.2");
@@ -423,8 +424,9 @@ class SwitchResetTest : public QObject {
                 QFAIL(qPrintable("unknown step " + step));
             }
             // Every exchange, and the re-read that follows a reset, runs to its end.
-            QTRY_VERIFY_WITH_TIMEOUT(
-                idle() && MainForm->Pair.PendingLinksType == 0 && PendingRequestCount() == 0, 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(idle() && MainWindow()->Pair.PendingLinksType == 0 &&
+                                         MainWindow()->Pending.count() == 0,
+                                     3000);
             QVERIFY(SettleExchanges());
         }
         QString got;
@@ -450,10 +452,10 @@ class SwitchResetTest : public QObject {
         QTRY_COMPARE(app->messages(),
                      QStringList{"Нет ответа от мультиплексора B на команду сохранения "
                                  "коммутационных настроек!"});
-        QCOMPARE(MainForm->Pair.CurrentMux, 0);
+        QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
         QVERIFY(w->SwConnectButton->isEnabled());
         QVERIFY(w->SwResetButton->isEnabled());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         // The next read starts at A.
         const size_t aBefore = A().requests().size();
         w->SwConnectButton->click();

@@ -27,6 +27,7 @@
 #include "forms/switch.h"
 #include "link/pending.h"
 #include "support/app_fixture.h"
+#include "support/windows.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
 
@@ -62,18 +63,18 @@ void RunDeferredDeletes() {
 QWidget* OpenWindow(AppFixture& app, const QString& name) {
     if (name.startsWith(QStringLiteral("StatForm"))) {
         const int slot = name.mid(8).toInt();
-        while (!StatWindows[slot]) {
-            const auto before = StatWindows;
+        while (!StatWindow(slot)) {
+            const auto before = StatWindowList();
             app.form->ButtonStat->click();
-            if (StatWindows == before)
+            if (StatWindowList() == before)
                 return nullptr;
         }
-        return StatWindows[slot];
+        return StatWindow(slot);
     }
     if (name == QStringLiteral("SwitchForm")) {
         if (!app.form->ButtonSwitching->isChecked())
             app.form->ButtonSwitching->click();
-        return SwitchForm;
+        return SwitchWindow();
     }
     if (name == QStringLiteral("MainForm")) {
         app.form->show();
@@ -83,16 +84,13 @@ QWidget* OpenWindow(AppFixture& app, const QString& name) {
         // "SettingsFormN" shows page N, with the module fields unlocked as after a read.
         if (!app.form->SettingsButton->isChecked())
             app.form->SettingsButton->click();
-        ::LockModuleSettings(false);
-        SettingsForm->PageControl1->setCurrentIndex(name.mid(12).toInt());
-        return SettingsForm;
+        SettingsWindow()->LockModuleSettings(false);
+        SettingsWindow()->PageControl1->setCurrentIndex(name.mid(12).toInt());
+        return SettingsWindow();
     }
     if (name == QStringLiteral("CurLinksForm")) {
         // The switching window's selective reset opens it as a window of its own.
-        if (!CurLinksForm)
-            CurLinksForm = new TCurLinksForm(nullptr, MainForm->Pair);
-        CurLinksForm->show();
-        return CurLinksForm;
+        return MainWindow()->openLinksWindow();
     }
     return nullptr;
 }
@@ -338,7 +336,7 @@ class WindowsLayoutTest : public QObject {
         QFETCH(bool, editable);
         AppFixture app;
         QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
-        auto* box = SwitchForm->findChild<QComboBox*>(name);
+        auto* box = SwitchWindow()->findChild<QComboBox*>(name);
         QVERIFY(box);
         QCOMPARE(ComboItems(box), items);
         QCOMPARE(box->isEditable(), editable);
@@ -498,19 +496,19 @@ class WindowsLayoutTest : public QObject {
         AppFixture app;
         for (int n = 0; n < kStatSlots; ++n) {
             QVERIFY(OpenWindow(app, QStringLiteral("StatForm%1").arg(n)));
-            StatWindows[n]->EditStatIp->setText(QStringLiteral("10.0.0.%1").arg(n + 1));
-            StatWindows[n]->EditStatPort->setText(QString::number(4000 + n));
+            StatWindow(n)->EditStatIp->setText(QStringLiteral("10.0.0.%1").arg(n + 1));
+            StatWindow(n)->EditStatPort->setText(QString::number(4000 + n));
         }
-        const auto full = StatWindows;
+        const auto full = StatWindowList();
         app.form->ButtonStat->click();
-        QCOMPARE(StatWindows, full);
+        QCOMPARE(StatWindowList(), full);
 
-        QPointer<TStatForm> closing = StatWindows[slot];
+        QPointer<TStatForm> closing = StatWindow(slot);
         QVERIFY(closing->close());
-        QVERIFY(!StatWindows[slot]);  // free at once, before the window is gone
+        QVERIFY(!StatWindow(slot));  // free at once, before the window is gone
         for (int n = 0; n < kStatSlots; ++n) {
             if (n != slot)
-                QCOMPARE(StatWindows[n], full[n]);
+                QCOMPARE(StatWindow(n), full[n]);
         }
         RunDeferredDeletes();
         QVERIFY(!closing);
@@ -528,10 +526,10 @@ class WindowsLayoutTest : public QObject {
         }
 
         app.form->ButtonStat->click();
-        QVERIFY(StatWindows[slot]);
-        QCOMPARE(StatWindows[slot]->objectName(), QStringLiteral("StatForm%1").arg(slot));
-        QCOMPARE(StatWindows[slot]->EditStatIp->text(), QStringLiteral("10.0.0.%1").arg(slot + 1));
-        QCOMPARE(StatWindows[slot]->EditStatPort->text(), QString::number(4000 + slot));
+        QVERIFY(StatWindow(slot));
+        QCOMPARE(StatWindow(slot)->objectName(), QStringLiteral("StatForm%1").arg(slot));
+        QCOMPARE(StatWindow(slot)->EditStatIp->text(), QStringLiteral("10.0.0.%1").arg(slot + 1));
+        QCOMPARE(StatWindow(slot)->EditStatPort->text(), QString::number(4000 + slot));
     }
 
     // Ending the program destroys open statistics windows without their close: nothing is
@@ -539,10 +537,10 @@ class WindowsLayoutTest : public QObject {
     void statisticsDestroyedWithoutClose() {
         AppFixture app;
         QVERIFY(OpenWindow(app, QStringLiteral("StatForm1")));
-        StatWindows[1]->EditStatIp->setText(QStringLiteral("10.1.1.1"));
+        StatWindow(1)->EditStatIp->setText(QStringLiteral("10.1.1.1"));
+        const QPointer<TStatForm> window = StatWindow(1);
         app.form.reset();
-        for (TStatForm* w : StatWindows)
-            QVERIFY(!w);
+        QVERIFY(!window);
         QVERIFY(!IniValue(app.iniPath(), "Statistic", "MuxIp0"));
         QVERIFY(!IniValue(app.iniPath(), "Statistic", "MuxIp1"));
     }
@@ -587,7 +585,7 @@ class WindowsLayoutTest : public QObject {
         QFETCH(QString, portB);
         AppFixture app(ini);
         QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
-        TSwitchForm* w = SwitchForm;
+        TSwitchForm* w = SwitchWindow();
         QCOMPARE(ComboItems(w->ComboBoxSwIpA), itemsA);
         QCOMPARE(w->ComboBoxSwIpA->currentIndex(), indexA);
         QCOMPARE(w->ComboBoxSwIpA->currentText(), indexA >= 0 ? itemsA[indexA] : QString());
@@ -601,7 +599,7 @@ class WindowsLayoutTest : public QObject {
 
         // Closing writes back what was loaded; opening again shows the same.
         QVERIFY(w->close());
-        QVERIFY(!SwitchForm);
+        QVERIFY(!SwitchWindow());
         const QString path = app.iniPath();
         QCOMPARE(IniValue(path, "SwitchSettings", "CountA").value_or("(none)"),
                  QString::number(itemsA.size()));
@@ -622,11 +620,11 @@ class WindowsLayoutTest : public QObject {
         }
         RunDeferredDeletes();
         QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
-        QCOMPARE(ComboItems(SwitchForm->ComboBoxSwIpA), itemsA);
-        QCOMPARE(SwitchForm->ComboBoxSwIpA->currentIndex(), indexA);
-        QCOMPARE(SwitchForm->EditSwPortA->text(), portA);
-        QCOMPARE(SwitchForm->ComboBoxSwIpB->currentIndex(), indexB);
-        QCOMPARE(SwitchForm->EditSwPortB->text(), portB);
+        QCOMPARE(ComboItems(SwitchWindow()->ComboBoxSwIpA), itemsA);
+        QCOMPARE(SwitchWindow()->ComboBoxSwIpA->currentIndex(), indexA);
+        QCOMPARE(SwitchWindow()->EditSwPortA->text(), portA);
+        QCOMPARE(SwitchWindow()->ComboBoxSwIpB->currentIndex(), indexB);
+        QCOMPARE(SwitchWindow()->EditSwPortB->text(), portB);
         QVERIFY(app.errors.isEmpty());
     }
 
@@ -638,7 +636,7 @@ class WindowsLayoutTest : public QObject {
     void switchingLoadRejects() {
         QFETCH(QString, ini);
         AppFixture app(ini);
-        TSwitchForm w(nullptr, app.form->Pair);
+        TSwitchForm w(nullptr, app.form->Pending, app.form->Pair, app.form->RegIniFile());
         bool raised = false;
         try {
             w.LoadSettings(app.form->RegIniFile());
@@ -654,7 +652,7 @@ class WindowsLayoutTest : public QObject {
             "IpA1=10.0.0.2\nPortA1=1002\nCountB=2\nItemIndexB=-1\nIpB0=10.0.1.1\n"
             "PortB0=2001\nIpB1=10.0.1.2\nPortB1=2002\n");
         QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
-        TSwitchForm* w = SwitchForm;
+        TSwitchForm* w = SwitchWindow();
         QCOMPARE(w->EditSwPortA->text(), QStringLiteral("65530"));
         w->ComboBoxSwIpA->setCurrentIndex(1);
         QCOMPARE(w->EditSwPortA->text(), QStringLiteral("1002"));
@@ -693,14 +691,14 @@ class WindowsLayoutTest : public QObject {
         QFETCH(bool, byButton);
         AppFixture app;
         QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
-        QPointer<TSwitchForm> w = SwitchForm;
+        QPointer<TSwitchForm> w = SwitchWindow();
         QVERIFY(app.form->ButtonSwitching->isChecked());
         if (byButton) {
             app.form->ButtonSwitching->click();
         } else {
             QVERIFY(w->close());
         }
-        QVERIFY(!SwitchForm);
+        QVERIFY(!SwitchWindow());
         QVERIFY(!app.form->ButtonSwitching->isChecked());
         QVERIFY(!w->isVisible());
         QVERIFY(IniValue(app.iniPath(), "SwitchSettings", "CountA"));
@@ -708,22 +706,23 @@ class WindowsLayoutTest : public QObject {
         QVERIFY(!w);
         // Pressed again: a fresh window.
         app.form->ButtonSwitching->click();
-        QVERIFY(SwitchForm);
-        QVERIFY(SwitchForm->isVisible());
+        QVERIFY(SwitchWindow());
+        QVERIFY(SwitchWindow()->isVisible());
     }
 
-    // The hidden window of start-up is replaced and, at the end, deleted without a close;
+    // A hidden window is replaced and, at the end, the shown one deleted without a close;
     // neither writes the store.
     void switchingDeletedWithoutCloseWritesNothing() {
         AppFixture app;
-        QPointer<TSwitchForm> hidden = SwitchForm;
+        QPointer<TSwitchForm> hidden = MainWindow()->makeSwitchingWindow();
         QVERIFY(hidden);
         app.form->ButtonSwitching->click();
         QVERIFY(!hidden);
-        QVERIFY(SwitchForm);
-        SwitchForm->ComboBoxSwIpA->setEditText(QStringLiteral("10.0.0.5"));
+        const QPointer<TSwitchForm> shown = SwitchWindow();
+        QVERIFY(shown);
+        shown->ComboBoxSwIpA->setEditText(QStringLiteral("10.0.0.5"));
         app.form.reset();
-        QVERIFY(!SwitchForm);
+        QVERIFY(!shown);
         QVERIFY(!IniValue(app.iniPath(), "SwitchSettings", "CountA"));
         QVERIFY(!IniValue(app.iniPath(), "SwitchSettings", "ItemIndexA"));
     }
@@ -748,7 +747,7 @@ class WindowsLayoutTest : public QObject {
         QFETCH(bool, bold);
         AppFixture app;
         QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
-        auto* g = SwitchForm->findChild<StringGrid*>(grid);
+        auto* g = SwitchWindow()->findChild<StringGrid*>(grid);
         QVERIFY(g);
         g->setCellText(3, 2, text);
         const StringGrid::CellLook look = g->cellLook(3, 2);
@@ -768,19 +767,19 @@ class WindowsLayoutTest : public QObject {
         AppFixture app;
         if (withSwitching) {
             QVERIFY(OpenWindow(app, QStringLiteral("SwitchForm")));
-            SwitchForm->ComboBoxSwResetType->setCurrentIndex(1);
-            SwitchForm->ComboBoxSwResetFor->setEnabled(false);
+            SwitchWindow()->ComboBoxSwResetType->setCurrentIndex(1);
+            SwitchWindow()->ComboBoxSwResetFor->setEnabled(false);
         } else {
-            delete SwitchForm;
-            QVERIFY(!SwitchForm);
+            delete SwitchWindow();
+            QVERIFY(!SwitchWindow());
         }
         QPointer<QWidget> w = OpenWindow(app, QStringLiteral("CurLinksForm"));
         QVERIFY(w);
         QVERIFY(w->close());
-        QVERIFY(!CurLinksForm);
+        QVERIFY(!LinksWindow());
         if (withSwitching) {
-            QVERIFY(SwitchForm->ComboBoxSwResetFor->isEnabled());
-            QCOMPARE(SwitchForm->ComboBoxSwResetType->currentIndex(), -1);
+            QVERIFY(SwitchWindow()->ComboBoxSwResetFor->isEnabled());
+            QCOMPARE(SwitchWindow()->ComboBoxSwResetType->currentIndex(), -1);
         }
         RunDeferredDeletes();
         QVERIFY(!w);
@@ -799,12 +798,12 @@ class WindowsLayoutTest : public QObject {
         AppFixture app;
         QWidget* w = OpenWindow(app, window);
         QVERIFY(w);
-        const int before = PendingRequestCount();
-        QVERIFY(AddPendingRequest(Continuation{w, 1, [](Sender) {}}, w, nullptr));
-        QVERIFY(AddPendingRequest(Continuation{w, 2, [](Sender) {}}, w, nullptr));
-        QCOMPARE(PendingRequestCount(), before + 2);
+        const int before = MainWindow()->Pending.count();
+        QVERIFY(MainWindow()->Pending.add(Continuation{w, 1, [](Sender) {}}, w, nullptr));
+        QVERIFY(MainWindow()->Pending.add(Continuation{w, 2, [](Sender) {}}, w, nullptr));
+        QCOMPARE(MainWindow()->Pending.count(), before + 2);
         QVERIFY(w->close());
-        QCOMPARE(PendingRequestCount(), before);
+        QCOMPARE(MainWindow()->Pending.count(), before);
     }
 
     void captionsFit_data() {

@@ -18,6 +18,7 @@
 #include "model/statlogfile.h"
 #include "model/switchblock.h"
 #include "tests/fuzz/harness.h"
+#include "tests/support/windows.h"
 #include "ui/optionlist.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
@@ -35,7 +36,7 @@ void Receive(ModuleWindow& window, const uint8_t* data, size_t size, uint8_t ask
 }
 
 void SettingsAnswer(const uint8_t* data, size_t size, bool write) {
-    TSettingsForm& form = *SettingsForm;
+    TSettingsForm& form = *SettingsWindow();
     Receive(form, data, size, GroupConfig);
     if (write) {
         form.Flow.ApplyState = CmdWriteConfig;
@@ -49,7 +50,7 @@ void SettingsAnswer(const uint8_t* data, size_t size, bool write) {
 }
 
 void SwitchingAnswer(const uint8_t* data, size_t size) {
-    TSwitchForm& form = *SwitchForm;
+    TSwitchForm& form = *SwitchWindow();
     SwitchingPair& Pair = form.pair();
     const PairChoice choice = form.choice();
     // The pair's read, its steps taken by hand: A answers whole with the input's first bytes as
@@ -68,8 +69,8 @@ void SwitchingAnswer(const uint8_t* data, size_t size) {
 }
 
 void CurrentLinksAnswer(const uint8_t* data, size_t size) {
-    TCurLinksForm& form = *CurLinksForm;
-    SwitchingPair& Pair = SwitchForm->pair();
+    TCurLinksForm& form = *LinksWindow();
+    SwitchingPair& Pair = SwitchWindow()->pair();
     FuzzCheck(Pair.pressLinks(form.EditIp->text(), form.EditPort->text()).sends(),
               "the links read starts");
     Receive(form, data, size, GroupSwitching);
@@ -83,7 +84,7 @@ constexpr int kAutomaticSlot = 1;
 constexpr int kAnswersPerLog = 1000;
 
 void NewStatLog() {
-    TStatForm& form = *StatWindows[kAutomaticSlot];
+    TStatForm& form = *StatWindow(kAutomaticSlot);
     form.Flow.start(FuzzScratchDir() + QStringLiteral("/stat-working.txt"),
                     [](StatLogFile::Trouble, const QString& name, qint64) {
                         FuzzCheck(false, qPrintable("log not written: " + name));
@@ -91,7 +92,7 @@ void NewStatLog() {
 }
 
 void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
-    TStatForm& form = *StatWindows[slot];
+    TStatForm& form = *StatWindow(slot);
     if (slot == kAutomaticSlot) {
         static int answers = 0;
         if (++answers % kAnswersPerLog == 0)
@@ -104,7 +105,7 @@ void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
 }
 
 void ClearAnswer(const uint8_t* data, size_t size) {
-    TStatForm& form = *StatWindows[kSingleSlot];
+    TStatForm& form = *StatWindow(kSingleSlot);
     Receive(form, data, size, GroupStatistics);
     form.Flow.PendingClearType = CmdClearStatistics;
     form.ClearButtonClick(Sender::Answer);
@@ -115,20 +116,22 @@ void ClearAnswer(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzMainForm();  // with its hidden switching window
-    SwitchForm->ComboBoxSwIpA->setEditText(QStringLiteral("127.0.0.1"));
-    SwitchForm->ComboBoxSwIpB->setEditText(QStringLiteral("127.0.0.2"));
-    SwitchForm->EditSwPortA->setText(QStringLiteral("65530"));
-    SwitchForm->EditSwPortB->setText(QStringLiteral("65530"));
-    CurLinksForm = new TCurLinksForm(nullptr, SwitchForm->pair());
-    CurLinksForm->EditIp->setText(QStringLiteral("127.0.0.3"));
-    CurLinksForm->EditPort->setText(QStringLiteral("65530"));
-    for (int slot : {kSingleSlot, kAutomaticSlot})
-        StatWindows[slot] = new TStatForm(slot, &FuzzMainForm());
+    FuzzMainForm().makeSwitchingWindow();  // hidden, as the answers need no shown window
+    SwitchWindow()->ComboBoxSwIpA->setEditText(QStringLiteral("127.0.0.1"));
+    SwitchWindow()->ComboBoxSwIpB->setEditText(QStringLiteral("127.0.0.2"));
+    SwitchWindow()->EditSwPortA->setText(QStringLiteral("65530"));
+    SwitchWindow()->EditSwPortB->setText(QStringLiteral("65530"));
+    FuzzMainForm().openLinksWindow();
+    LinksWindow()->EditIp->setText(QStringLiteral("127.0.0.3"));
+    LinksWindow()->EditPort->setText(QStringLiteral("65530"));
+    for (int slot : {kSingleSlot, kAutomaticSlot}) {
+        FuzzMainForm().ButtonStat->click();
+        FuzzCheck(StatWindow(slot) != nullptr, "the button opens the next statistics window");
+    }
     // The automatic mode once its clear is confirmed; the timer never fires, as no event loop
     // runs.
     NewStatLog();
-    TStatForm& automatic = *StatWindows[kAutomaticSlot];
+    TStatForm& automatic = *StatWindow(kAutomaticSlot);
     const uint8_t cleared[] = {GroupStatistics, CmdClearStatistics};
     Receive(automatic, cleared, sizeof cleared, GroupStatistics);
     automatic.Flow.PendingClearType = CmdClearStatistics;

@@ -21,6 +21,7 @@
 #include "support/process_stats.h"
 #include "support/sim_pair.h"
 #include "support/waits.h"
+#include "support/windows.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
 
@@ -98,14 +99,14 @@ class ExchangeTest : public QObject {
         w.press(g, t);
         QVERIFY(w.errors.isEmpty());
         QVERIFY(w.waiting(t));
-        QCOMPARE(PendingRequestCount(), 1);
+        QCOMPARE(MainWindow()->Pending.count(), 1);
         QTRY_COMPARE(w.entries.size(), size_t(1));
         QCOMPARE(w.entries[0].sender, Sender::Answer);
         QCOMPARE(w.entries[0].parsed, type);
         QVERIFY(std::equal(expected.begin(), expected.end(), w.buffer().begin()));
         QVERIFY(std::all_of(w.buffer().begin() + length, w.buffer().end(),
                             [](uint8_t b) { return b == 0; }));
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QCOMPARE(OpenExchangeCount(), 0);
         QCOMPARE(moduleA().requests().back(), Request(g, t));
         QVERIFY(SettleExchanges());
@@ -122,7 +123,7 @@ class ExchangeTest : public QObject {
         QCOMPARE(w.entries[0].sender, Sender::SendFailed);
         QCOMPARE(app.messages(), QStringList{NetError::Connect3});
         QVERIFY(!w.waiting(8));
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QCOMPARE(OpenExchangeCount(), 0);
         QCOMPARE(OpenFdCount(), fds);
         QVERIFY(SettleExchanges());
@@ -140,9 +141,9 @@ class ExchangeTest : public QObject {
         AppFixture app;
         ProbeWindow w("127.0.0.1", port);
         const int fds = OpenFdCount();
-        QVERIFY_THROWS_EXCEPTION(
-            ConversionError, SendCommand("127.0.0.1", port, w.continuation(8),
-                                         BuildRequest(1, 1).data(), 2, w.receiveBuffer()));
+        QVERIFY_THROWS_EXCEPTION(ConversionError,
+                                 SendCommand("127.0.0.1", port, w.continuation(8),
+                                             BuildRequest(1, 1).data(), 2, w.receiveBuffer()));
         QVERIFY(!SendingCommand());
         QCOMPARE(OpenFdCount(), fds);
         QCOMPARE(OpenExchangeCount(), 0);
@@ -158,7 +159,7 @@ class ExchangeTest : public QObject {
         QCOMPARE(e.sender, Sender::Timeout);
         const qint64 after = e.atMs - w.sentAtMs[8];
         QVERIFY2(after >= 6000 && after <= 9500, qPrintable(QString::number(after)));
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         // The time-out gave the exchange up: its connection is closed at once.
         QTRY_COMPARE(sim->openConnections(), 0);
         QCOMPARE(OpenExchangeCount(), 0);
@@ -200,11 +201,11 @@ class ExchangeTest : public QObject {
         ProbeWindow answered("127.0.0.2", port(1));
         silent.press(2, 8);
         answered.press(2, 8);
-        QCOMPARE(PendingRequestCount(), 2);
+        QCOMPARE(MainWindow()->Pending.count(), 2);
         QTRY_COMPARE(answered.entries.size(), size_t(1));
         QCOMPARE(answered.entries[0].sender, Sender::Answer);
-        QVERIFY(HasPendingRequest(&silent, 8));
-        QVERIFY(!HasPendingRequest(&answered, 8));
+        QVERIFY(MainWindow()->Pending.has(&silent, 8));
+        QVERIFY(!MainWindow()->Pending.has(&answered, 8));
         QTRY_COMPARE(silent.entries.size(), size_t(1));
         QCOMPARE(silent.entries[0].sender, Sender::Timeout);
         QCOMPARE(answered.entries.size(), size_t(1));
@@ -219,7 +220,7 @@ class ExchangeTest : public QObject {
         w.press(2, 16);  // second slot, answered at once
         QTRY_COMPARE(w.entries.size(), size_t(1));
         QCOMPARE(w.entries[0].flow, 16);
-        QVERIFY(HasPendingRequest(&w, 8));
+        QVERIFY(MainWindow()->Pending.has(&w, 8));
         QTRY_COMPARE(w.entries.size(), size_t(2));
         QCOMPARE(w.entries[1].flow, 8);
         QCOMPARE(w.entries[1].sender, Sender::Timeout);
@@ -239,7 +240,7 @@ class ExchangeTest : public QObject {
         QCOMPARE(w.entries[0].parsed, 16);
         QCOMPARE(w.entries[1].flow, 8);
         QCOMPARE(w.entries[1].parsed, 8);
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
     }
 
     void closingAWaitingWindowStopsEverything_data() {
@@ -259,7 +260,7 @@ class ExchangeTest : public QObject {
         QVERIFY(QTest::qWaitFor([&] { return moduleA().requestCount() == 1; }));
         const int before = ProbeWindow::handled;
         delete w;
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QVERIFY(WaitForReceiveThreads(2000));
         QVERIFY(OutlastTimeOuts(app.form->Timer));
         QVERIFY(SettleExchanges());
@@ -344,13 +345,13 @@ class ExchangeTest : public QObject {
         QVERIFY(w.waiting(1));
         QVERIFY(WaitForReceiveThreads(2000));  // answered and handed over, not yet delivered
         for (int tick = 0; tick <= kTimeoutCountdown; ++tick)
-            TimerTimeout();
+            MainWindow()->Pending.tick();
         QCOMPARE(w.entries.size(), size_t(1));
         QCOMPARE(w.entries[0].sender, Sender::Timeout);
         QVERIFY(SettleExchanges());  // the queued hand-over runs now
         QCOMPARE(w.entries.size(), size_t(1));
         QCOMPARE(w.ignored, 0);
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         QCOMPARE(OpenExchangeCount(), 0);
     }
 
@@ -417,7 +418,7 @@ class ExchangeTest : public QObject {
         const auto back = qScopeGuard([&] { QDir::setCurrent(folder); });
         AppFixture app;
         app.form->ButtonStatClick();
-        TStatForm* w = StatWindows[0];
+        TStatForm* w = StatWindow(0);
         w->EditStatIp->setText("127.0.0.1");
         w->EditStatPort->setText(QString::number(ntohs(a.sin_port)));
         w->RadioGroupRequestType->setItemIndex(1);  // "Автоматический"
@@ -442,7 +443,7 @@ class ExchangeTest : public QObject {
         w->RequestButton->click();
         QCOMPARE(w->RequestButton->text(), QStringLiteral("Начать"));
         QVERIFY(!w->TimerRequestStat->isActive());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(MainWindow()->Pending.count(), 0);
         for (int f : fillers)
             ::close(f);
         ::close(listener);

@@ -11,8 +11,13 @@ namespace {
 
 class FakeWindow : public AnswerTarget {
   public:
-    // The snapshot of the flow that asked, or none.
-    explicit FakeWindow(MuxSnapshot* own = nullptr) : own_(own) {}
+    // The snapshot of the flow that asked, or none. What the answer asks of the control states
+    // goes into the shell's record, in order with the log lines.
+    explicit FakeWindow(RecordingShell& shell, MuxSnapshot* own = nullptr)
+        : own_(own), calls_(shell.calls) {}
+    void lockModuleSettings(bool lock) override { calls_ << (lock ? "lock" : "unlock"); }
+    void setBusy(bool busy) override { calls_ << (busy ? "busy" : "idle"); }
+    void showReadConfig() override { calls_ << "show"; }
     MuxSnapshot* switchingAnswerTarget() override { return own_; }
     ReceiveBuffer& receiveBuffer() override { return buffer; }
     void showStatistics(const uint8_t* block) override {
@@ -26,6 +31,7 @@ class FakeWindow : public AnswerTarget {
 
   private:
     MuxSnapshot* own_;
+    QStringList& calls_;
 };
 
 bool AllZeroFrom(const RequestFrame& request, int offset) {
@@ -98,7 +104,7 @@ class FramingTest : public QObject {
         QFETCH(QStringList, calls);
         QFETCH(QStringList, log);
         RecordingShell shell;
-        FakeWindow window;
+        FakeWindow window(shell);
         window.answer({1, static_cast<uint8_t>(type)});
         for (int i = 0; i < 100; ++i)
             window.buffer[2 + i] = static_cast<uint8_t>(i + 1);
@@ -109,7 +115,7 @@ class FramingTest : public QObject {
 
     void configAnswerInStatisticsWindowIsStillGroupOne() {
         RecordingShell shell;
-        FakeWindow window;
+        FakeWindow window(shell);
         window.answer({1, 8});
         QCOMPARE(int(ParseAnswer(window)), 8);
         QCOMPARE(shell.log, QStringList{QStringLiteral("Ошибочный ответ мультиплексора!")});
@@ -129,7 +135,7 @@ class FramingTest : public QObject {
         QFETCH(QStringList, calls);
         QFETCH(bool, shown);
         RecordingShell shell;
-        FakeWindow window;
+        FakeWindow window(shell);
         window.answer({2, static_cast<uint8_t>(type)});
         window.buffer[2] = 0xAB;
         window.buffer[469] = 0xCD;
@@ -159,7 +165,7 @@ class FramingTest : public QObject {
         QFETCH(bool, copied);
         RecordingShell shell;
         MuxSnapshot snapshot{};
-        FakeWindow window(target ? &snapshot : nullptr);
+        FakeWindow window(shell, target ? &snapshot : nullptr);
         window.answer({3, static_cast<uint8_t>(type)});
         for (int i = 0; i < 280; ++i)
             window.buffer[2 + i] = static_cast<uint8_t>(i % 251 + 1);
@@ -184,7 +190,7 @@ class FramingTest : public QObject {
         RecordingShell shell;
         MuxSnapshot snapshot;
         snapshot.fill(0x33);
-        FakeWindow window(&snapshot);
+        FakeWindow window(shell, &snapshot);
         window.answer({static_cast<uint8_t>(group), static_cast<uint8_t>(type)});
         QCOMPARE(int(ParseAnswer(window)), type);
         QVERIFY(shell.calls.isEmpty());

@@ -16,32 +16,27 @@ struct Calls {
     }
 };
 
-void ClearTable() {
-    for (PendingRequest& slot : PendingRequests)
-        slot = PendingRequest{};
-}
-
 }  // namespace
 
 class PendingTest : public QObject {
     Q_OBJECT
   private slots:
-    void init() { ClearTable(); }
+    void init() { table = PendingTable{}; }
 
     void timeoutOnTheThirdTick() {
         Calls calls;
         QObject window;
-        QVERIFY(AddPendingRequest(calls.handler(&window, 8), &window, nullptr));
-        TimerTimeout();
-        TimerTimeout();
+        QVERIFY(table.add(calls.handler(&window, 8), &window, nullptr));
+        table.tick();
+        table.tick();
         QVERIFY(calls.timeouts.empty());
-        TimerTimeout();
+        table.tick();
         QCOMPARE(calls.timeouts.size(), size_t(1));
         // The timer does not release the slot: a handler that keeps it is called again.
-        TimerTimeout();
+        table.tick();
         QCOMPARE(calls.timeouts.size(), size_t(2));
-        QVERIFY(RemovePendingRequest(&window, 8));
-        TimerTimeout();
+        QVERIFY(table.remove(&window, 8));
+        table.tick();
         QCOMPARE(calls.timeouts.size(), size_t(2));
     }
 
@@ -56,13 +51,13 @@ class PendingTest : public QObject {
         QFETCH(int, stillWaiting);
         Calls calls;
         QObject window;
-        QVERIFY(AddPendingRequest(calls.handler(&window, 8), &window, nullptr));
-        QVERIFY(AddPendingRequest(calls.handler(&window, 16), &window, nullptr));
-        QVERIFY(RemovePendingRequest(&window, answered));
-        QVERIFY(!HasPendingRequest(&window, answered));
-        QVERIFY(HasPendingRequest(&window, stillWaiting));
+        QVERIFY(table.add(calls.handler(&window, 8), &window, nullptr));
+        QVERIFY(table.add(calls.handler(&window, 16), &window, nullptr));
+        QVERIFY(table.remove(&window, answered));
+        QVERIFY(!table.has(&window, answered));
+        QVERIFY(table.has(&window, stillWaiting));
         for (int i = 0; i < 3; ++i)
-            TimerTimeout();
+            table.tick();
         QCOMPARE(calls.timeouts.size(), size_t(1));
         QCOMPARE(calls.timeouts[0].second, stillWaiting);
     }
@@ -70,15 +65,15 @@ class PendingTest : public QObject {
     void twoWindowsCountDownIndependently() {
         Calls calls;
         QObject first, second;
-        AddPendingRequest(calls.handler(&first, 8), &first, nullptr);
-        TimerTimeout();
-        AddPendingRequest(calls.handler(&second, 8), &second, nullptr);
-        TimerTimeout();
-        TimerTimeout();
+        table.add(calls.handler(&first, 8), &first, nullptr);
+        table.tick();
+        table.add(calls.handler(&second, 8), &second, nullptr);
+        table.tick();
+        table.tick();
         QCOMPARE(calls.timeouts.size(), size_t(1));
         QCOMPARE(calls.timeouts[0].first, &first);
-        RemovePendingRequest(&first, 8);
-        TimerTimeout();
+        table.remove(&first, 8);
+        table.tick();
         QCOMPARE(calls.timeouts.size(), size_t(2));
         QCOMPARE(calls.timeouts[1].first, &second);
     }
@@ -88,37 +83,37 @@ class PendingTest : public QObject {
         std::vector<std::unique_ptr<QObject>> windows;
         for (int i = 0; i < kPendingSlotCount; ++i) {
             windows.push_back(std::make_unique<QObject>());
-            QVERIFY(AddPendingRequest(calls.handler(windows.back().get(), 8), windows.back().get(),
-                                      nullptr));
+            QVERIFY(
+                table.add(calls.handler(windows.back().get(), 8), windows.back().get(), nullptr));
         }
         QVERIFY(kPendingSlotCount >= 16);  // four statistics windows with two each, and more
         QObject extra;
-        QVERIFY(!AddPendingRequest(calls.handler(&extra, 8), &extra, nullptr));
-        QCOMPARE(PendingRequestCount(), kPendingSlotCount);
-        QVERIFY(!HasPendingRequest(&extra, 8));
+        QVERIFY(!table.add(calls.handler(&extra, 8), &extra, nullptr));
+        QCOMPARE(table.count(), kPendingSlotCount);
+        QVERIFY(!table.has(&extra, 8));
         for (int i = 0; i < kPendingSlotCount; ++i)
-            QCOMPARE(PendingRequests[i].window.data(), windows[i].get());
+            QCOMPARE(table.slot(i).window.data(), windows[i].get());
     }
 
     void releasingWhatIsNotThere() {
         Calls calls;
         QObject window, other;
-        AddPendingRequest(calls.handler(&window, 8), &window, nullptr);
-        QVERIFY(!RemovePendingRequest(&other, 8));
-        QVERIFY(!RemovePendingRequest(&window, 16));
-        QCOMPARE(ReleasePendingRequests(&other), 0);
-        QCOMPARE(PendingRequestCount(), 1);
+        table.add(calls.handler(&window, 8), &window, nullptr);
+        QVERIFY(!table.remove(&other, 8));
+        QVERIFY(!table.remove(&window, 16));
+        QCOMPARE(table.release(&other), 0);
+        QCOMPARE(table.count(), 1);
     }
 
     void closingAWindowReleasesAllItsSlots() {
         Calls calls;
         QObject window, other;
-        AddPendingRequest(calls.handler(&window, 8), &window, nullptr);
-        AddPendingRequest(calls.handler(&other, 8), &other, nullptr);
-        AddPendingRequest(calls.handler(&window, 16), &window, nullptr);
-        QCOMPARE(ReleasePendingRequests(&window), 2);
+        table.add(calls.handler(&window, 8), &window, nullptr);
+        table.add(calls.handler(&other, 8), &other, nullptr);
+        table.add(calls.handler(&window, 16), &window, nullptr);
+        QCOMPARE(table.release(&window), 2);
         for (int i = 0; i < 3; ++i)
-            TimerTimeout();
+            table.tick();
         QCOMPARE(calls.timeouts.size(), size_t(1));
         QCOMPARE(calls.timeouts[0].first, &other);
     }
@@ -126,26 +121,28 @@ class PendingTest : public QObject {
     void aWindowThatIsGoneIsNeverCalled() {
         Calls calls;
         auto window = std::make_unique<QObject>();
-        AddPendingRequest(calls.handler(window.get(), 8), window.get(), nullptr);
+        table.add(calls.handler(window.get(), 8), window.get(), nullptr);
         window.reset();
         for (int i = 0; i < 4; ++i)
-            TimerTimeout();
+            table.tick();
         QVERIFY(calls.timeouts.empty());
-        QCOMPARE(PendingRequestCount(), 0);
+        QCOMPARE(table.count(), 0);
     }
 
     void handlerErrorIsReportedAndTheTimerGoesOn() {
         RecordingShell shell;
         QObject a, b;
         int called = 0;
-        AddPendingRequest(Continuation{&a, 1, [](Sender) { throw ConversionError("сбой"); }}, &a,
-                          nullptr);
-        AddPendingRequest(Continuation{&b, 1, [&](Sender) { ++called; }}, &b, nullptr);
+        table.add(Continuation{&a, 1, [](Sender) { throw ConversionError("сбой"); }}, &a, nullptr);
+        table.add(Continuation{&b, 1, [&](Sender) { ++called; }}, &b, nullptr);
         for (int i = 0; i < 3; ++i)
-            TimerTimeout();
+            table.tick();
         QCOMPARE(shell.errors, QStringList{QStringLiteral("сбой")});
         QCOMPARE(called, 1);
     }
+
+  private:
+    PendingTable table;
 };
 
 QTEST_GUILESS_MAIN(PendingTest)

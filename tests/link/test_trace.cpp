@@ -17,11 +17,12 @@ class TraceTest : public QObject {
     // One exchange to the module (or to `port`), to its end; a silent module is given up by ticks.
     void exchange(uint8_t type, const QString& port = {}) {
         QObject window;
+        PendingTable table;
         ReceiveBuffer buffer{};
         bool ended = false;
         const Continuation done{&window, 1, [&](Sender) {
                                     ended = true;
-                                    RemovePendingRequest(&window, 1);
+                                    table.remove(&window, 1);
                                 }};
         const uint8_t request[2] = {GroupConfig, type};
         ConnectionRef started;
@@ -29,11 +30,11 @@ class TraceTest : public QObject {
                             port.isEmpty() ? QString::number(sim_->port(0)) : port, done, request,
                             2, buffer, &started)
                     .isEmpty());
-        QVERIFY(AddPendingRequest(done, &window, started));
+        QVERIFY(table.add(done, &window, started));
         for (int tick = 0; !ended && tick < 200; ++tick) {
             QTest::qWait(10);
             if (tick > 20 && RequestSent(started))
-                TimerTimeout();
+                table.tick();
         }
         QVERIFY(ended);
     }

@@ -24,6 +24,7 @@
 #include "forms/switch.h"
 #include "link/exchange.h"
 #include "sim/simulator.h"
+#include "support/windows.h"
 #include "ui/errorreport.h"
 #include "ui/optionlist.h"
 #include "ui/radiogroup.h"
@@ -119,22 +120,22 @@ int main(int argc, char** argv) {
     };
 
     // Settings: connect and read A, then its sessions page with the first session chosen.
-    SettingsForm->EditMuxIp->setText(a);
-    SettingsForm->EditMuxPort->setText(portA);
+    SettingsWindow()->EditMuxIp->setText(a);
+    SettingsWindow()->EditMuxPort->setText(portA);
     form->SettingsButton->click();
-    SettingsForm->move(460, 20);
-    SettingsForm->ButtonMuxConnection->click();
-    step(WaitFor([] { return SettingsForm->Flow.ConnectState == 0; }), "settings read");
-    shoot(SettingsForm, "settings.png");
-    SettingsForm->selectPage(1);
-    SettingsForm->ComboBoxSockets->setCurrentIndex(0);
-    RunGuarded([] { SettingsForm->ComboBoxSocketsChange(); });
-    shoot(SettingsForm, "sessions.png");
-    SettingsForm->selectPage(0);
+    SettingsWindow()->move(460, 20);
+    SettingsWindow()->ButtonMuxConnection->click();
+    step(WaitFor([] { return SettingsWindow()->Flow.ConnectState == 0; }), "settings read");
+    shoot(SettingsWindow(), "settings.png");
+    SettingsWindow()->selectPage(1);
+    SettingsWindow()->ComboBoxSockets->setCurrentIndex(0);
+    RunGuarded([] { SettingsWindow()->ComboBoxSocketsChange(); });
+    shoot(SettingsWindow(), "sessions.png");
+    SettingsWindow()->selectPage(0);
 
     // Statistics: an automatic run of a few requests against A, then stopped.
     form->ButtonStatClick();
-    TStatForm* stat = StatWindows[0];
+    TStatForm* stat = StatWindow(0);
     stat->move(40, 60);
     stat->EditStatIp->setText(a);
     stat->EditStatPort->setText(portA);
@@ -149,21 +150,23 @@ int main(int argc, char** argv) {
 
     // Switching: a read of A and B.
     form->ButtonSwitching->click();
-    TSwitchForm* sw = SwitchForm;
+    TSwitchForm* sw = SwitchWindow();
     sw->move(60, 40);
     sw->ComboBoxSwIpA->setEditText(a);
     sw->EditSwPortA->setText(portA);
     sw->ComboBoxSwIpB->setEditText(b);
     sw->EditSwPortB->setText(portB);
     sw->SwConnectButton->click();
-    step(WaitFor([&] { return MainForm->Pair.SwConnectState == 0 && sw->SwSetButton->isEnabled(); }),
+    step(WaitFor([&] {
+             return MainWindow()->Pair.SwConnectState == 0 && sw->SwSetButton->isEnabled();
+         }),
          "switching read");
     shoot(sw, "switching.png");
 
     // Current links: opened by the selective reset, then a read of A.
     sw->ComboBoxSwResetType->setCurrentIndex(1);
     RunGuarded([&] { sw->ComboBoxSwResetTypeChange(); });
-    TCurLinksForm* links = CurLinksForm;
+    TCurLinksForm* links = LinksWindow();
     if (!links) {
         std::fprintf(stderr, "the current-links window did not open\n");
         return 1;
@@ -172,7 +175,7 @@ int main(int argc, char** argv) {
     links->EditIp->setText(a);
     links->EditPort->setText(portA);
     links->ButtonConnect->click();
-    step(WaitFor([&] { return MainForm->Pair.PendingLinksType == 0; }), "current links read");
+    step(WaitFor([&] { return MainWindow()->Pair.PendingLinksType == 0; }), "current links read");
     links->StringGridCurLinksDblClick(2, 1);  // S1 chosen for a selective reset
     shoot(links, "currentlinks.png");
 

@@ -37,6 +37,7 @@
 #include "link/pending.h"
 #include "sim/simulator.h"
 #include "support/process_stats.h"
+#include "support/windows.h"
 #include "ui/errorreport.h"
 #include "ui/optionlist.h"
 #include "ui/radiogroup.h"
@@ -197,14 +198,14 @@ int main(int argc, char** argv) {
     form->Timer->setInterval(timerMs);
     form->show();
 
-    SettingsForm->EditMuxIp->setText(address(kSettingsModule));
-    SettingsForm->EditMuxPort->setText(port(kSettingsModule));
+    SettingsWindow()->EditMuxIp->setText(address(kSettingsModule));
+    SettingsWindow()->EditMuxPort->setText(port(kSettingsModule));
     form->SettingsButton->click();
 
     // A statistics window is opened into the first free slot, and remembers its module there.
     const auto openStatWindow = [&](int n) {
         form->ButtonStatClick();
-        TStatForm* w = StatWindows[n];
+        TStatForm* w = StatWindow(n);
         w->EditStatIp->setText(address(kFirstStatModule + n));
         w->EditStatPort->setText(port(kFirstStatModule + n));
         w->TimerRequestStat->setInterval(timerMs / 4 + 1);
@@ -222,13 +223,13 @@ int main(int argc, char** argv) {
     // "Селективный" opens the current-links window, or shows the one that is open.
     const auto openLinksWindow = [&] {
         chooseResetType(1);
-        links = CurLinksForm;
+        links = LinksWindow();
         links->EditIp->setText(address(kLinksModule));
         links->EditPort->setText(port(kLinksModule));
     };
     const auto openSwitchWindow = [&] {
         form->ButtonSwitching->click();
-        sw = SwitchForm;
+        sw = SwitchWindow();
         sw->ComboBoxSwIpA->setEditText(address(0));
         sw->EditSwPortA->setText(port(0));
         sw->ComboBoxSwIpB->setEditText(address(1));
@@ -239,14 +240,14 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
 
     const auto windowOf = [&](const QObject* window) -> int {
-        if (window == SettingsForm)
+        if (window == SettingsWindow())
             return Settings;
-        if (window == SwitchForm)
+        if (window == SwitchWindow())
             return Switching;
-        if (window == CurLinksForm)
+        if (window == LinksWindow())
             return Links;
         for (int n = 0; n < kStatSlots; ++n) {
-            if (window == StatWindows[n])
+            if (window == StatWindow(n))
                 return Stat1 + n;
         }
         return -1;
@@ -309,7 +310,7 @@ int main(int argc, char** argv) {
     const auto operate = [&] {
         if (!issuing)
             return;
-        TSettingsForm* s = SettingsForm;
+        TSettingsForm* s = SettingsWindow();
         if (s->Flow.ConnectState == 0 && s->Flow.ApplyState == 0) {
             // A write needs a configuration read into the window; its fields are empty otherwise.
             if (settingsStep++ % 3 == 2 && !s->EditLocalIp->text().isEmpty())
@@ -321,7 +322,7 @@ int main(int argc, char** argv) {
         if (received() - lastClose > closeEvery) {
             lastClose = received();
             const int n = nextClose++ % kStatSlots;
-            TStatForm* w = StatWindows[n];
+            TStatForm* w = StatWindow(n);
             w->close();
             ++closed;
             openStatWindow(n);
@@ -340,7 +341,7 @@ int main(int argc, char** argv) {
             openLinksWindow();
         }
         for (int n = 0; n < kStatSlots; ++n) {
-            TStatForm* w = StatWindows[n];
+            TStatForm* w = StatWindow(n);
             if (!w->RequestButton->isEnabled())
                 continue;  // busy while the settings window waits
             const bool running = w->RequestButton->text() == QString::fromUtf8(kStopCaption);
@@ -357,8 +358,8 @@ int main(int argc, char** argv) {
                 statRestartAt[n] = received();
             }
         }
-        if (MainForm->Pair.SwConnectState != 0 || MainForm->Pair.SwSetState != 0 || MainForm->Pair.SwResetState != 0 ||
-            MainForm->Pair.PendingLinksType != 0)
+        if (MainWindow()->Pair.SwConnectState != 0 || MainWindow()->Pair.SwSetState != 0 ||
+            MainWindow()->Pair.SwResetState != 0 || MainWindow()->Pair.PendingLinksType != 0)
             return;
         const int op = switchStep++ % 8;
         switch (op) {
@@ -450,18 +451,19 @@ int main(int argc, char** argv) {
     QElapsedTimer settle;
     settle.start();
     const auto busy = [&] {
-        int n = PendingRequestCount() + OpenExchangeCount();
-        n += SettingsForm->Flow.ConnectState != 0 || SettingsForm->Flow.ApplyState != 0;
-        n += MainForm->Pair.SwConnectState != 0 || MainForm->Pair.SwSetState != 0 || MainForm->Pair.SwResetState != 0;
-        n += MainForm->Pair.PendingLinksType != 0;
-        for (TStatForm* w : StatWindows) {
+        int n = MainWindow()->Pending.count() + OpenExchangeCount();
+        n += SettingsWindow()->Flow.ConnectState != 0 || SettingsWindow()->Flow.ApplyState != 0;
+        n += MainWindow()->Pair.SwConnectState != 0 || MainWindow()->Pair.SwSetState != 0 ||
+             MainWindow()->Pair.SwResetState != 0;
+        n += MainWindow()->Pair.PendingLinksType != 0;
+        for (TStatForm* w : StatWindowList()) {
             n += !statIdle(w);
             n += w->RequestButton->text() == QString::fromUtf8(kStopCaption);
         }
         return n;
     };
     while (busy() > 0 && settle.elapsed() < 30000) {
-        for (TStatForm* w : StatWindows) {
+        for (TStatForm* w : StatWindowList()) {
             w->TimerRequestStat->stop();
             if (statIdle(w) && w->RequestButton->text() == QString::fromUtf8(kStopCaption))
                 w->RequestButton->click();
@@ -480,7 +482,7 @@ int main(int argc, char** argv) {
     while (sim.openConnections() > 0 && closing.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const int simOpen = sim.openConnections();
-    const int pending = PendingRequestCount();
+    const int pending = MainWindow()->Pending.count();
     const int open = OpenExchangeCount();
     const int fdEnd = OpenFdCount();
     const long rssEnd = StatusKb("VmRSS:");

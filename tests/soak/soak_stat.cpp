@@ -23,6 +23,7 @@
 #include "link/exchange.h"
 #include "link/pending.h"
 #include "support/process_stats.h"
+#include "support/windows.h"
 #include "ui/errorreport.h"
 #include "ui/radiogroup.h"
 #include "ui/stringgrid.h"
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
     auto form = std::make_unique<TMainForm>(dir.filePath("kestrel.ini"));
     for (int n = 0; n < 4; ++n) {
         form->ButtonStatClick();
-        TStatForm* w = StatWindows[n];
+        TStatForm* w = StatWindow(n);
         w->EditStatIp->setText(QStringLiteral("127.0.0.%1").arg(n + 1));
         w->EditStatPort->setText(QString::number(counts.ports[n]));
         w->TimerRequestStat->setInterval(intervalMs);
@@ -114,20 +115,20 @@ int main(int argc, char** argv) {
     }
     const double seconds = clock.elapsed() / 1000.0;
     // No new requests; those on their way are answered, then every window stops.
-    for (TStatForm* w : StatWindows)
+    for (TStatForm* w : StatWindowList())
         w->TimerRequestStat->stop();
     QElapsedTimer settle;
     settle.start();
     auto waiting = [] {
         int n = 0;
-        for (TStatForm* w : StatWindows)
+        for (TStatForm* w : StatWindowList())
             n += w->Flow.PendingStatType != 0 ? 1 : 0;
         return n;
     };
     while (waiting() > 0 && settle.elapsed() < 2000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const int unanswered = waiting();
-    for (TStatForm* w : StatWindows)
+    for (TStatForm* w : StatWindowList())
         w->RequestButton->click();  // stop: the finished log
     const long rssEnd = StatusKb("VmRSS:");
     const long peak = StatusKb("VmHWM:");
@@ -151,7 +152,7 @@ int main(int argc, char** argv) {
         blocks += n;
         wellFormed = wellFormed && n > 0 && text.endsWith("*********************************\n\n");
     }
-    const int pending = PendingRequestCount();
+    const int pending = MainWindow()->Pending.count();
     const int open = OpenExchangeCount();
 
     form.reset();

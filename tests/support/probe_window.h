@@ -9,6 +9,7 @@
 #include "forms/modulewindow.h"
 #include "link/pending.h"
 #include "link/shell.h"
+#include "support/windows.h"
 
 class ProbeWindow : public ModuleWindow {
   public:
@@ -20,8 +21,11 @@ class ProbeWindow : public ModuleWindow {
         QByteArray bytes;  // ReceiveBuffer as the handler saw it (first 16 bytes)
     };
 
+    // Its time-outs count on the main window's timer, as every window's do.
     ProbeWindow(QString address, QString port)
-        : ModuleWindow(nullptr), address_(std::move(address)), port_(std::move(port)) {
+        : ModuleWindow(nullptr, MainWindow()->Pending),
+          address_(std::move(address)),
+          port_(std::move(port)) {
         clock_.start();
     }
 
@@ -38,7 +42,7 @@ class ProbeWindow : public ModuleWindow {
     void handle(int flow, Sender sender) {
         ++handled;
         if (EndsUnanswered(sender)) {
-            RemovePendingRequest(this, flow);
+            abandon(flow);
             if (state_[flow] != 0)
                 entries.push_back({flow, sender, -1, clock_.elapsed(), {}});
             state_[flow] = 0;
@@ -60,7 +64,7 @@ class ProbeWindow : public ModuleWindow {
             state_[flow] = flow;
             return;
         }
-        RemovePendingRequest(this, flow);
+        abandon(flow);
         const int parsed = ParseAnswer(*this);
         entries.push_back({flow, sender, parsed, clock_.elapsed(),
                            QByteArray(reinterpret_cast<const char*>(ReceiveBuffer_.data()), 16)});

@@ -15,9 +15,6 @@ class RecordingShell : public Shell {
         log << text;
         calls << "log";
     }
-    void lockModuleSettings(bool lock) override { calls << (lock ? "lock" : "unlock"); }
-    void setBusy(bool busy) override { calls << (busy ? "busy" : "idle"); }
-    void showReadConfig() override { calls << "show"; }
     void reportError(const QString& text) override { errors << text; }
 
     QStringList log;     // LogEvent texts in order
