@@ -122,9 +122,7 @@ class SwitchingPair {
 
   private:
     Step readStep(const PairChoice& now);
-    Step writeStepAt();
-    Step resetStepAt();
-    Step sendStep(Op op, int& state);
+    Step stepAt(Op op);
     Step endReset(const PairChoice& now);
     Step finishRead();
     void endExchange();
