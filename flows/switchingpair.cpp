@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "flows/commands.h"
 #include "link/protocol.h"
 #include "link/shell.h"
 #include "model/crosscheck.h"
@@ -541,6 +542,15 @@ SwitchingPair::Step SwitchingPair::timedOut(const PairChoice& now) {
             return {};
     }
     return sendFailed(now);
+}
+
+SwitchingPair::Step SwitchingPair::ended(Sender sender, AnswerTarget& window,
+                                         const PairChoice& now) {
+    if (sender == Sender::Answer)
+        return answered(ParseAnswer(window), now);
+    if (sender == Sender::Timeout)
+        return timedOut(now);
+    return sendFailed(now);  // its line is in the log already
 }
 
 SwitchingPair::Step SwitchingPair::sendFailed(const PairChoice&) {
