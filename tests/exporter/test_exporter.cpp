@@ -8,8 +8,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-#include "headless/clishell.h"
 #include "exporter/exporter.h"
+#include "headless/clishell.h"
 #include "link/pending.h"
 #include "model/statcolumns.h"
 #include "support/process_stats.h"
@@ -204,6 +204,8 @@ class ExporterTest : public QObject {
                                          << "GET";
         QTest::newRow("unknown") << "/probes" << 404 << ""
                                  << "GET";
+        QTest::newRow("a known page's folder") << "/-/healthy/" << 404 << "Not found: see /"
+                                               << "GET";
         QTest::newRow("a body's method") << "/probe?target=A" << 405 << ""
                                          << "POST";
     }
