@@ -235,9 +235,7 @@ int Switching(const ModuleAddress& a, const ModuleAddress& b, bool json, QTextSt
         link.snapshotTarget = pair.answerTarget();
         shell.setModule(link.module().text());
         const Sender sender = link.exchange(GroupSwitching, step.type);
-        step = sender == Sender::Answer    ? pair.answered(ParseAnswer(link), choice)
-               : sender == Sender::Timeout ? pair.timedOut(choice)
-                                           : pair.sendFailed(choice);
+        step = pair.ended(sender, link, choice);
     }
     shell.setModule({});
     if (!pair.analysis())

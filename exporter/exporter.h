@@ -3,21 +3,18 @@
 // format; /metrics tells about the exporter itself. Prometheus decides what is probed and when;
 // the exporter keeps no list of modules, only the last counters of those it has read, so that
 // its totals outlive the modules' 16-bit wrap.
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QObject>
 #include <QPair>
-#include <QTimer>
 #include <array>
 #include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
-#include "headless/modulelink.h"
 #include "exporter/http.h"
+#include "headless/modulelink.h"
 
 class StderrShell;
 

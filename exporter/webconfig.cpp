@@ -24,6 +24,21 @@ std::optional<QByteArray> ReadBounded(const QString& path, QString* error) {
     return data;
 }
 
+// The index of the quote that closes the quoted scalar `t` starts with, or -1: within single
+// quotes '' is a quote of the text, within double quotes a backslash takes the next character.
+qsizetype ClosingQuote(const QByteArray& t) {
+    const char quote = t[0];
+    for (qsizetype i = 1; i < t.size(); ++i) {
+        if (quote == '"' && t[i] == '\\')
+            ++i;
+        else if (quote == '\'' && t[i] == quote && i + 1 < t.size() && t[i + 1] == quote)
+            ++i;
+        else if (t[i] == quote)
+            return i;
+    }
+    return -1;
+}
+
 // One scalar: plain, 'single' ('' for a quote) or "double" (\" and \\ only), and what follows it
 // (a comment or nothing). Empty error: done.
 QByteArray Scalar(const QByteArray& text, QString* error) {
@@ -110,7 +125,7 @@ std::optional<WebConfig> ParseWebConfig(const QByteArray& text, const QString& f
         qsizetype colon = -1;
         QByteArray key;
         if (body[0] == '\'' || body[0] == '"') {
-            const qsizetype close = body.indexOf(body[0], 1);
+            const qsizetype close = ClosingQuote(body);
             colon = close < 0 ? -1 : close + 1;
             if (colon < 0 || colon >= body.size() || body[colon] != ':')
                 return fail(QStringLiteral("ожидается ключ: значение"));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "flows/commands.h"
 #include "link/protocol.h"
 #include "link/shell.h"
 #include "model/crosscheck.h"
@@ -267,7 +268,7 @@ SwitchingPair::Step SwitchingPair::pressWrite(const PairChoice& now) {
         expected_[1] = resume_->sentB.number;
         resume_.reset();
         CurrentMux = 1;
-        return writeStepAt();
+        return stepAt(Op::Write);
     }
     startFresh();
     if (!analysisStands()) {
@@ -292,17 +293,21 @@ SwitchingPair::Step SwitchingPair::pressWrite(const PairChoice& now) {
     basis_ = {*reads_.switching(ReadKind::Switching, analysis_->moduleA),
               *reads_.switching(ReadKind::Switching, analysis_->moduleB)};
     expected_ = {reads_.commandsTo(analysis_->moduleA), reads_.commandsTo(analysis_->moduleB)};
-    return writeStepAt();
+    return stepAt(Op::Write);
 }
 
 // The step of a write or reset at CurrentMux: its block goes out, and from now on no read of that
 // module stands.
-SwitchingPair::Step SwitchingPair::sendStep(Op op, int& state) {
+SwitchingPair::Step SwitchingPair::stepAt(Op op) {
+    int& state = op == Op::Write ? SwSetState : SwResetState;
     sent_.reset();
     const int side = CurrentMux == 0 ? 0 : 1;
     const auto module = ParseModuleEndpoint(address_[side], port_[side]);
-    if (!module)
+    if (!module) {
+        // The press checked the address already; should it still be wrong, the log says how.
+        CheckMuxAddress(address_[side], port_[side]);
         return sendFailed({});
+    }
     if (reads_.commandsTo(*module) != expected_[side]) {
         // Another window sent the module a command since the press: the block was built from a
         // read that no longer stands, so it stays here and the operation ends.
@@ -324,14 +329,6 @@ SwitchingPair::Step SwitchingPair::sendStep(Op op, int& state) {
     return {op, address_[side], port_[side], CmdWriteSwitching};
 }
 
-SwitchingPair::Step SwitchingPair::writeStepAt() {
-    const int side = CurrentMux == 0 ? 0 : 1;
-    sent_.reset();
-    if (CheckMuxAddress(address_[side], port_[side]))
-        return sendFailed({});
-    return sendStep(Op::Write, SwSetState);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Reset
 
@@ -348,7 +345,7 @@ SwitchingPair::Step SwitchingPair::pressReset(const PairChoice& now,
         resume_.reset();
         CurrentMux = 1;
         SwResetScope = 2;
-        return resetStepAt();
+        return stepAt(Op::Reset);
     }
     startFresh();
     resetType_ = now.resetType;
@@ -375,7 +372,7 @@ SwitchingPair::Step SwitchingPair::pressReset(const PairChoice& now,
         port_[0] = links->port;
         resetTarget_ = ResetTarget::None;
         SwResetScope = 1;
-        return resetStepAt();
+        return stepAt(Op::Reset);
     }
     const bool all = now.resetType == ResetType::All;
     const auto usable = [](const QString& ip, const QString& port, const QString& missing) {
@@ -424,11 +421,7 @@ SwitchingPair::Step SwitchingPair::pressReset(const PairChoice& now,
     builtAt_ = matrix_->version();
     SwResetScope = toA && toB ? 2 : 1;
     CurrentMux = toA ? 0 : 2;
-    return resetStepAt();
-}
-
-SwitchingPair::Step SwitchingPair::resetStepAt() {
-    return sendStep(Op::Reset, SwResetState);
+    return stepAt(Op::Reset);
 }
 
 SwitchingPair::Step SwitchingPair::endReset(const PairChoice& now) {
@@ -505,7 +498,7 @@ SwitchingPair::Step SwitchingPair::answered(uint8_t type, const PairChoice& now)
             if (atA) {
                 // B is written whatever A answered.
                 CurrentMux = 1;
-                return writeStepAt();
+                return stepAt(Op::Write);
             }
             CurrentMux = 0;
             endExchange();
@@ -520,7 +513,7 @@ SwitchingPair::Step SwitchingPair::answered(uint8_t type, const PairChoice& now)
             }
             if (atA && SwResetScope == 2) {
                 CurrentMux = 1;
-                return resetStepAt();
+                return stepAt(Op::Reset);
             }
             return endReset(now);
         case Op::None:
@@ -549,6 +542,15 @@ SwitchingPair::Step SwitchingPair::timedOut(const PairChoice& now) {
             return {};
     }
     return sendFailed(now);
+}
+
+SwitchingPair::Step SwitchingPair::ended(Sender sender, AnswerTarget& window,
+                                         const PairChoice& now) {
+    if (sender == Sender::Answer)
+        return answered(ParseAnswer(window), now);
+    if (sender == Sender::Timeout)
+        return timedOut(now);
+    return sendFailed(now);  // its line is in the log already
 }
 
 SwitchingPair::Step SwitchingPair::sendFailed(const PairChoice&) {

@@ -14,11 +14,14 @@
 #include <vector>
 
 #include "link/codecs.h"
+#include "link/exchange.h"
 #include "model/configblock.h"
 #include "model/crosscheck.h"
 #include "model/modulereads.h"
 #include "model/portmodel.h"
 #include "model/switchblock.h"
+
+class AnswerTarget;
 
 enum class ResetType { None, All, Selective };
 enum class ResetTarget { None, A, B, Both };
@@ -74,6 +77,8 @@ class SwitchingPair {
     Step answered(uint8_t type, const PairChoice& now);
     Step timedOut(const PairChoice& now);
     Step sendFailed(const PairChoice& now);
+    // Any of the three as the exchange ended (`sender`): an answer is parsed out of `window`.
+    Step ended(Sender sender, AnswerTarget& window, const PairChoice& now);
 
     // The current-links window: its press, and the end of its exchange. `linksAnswered` is true
     // when the table is to be filled from linksRead().
@@ -122,9 +127,7 @@ class SwitchingPair {
 
   private:
     Step readStep(const PairChoice& now);
-    Step writeStepAt();
-    Step resetStepAt();
-    Step sendStep(Op op, int& state);
+    Step stepAt(Op op);
     Step endReset(const PairChoice& now);
     Step finishRead();
     void endExchange();

@@ -279,12 +279,7 @@ void TSwitchForm::handle(SwitchingPair::Op op, Sender sender) {
         // An end that is not the open exchange's was given up with it.
         if (pair_.openExchange() != op)
             return;
-        if (sender == Sender::Answer)
-            step = pair_.answered(ParseAnswer(*this), choice());
-        else if (sender == Sender::Timeout)
-            step = pair_.timedOut(choice());
-        else
-            step = pair_.sendFailed(choice());  // its line is in the log already
+        step = pair_.ended(sender, *this, choice());
     } else if (op == SwitchingPair::Op::Read) {
         step = pair_.pressRead(choice());
     } else if (op == SwitchingPair::Op::Write) {

@@ -5,7 +5,7 @@
 #   *asan*          Debug under AddressSanitizer and UndefinedBehaviorSanitizer, no benchmarks
 #   *fuzz*          clang with libFuzzer and the sanitizers: the fuzz targets
 #   *package*       what the Debian package holds, with Debian's compiler flags
-#                   (dpkg-buildflags): the two programs and their manual pages, no tests
+#                   (dpkg-buildflags): the four programs and their manual pages, no tests
 # Any other name is configured like build. KESTREL_WERROR=ON in the environment turns warnings
 # into errors (./test does so); unset, the folder keeps what it had.
 #   scripts/configure.sh DIR

@@ -201,6 +201,8 @@ class ExporterTest : public QObject {
                                          << "GET";
         QTest::newRow("unknown") << "/probes" << 404 << ""
                                  << "GET";
+        QTest::newRow("a known page's folder") << "/-/healthy/" << 404 << "Not found: see /"
+                                               << "GET";
         QTest::newRow("a body's method") << "/probe?target=A" << 405 << ""
                                          << "POST";
     }

@@ -246,6 +246,8 @@ class HttpTest : public QObject {
                  {"tab", "basic_auth_users:\n\ta: H", "строка 2: табуляция"},
                  {"flow", "tls_server_config: {}\n", "строка 1"},
                  {"escape", "basic_auth_users:\n  \"a\\n\": H\n", "строка 2: в кавычках"},
+                 {"quote doubled at a key's end", "basic_auth_users:\n  'a''': H\n  \"a'\": H",
+                  "строка 3: пользователь \"a'\""},
                  {"nested", "basic_auth_users:\n  a: b: H\n", "строка 2: непонятное значение"},
                  {"twice", "basic_auth_users:\n  a: H\n  a: H", "строка 3: пользователь \"a\""},
                  {"key file missing", "tls_server_config:\n  cert_file: a\n", "нужны и cert_file"},
