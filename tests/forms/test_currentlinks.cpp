@@ -11,7 +11,7 @@
 #include "model/bytes.h"
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
-#include "support/sim_pair.h"
+#include "support/sim_windows.h"
 #include "support/waits.h"
 #include "support/windows.h"
 #include "ui/speedbutton.h"
@@ -60,11 +60,9 @@ QStringList Texts(const LinkRows& rows) {
 
 }  // namespace
 
-class CurrentLinksTest : public QObject {
+class CurrentLinksTest : public QObject, SimWindowsFixture {
     Q_OBJECT
 
-    std::unique_ptr<Simulator> sim;
-    std::unique_ptr<AppFixture> app;
     TCurLinksForm* w = nullptr;
 
     SimModule& moduleA() { return sim->module(0); }
@@ -132,23 +130,14 @@ class CurrentLinksTest : public QObject {
     void init() {
         if (!QTest::currentTestFunction() ||
             QByteArray(QTest::currentTestFunction()).startsWith("window")) {
-            std::string error;
-            sim = StartSimulatedPair(&error);
-            QVERIFY2(sim, error.c_str());
-            app = std::make_unique<AppFixture>();
+            QVERIFY(startPair());
             w = MainWindow()->openLinksWindow();
             w->EditIp->setText("127.0.0.1");
-            w->EditPort->setText(QString::number(sim->port(0)));
+            w->EditPort->setText(port(0));
             w->show();
         }
     }
-    void cleanup() {
-        app.reset();
-        if (sim)
-            sim->stop();
-        sim.reset();
-        QVERIFY(WaitForReceiveThreads(5000));
-    }
+    void cleanup() { QVERIFY(stopPair()); }
 
     void windowListsTheLinksAndTheOperatorChooses() {
         serve(Module({1, 1, 0, 1, 1, 1}, {2, 4, 5, 5, 7}));
@@ -206,9 +195,9 @@ class CurrentLinksTest : public QObject {
         app->form->ButtonSwitching->click();
         TSwitchForm* sw = SwitchWindow();
         sw->ComboBoxSwIpA->setEditText("127.0.0.1");
-        sw->EditSwPortA->setText(QString::number(sim->port(0)));
+        sw->EditSwPortA->setText(port(0));
         sw->ComboBoxSwIpB->setEditText("127.0.0.2");
-        sw->EditSwPortB->setText(QString::number(sim->port(1)));
+        sw->EditSwPortB->setText(port(1));
         sw->SwConnectButton->click();
         QTRY_VERIFY(MainWindow()->Pair.SwConnectState == 0 && sw->SwSetButton->isEnabled());
 
@@ -218,7 +207,7 @@ class CurrentLinksTest : public QObject {
         QCOMPARE(MainWindow()->Pair.CurrentMux, 1);
 
         w->EditIp->setText("127.0.0.2");
-        w->EditPort->setText(QString::number(sim->port(1)));
+        w->EditPort->setText(port(1));
         connectButton()->click();
         QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
         QVERIFY(sw->SwSetButton->isEnabled());

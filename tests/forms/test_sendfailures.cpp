@@ -15,7 +15,7 @@
 #include "headless/clishell.h"
 #include "link/pending.h"
 #include "support/app_fixture.h"
-#include "support/sim_pair.h"
+#include "support/sim_windows.h"
 #include "support/waits.h"
 #include "support/windows.h"
 #include "ui/radiogroup.h"
@@ -45,11 +45,9 @@ class NoDescriptorLeft {
 
 }  // namespace
 
-class SendFailuresTest : public QObject {
+class SendFailuresTest : public QObject, SimWindowsFixture {
     Q_OBJECT
 
-    std::unique_ptr<Simulator> sim;
-    std::unique_ptr<AppFixture> app;
     std::optional<NoDescriptorLeft> noDescriptor;
     int answersToGo = -1;  // exchanges still to be answered before the descriptors run out
     int spare = 0;         // descriptors the step under test needs before its socket
@@ -133,9 +131,7 @@ class SendFailuresTest : public QObject {
     }
     void init() {
         spare = 0;
-        std::string error;
-        sim = StartSimulatedPair(&error);
-        QVERIFY2(sim, error.c_str());
+        QVERIFY(startPair(false));
         // The step under test is sent when the answers before it have come.
         SetExchangeWatcher([this](const Continuation&, ExchangeEnd end) {
             if (end == ExchangeEnd::Answered && answersToGo > 0 && --answersToGo == 0)
@@ -146,9 +142,7 @@ class SendFailuresTest : public QObject {
         noDescriptor.reset();
         answersToGo = -1;
         SetExchangeWatcher({});
-        app.reset();
-        sim->stop();
-        QVERIFY(WaitForReceiveThreads(5000));
+        QVERIFY(stopPair());
     }
 
     void failedSendLeavesTheWindowUsable_data() {

@@ -13,7 +13,7 @@
 #include "model/bytes.h"
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
-#include "support/sim_pair.h"
+#include "support/sim_windows.h"
 #include "support/waits.h"
 #include "support/windows.h"
 #include "ui/optionlist.h"
@@ -54,11 +54,9 @@ QStringList Items(const QComboBox* box) {
 
 }  // namespace
 
-class SettingsTest : public QObject {
+class SettingsTest : public QObject, SimWindowsFixture {
     Q_OBJECT
 
-    std::unique_ptr<Simulator> sim;
-    std::unique_ptr<AppFixture> app;
     TSettingsForm* s = nullptr;
 
     SimModule& module() { return sim->module(0); }
@@ -93,21 +91,13 @@ class SettingsTest : public QObject {
 
   private slots:
     void init() {
-        std::string error;
-        sim = StartSimulatedPair(&error);
-        QVERIFY2(sim, error.c_str());
-        app = std::make_unique<AppFixture>();
+        QVERIFY(startPair());
         s = SettingsWindow();
         C<QLineEdit>("EditMuxIp")->setText("127.0.0.1");
-        C<QLineEdit>("EditMuxPort")->setText(QString::number(sim->port(0)));
+        C<QLineEdit>("EditMuxPort")->setText(port(0));
         Main<SpeedButton>("SettingsButton")->click();
     }
-    void cleanup() {
-        app.reset();
-        if (sim)
-            sim->stop();
-        QVERIFY(WaitForReceiveThreads(5000));
-    }
+    void cleanup() { QVERIFY(stopPair()); }
 
     void connectAndReadFillsTheWindow() {
         module().setMisbehaviour(CmdReadConfig, Misbehaviour{MisbehaviourKind::Delay, 300});

@@ -17,7 +17,7 @@
 #include "model/statmodel.h"
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
-#include "support/sim_pair.h"
+#include "support/sim_windows.h"
 #include "support/waits.h"
 #include "support/windows.h"
 #include "ui/radiogroup.h"
@@ -93,11 +93,9 @@ QStringList Block(const QDateTime& at, const QStringList& changes) {
 
 }  // namespace
 
-class StatTest : public QObject {
+class StatTest : public QObject, SimWindowsFixture {
     Q_OBJECT
 
-    std::unique_ptr<Simulator> sim;
-    std::unique_ptr<AppFixture> app;
     std::unique_ptr<QTemporaryDir> cwd;
     QString previousCwd;
     TStatForm* w = nullptr;
@@ -155,27 +153,21 @@ class StatTest : public QObject {
 
   private slots:
     void init() {
-        std::string error;
-        sim = StartSimulatedPair(&error);
-        QVERIFY2(sim, error.c_str());
         // The logs go to the current folder.
         cwd = std::make_unique<QTemporaryDir>();
         previousCwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(cwd->path()));
-        app = std::make_unique<AppFixture>();
+        QVERIFY(startPair());
         app->form->ButtonStat->click();
         w = StatWindow(0);
         QVERIFY(w);
         now = kStart;
         w->Now = [this] { return now; };
         C<QLineEdit>("EditStatIp")->setText("127.0.0.1");
-        C<QLineEdit>("EditStatPort")->setText(QString::number(sim->port(0)));
+        C<QLineEdit>("EditStatPort")->setText(port(0));
     }
     void cleanup() {
-        app.reset();
-        if (sim)
-            sim->stop();
-        QVERIFY(WaitForReceiveThreads(5000));
+        QVERIFY(stopPair());
         QDir::setCurrent(previousCwd);
         cwd.reset();
     }
@@ -397,7 +389,7 @@ class StatTest : public QObject {
         QVERIFY(second);
         second->Now = [this] { return now; };
         second->EditStatIp->setText("127.0.0.1");
-        second->EditStatPort->setText(QString::number(sim->port(0)));
+        second->EditStatPort->setText(port(0));
         second->TimerRequestStat->setInterval(20);
         second->RadioGroupRequestType->button(1)->click();
         requestButton()->click();

@@ -13,7 +13,7 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/marks.h"
-#include "support/sim_pair.h"
+#include "support/sim_windows.h"
 #include "support/waits.h"
 #include "support/windows.h"
 #include "ui/radiogroup.h"
@@ -50,11 +50,8 @@ const QStringList kPairTf = Rows(
 
 }  // namespace
 
-class SwitchTest : public QObject {
+class SwitchTest : public QObject, SimWindowsFixture {
     Q_OBJECT
-
-    std::unique_ptr<Simulator> sim;
-    std::unique_ptr<AppFixture> app;
 
     SimModule& A() { return sim->module(0); }
     SimModule& B() { return sim->module(1); }
@@ -84,10 +81,7 @@ class SwitchTest : public QObject {
         C<QComboBox>("ComboBoxSwIpB")->setEditText(b);
         C<QLineEdit>("EditSwPortB")->setText(portB);
     }
-    void setPair() {
-        setAddresses("127.0.0.1", QString::number(sim->port(0)), "127.0.0.2",
-                     QString::number(sim->port(1)));
-    }
+    void setPair() { setAddresses("127.0.0.1", port(0), "127.0.0.2", port(1)); }
     bool idle() const {
         return MainWindow()->Pair.SwConnectState == 0 && MainWindow()->Pair.SwSetState == 0;
     }
@@ -115,19 +109,11 @@ class SwitchTest : public QObject {
 
   private slots:
     void init() {
-        std::string error;
-        sim = StartSimulatedPair(&error);
-        QVERIFY2(sim, error.c_str());
-        app = std::make_unique<AppFixture>();
+        QVERIFY(startPair());
         open();
         setPair();
     }
-    void cleanup() {
-        app.reset();
-        if (sim)
-            sim->stop();
-        QVERIFY(WaitForReceiveThreads(5000));
-    }
+    void cleanup() { QVERIFY(stopPair()); }
 
     void readShowsTheAgreedLinks() {
         A().setMisbehaviour(CmdReadSwitching, Misbehaviour{MisbehaviourKind::Delay, 300});
@@ -154,9 +140,9 @@ class SwitchTest : public QObject {
         // Each side's address joins its list with its port.
         QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 1);
         QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->currentIndex(), 0);
-        QCOMPARE(SwitchWindow()->PortListA, QStringList{QString::number(sim->port(0))});
+        QCOMPARE(SwitchWindow()->PortListA, QStringList{port(0)});
         QCOMPARE(C<QComboBox>("ComboBoxSwIpB")->itemText(0), QString("127.0.0.2"));
-        QCOMPARE(SwitchWindow()->PortListB, QStringList{QString::number(sim->port(1))});
+        QCOMPARE(SwitchWindow()->PortListB, QStringList{port(1)});
     }
 
     void editWriteAndReadAgain() {
@@ -216,7 +202,7 @@ class SwitchTest : public QObject {
         readBoth();
         TSettingsForm* settings = SettingsWindow();
         settings->EditMuxIp->setText("127.0.0.1");
-        settings->EditMuxPort->setText(QString::number(sim->port(0)));
+        settings->EditMuxPort->setText(port(0));
         settings->ButtonMuxConnection->click();
         QTRY_VERIFY(settings->Flow.holdsCurrentRead() && settings->Flow.ConnectState == 0);
         settings->ButtonSetCurOptions->click();
@@ -318,8 +304,7 @@ class SwitchTest : public QObject {
     }
 
     void equalAddressesAreRefusedOnAPress() {
-        setAddresses("127.0.0.1", QString::number(sim->port(0)), "127.0.0.1",
-                     QString::number(sim->port(1)));
+        setAddresses("127.0.0.1", port(0), "127.0.0.1", port(1));
         C<QPushButton>("SwConnectButton")->click();
         QCOMPARE(app->messages(), QStringList{kSameAddresses});
         QVERIFY(idle());
@@ -359,7 +344,7 @@ class SwitchTest : public QObject {
         app->form->ButtonStat->click();
         TStatForm* stat = StatWindow(0);
         stat->EditStatIp->setText("127.0.0.1");
-        stat->EditStatPort->setText(QString::number(sim->port(0)));
+        stat->EditStatPort->setText(port(0));
         stat->RequestButton->click();
         QTRY_COMPARE(stat->Flow.PendingStatType, 0);
         QCOMPARE(commands(), (QList<bool>{false, false, false}));
@@ -395,9 +380,9 @@ class SwitchTest : public QObject {
         open();
         QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->count(), 1);
         QCOMPARE(C<QComboBox>("ComboBoxSwIpA")->currentText(), QString("127.0.0.1"));
-        QCOMPARE(C<QLineEdit>("EditSwPortA")->text(), QString::number(sim->port(0)));
+        QCOMPARE(C<QLineEdit>("EditSwPortA")->text(), port(0));
         QCOMPARE(C<QComboBox>("ComboBoxSwIpB")->currentText(), QString("127.0.0.2"));
-        QCOMPARE(C<QLineEdit>("EditSwPortB")->text(), QString::number(sim->port(1)));
+        QCOMPARE(C<QLineEdit>("EditSwPortB")->text(), port(1));
         // A typed address is a new entry beside the old one.
         C<QComboBox>("ComboBoxSwIpB")->setCurrentIndex(-1);
         C<QComboBox>("ComboBoxSwIpB")->setEditText("127.0.0.2");

@@ -13,7 +13,7 @@
 #include "sim/simulator.h"
 #include "support/app_fixture.h"
 #include "support/marks.h"
-#include "support/sim_pair.h"
+#include "support/sim_windows.h"
 #include "support/waits.h"
 #include "support/windows.h"
 #include "ui/speedbutton.h"
@@ -83,11 +83,9 @@ std::vector<uint8_t> Writes(const Requests& requests, int n) {
 
 }  // namespace
 
-class SwitchResetTest : public QObject {
+class SwitchResetTest : public QObject, SimWindowsFixture {
     Q_OBJECT
 
-    std::unique_ptr<Simulator> sim;
-    std::unique_ptr<AppFixture> app;
     TSwitchForm* w = nullptr;
     SwitchingBlock heldA{}, heldB{};
 
@@ -164,26 +162,17 @@ class SwitchResetTest : public QObject {
     void init() {
         if (QByteArray(QTest::currentTestFunction()).startsWith("unlink"))
             return;
-        std::string error;
-        sim = StartSimulatedPair(&error);
-        QVERIFY2(sim, error.c_str());
-        app = std::make_unique<AppFixture>();
+        QVERIFY(startPair());
         app->form->ButtonSwitching->click();
         w = SwitchWindow();
         QVERIFY(w);
         w->ComboBoxSwIpA->setEditText("127.0.0.1");
-        w->EditSwPortA->setText(QString::number(sim->port(0)));
+        w->EditSwPortA->setText(port(0));
         w->ComboBoxSwIpB->setEditText("127.0.0.2");
-        w->EditSwPortB->setText(QString::number(sim->port(1)));
+        w->EditSwPortB->setText(port(1));
         readBoth();
     }
-    void cleanup() {
-        app.reset();
-        if (sim)
-            sim->stop();
-        sim.reset();
-        QVERIFY(WaitForReceiveThreads(5000));
-    }
+    void cleanup() { QVERIFY(stopPair()); }
 
     void resetOf_data() {
         QTest::addColumn<int>("target");  // item of ComboBoxSwResetFor
@@ -253,7 +242,7 @@ class SwitchResetTest : public QObject {
         QVERIFY(!w->ComboBoxSwResetFor->isEnabled());
         TCurLinksForm* links = LinksWindow();
         links->EditIp->setText("127.0.0.1");
-        links->EditPort->setText(QString::number(sim->port(0)));
+        links->EditPort->setText(port(0));
         // Nothing chosen yet.
         w->SwResetButton->click();
         QCOMPARE(app->messages(), QStringList{"Не выбрано ни одной сессии!"});
@@ -385,7 +374,7 @@ class SwitchResetTest : public QObject {
                     links->EditIp->setText(word[1]);
                 else {
                     links->EditIp->setText("127.0.0.1");
-                    links->EditPort->setText(QString::number(sim->port(0)));
+                    links->EditPort->setText(port(0));
                     links->ButtonConnect->click();
                 }
             } else if (op == "mis") {
@@ -398,9 +387,9 @@ class SwitchResetTest : public QObject {
                 app->form->ButtonSwitching->click();
                 w = SwitchWindow();
                 w->ComboBoxSwIpA->setEditText("127.0.0.1");
-                w->EditSwPortA->setText(QString::number(sim->port(0)));
+                w->EditSwPortA->setText(port(0));
                 w->ComboBoxSwIpB->setEditText("127.0.0.2");
-                w->EditSwPortB->setText(QString::number(sim->port(1)));
+                w->EditSwPortB->setText(port(1));
             } else if (op == "nopartner" || op == "port0") {
                 ModuleState state = A().state();
                 if (op == "nopartner") {

@@ -19,7 +19,7 @@
 #include "support/app_fixture.h"
 #include "support/probe_window.h"
 #include "support/process_stats.h"
-#include "support/sim_pair.h"
+#include "support/sim_windows.h"
 #include "support/waits.h"
 #include "support/windows.h"
 #include "ui/radiogroup.h"
@@ -46,24 +46,18 @@ std::vector<uint8_t> Request(uint8_t group, uint8_t type) {
 
 }  // namespace
 
-class ExchangeTest : public QObject {
+class ExchangeTest : public QObject, SimWindowsFixture {
     Q_OBJECT
 
-    std::unique_ptr<Simulator> sim;
-    QString port(int module = 0) const { return QString::number(sim->port(module)); }
     SimModule& moduleA() { return sim->module(0); }
 
   private slots:
     void init() {
-        std::string error;
-        sim = StartSimulatedPair(&error);
-        QVERIFY2(sim, error.c_str());
+        QVERIFY(startPair(false));
         ConnectTimeoutMs = 3000;
     }
     void cleanup() {
-        if (sim)
-            sim->stop();
-        QVERIFY(WaitForReceiveThreads(5000));
+        QVERIFY(stopPair());
         ConnectTimeoutMs = 3000;
     }
 
