@@ -14,21 +14,10 @@
 
 #include "forms/settings.h"
 #include "model/configcodec.h"
+#include "ui/controls.h"
 #include "ui/optionlist.h"
 
 namespace {
-
-QLineEdit* NewEdit(const QString& name, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    return edit;
-}
-
-QGroupBox* NewGroup(const QString& name, const QString& title, QWidget* parent) {
-    auto* group = new QGroupBox(title, parent);
-    group->setObjectName(name);
-    return group;
-}
 
 struct EditRow {
     QString label, name;
@@ -37,7 +26,7 @@ struct EditRow {
 // Labelled edits in a form, each made and named in its row's order.
 void AddEditRows(QFormLayout* form, QWidget* parent, std::initializer_list<EditRow> rows) {
     for (const EditRow& row : rows) {
-        *row.edit = NewEdit(row.name, parent);
+        *row.edit = MakeEdit(row.name, parent);
         form->addRow(row.label, *row.edit);
     }
 }
@@ -57,11 +46,11 @@ void TSettingsForm::buildVantorPage() {
     auto* page = AddPage(PageControl1, Vantor, QStringLiteral("Vantor"), QStringLiteral("Kestrel"));
 
     GroupBoxConnection =
-        NewGroup(QStringLiteral("GroupBoxConnection"),
-                 QStringLiteral("Подключение к удаленному мультиплексору:"), Vantor);
+        MakeGroup(QStringLiteral("GroupBoxConnection"),
+                  QStringLiteral("Подключение к удаленному мультиплексору:"), Vantor);
     auto* conn = new QGridLayout(GroupBoxConnection);
-    EditMuxIp = NewEdit(QStringLiteral("EditMuxIp"), GroupBoxConnection);
-    EditMuxPort = NewEdit(QStringLiteral("EditMuxPort"), GroupBoxConnection);
+    EditMuxIp = MakeEdit(QStringLiteral("EditMuxIp"), GroupBoxConnection);
+    EditMuxPort = MakeEdit(QStringLiteral("EditMuxPort"), GroupBoxConnection);
     ButtonMuxConnection = new QPushButton(QStringLiteral("Соединиться"), GroupBoxConnection);
     ButtonMuxConnection->setObjectName(QStringLiteral("ButtonMuxConnection"));
     conn->addWidget(new QLabel(QStringLiteral("IP-адрес мультиплексора:"), GroupBoxConnection), 0,
@@ -73,8 +62,8 @@ void TSettingsForm::buildVantorPage() {
     page->addWidget(GroupBoxConnection);
 
     auto* lower = new QHBoxLayout();
-    GroupBoxModuleSettings = NewGroup(QStringLiteral("GroupBoxModuleSettings"),
-                                      QStringLiteral("Настройки модуля"), Vantor);
+    GroupBoxModuleSettings = MakeGroup(QStringLiteral("GroupBoxModuleSettings"),
+                                       QStringLiteral("Настройки модуля"), Vantor);
     auto* module = new QFormLayout(GroupBoxModuleSettings);
     AddEditRows(
         module, GroupBoxModuleSettings,
@@ -87,7 +76,7 @@ void TSettingsForm::buildVantorPage() {
     lower->addWidget(GroupBoxModuleSettings, 1);
 
     GroupBoxSocketSelect =
-        NewGroup(QStringLiteral("GroupBoxSocketSelect"), QStringLiteral("Выбор сессий"), Vantor);
+        MakeGroup(QStringLiteral("GroupBoxSocketSelect"), QStringLiteral("Выбор сессий"), Vantor);
     auto* select = new QGridLayout(GroupBoxSocketSelect);
     for (int i = 0; i < kSessionCount; ++i) {
         CheckBoxSock[i] = new QCheckBox(QString::number(i + 1), GroupBoxSocketSelect);
@@ -113,8 +102,8 @@ void TSettingsForm::buildSocketsPage() {
     current->addWidget(LabelLocalIp, 1);
     page->addLayout(current);
 
-    GroupBoxSettingsOptions = NewGroup(QStringLiteral("GroupBoxSettingsOptions"),
-                                       QStringLiteral("Настройки соединения"), Sockets);
+    GroupBoxSettingsOptions = MakeGroup(QStringLiteral("GroupBoxSettingsOptions"),
+                                        QStringLiteral("Настройки соединения"), Sockets);
     auto* options = new QFormLayout(GroupBoxSettingsOptions);
     ComboBoxSockets = new QComboBox(GroupBoxSettingsOptions);
     ComboBoxSockets->setObjectName(QStringLiteral("ComboBoxSockets"));
@@ -130,7 +119,7 @@ void TSettingsForm::buildSocketsPage() {
                   &EditLocalPort}});
     page->addWidget(GroupBoxSettingsOptions);
 
-    GroupBoxTos = NewGroup(QStringLiteral("GroupBoxTos"), QStringLiteral("Значение TOS"), Sockets);
+    GroupBoxTos = MakeGroup(QStringLiteral("GroupBoxTos"), QStringLiteral("Значение TOS"), Sockets);
     auto* tos = new QFormLayout(GroupBoxTos);
     ComboBoxTOS = new QComboBox(GroupBoxTos);
     ComboBoxTOS->setObjectName(QStringLiteral("ComboBoxTOS"));
@@ -138,7 +127,7 @@ void TSettingsForm::buildSocketsPage() {
                            QStringLiteral("Реального времени"),
                            QStringLiteral("Срочная переадресация")});
     ComboBoxTOS->setCurrentIndex(-1);
-    EditTOS = NewEdit(QStringLiteral("EditTOS"), GroupBoxTos);
+    EditTOS = MakeEdit(QStringLiteral("EditTOS"), GroupBoxTos);
     EditTOS->setMaxLength(8);
     tos->addRow(QStringLiteral("Тип обслуживания:"), ComboBoxTOS);
     tos->addRow(QStringLiteral("Ручной ввод(8 бит):"), EditTOS);

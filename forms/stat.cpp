@@ -88,12 +88,6 @@ void WriteHeadings(StringGrid* grid, const QStringList& rows, const QStringList&
         grid->setCellText(c + 1, 0, columns[c]);
 }
 
-QGroupBox* MakeGroup(const QString& caption, const QRect& geometry, QWidget* parent) {
-    auto* group = new QGroupBox(caption, parent);
-    group->setGeometry(geometry);
-    return group;
-}
-
 }  // namespace
 
 TStatForm::TStatForm(int slot, QWidget* parent, PendingTable& pending, IniStore& store,
@@ -111,8 +105,8 @@ TStatForm::TStatForm(int slot, QWidget* parent, PendingTable& pending, IniStore&
     constexpr int kBandHeight = 62;
     constexpr int kInnerTop = 24;
 
-    QGroupBox* control =
-        MakeGroup(QStringLiteral("Управление"), QRect(4, kBandTop, 196, kBandHeight), this);
+    QGroupBox* control = MakeGroup(QString(), QStringLiteral("Управление"), this,
+                                   QRect(4, kBandTop, 196, kBandHeight));
     RequestButton = new QPushButton(kRequestCaption, control);
     RequestButton->setObjectName(QStringLiteral("RequestButton"));
     // Wide enough for the longest caption the button takes, "Прекратить".
@@ -127,13 +121,13 @@ TStatForm::TStatForm(int slot, QWidget* parent, PendingTable& pending, IniStore&
     RadioGroupRequestType->setGeometry(204, kBandTop, 256, kBandHeight);
     RadioGroupRequestType->setItemIndex(0);
 
-    QGroupBox* ipGroup =
-        MakeGroup(QStringLiteral("Ip адрес"), QRect(464, kBandTop, 122, kBandHeight), this);
+    QGroupBox* ipGroup = MakeGroup(QString(), QStringLiteral("Ip адрес"), this,
+                                   QRect(464, kBandTop, 122, kBandHeight));
     EditStatIp = MakeCentredEdit(QStringLiteral("EditStatIp"),
                                  QRect(6, kInnerTop, 110, kControlHeight), ipGroup);
 
     QGroupBox* portGroup =
-        MakeGroup(QStringLiteral("Порт"), QRect(590, kBandTop, 63, kBandHeight), this);
+        MakeGroup(QString(), QStringLiteral("Порт"), this, QRect(590, kBandTop, 63, kBandHeight));
     EditStatPort = MakeCentredEdit(QStringLiteral("EditStatPort"),
                                    QRect(6, kInnerTop, 51, kControlHeight), portGroup);
 

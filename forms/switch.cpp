@@ -153,9 +153,8 @@ TSwitchForm::TSwitchForm(QWidget* parent, PendingTable& pending, SwitchingPair& 
 
     const int pairTop = StringGridSwitchTF->geometry().bottom() + 1 + kGap;
     const int leftWidth = StringGridSwitchTF->width();
-    GroupBoxPair = new QGroupBox(QStringLiteral("Выбор пары"), this);
-    GroupBoxPair->setObjectName(QStringLiteral("GroupBoxPair"));
-    GroupBoxPair->setGeometry(kMargin, pairTop, leftWidth, kClientHeight - kMargin - pairTop);
+    GroupBoxPair = MakeGroup(QStringLiteral("GroupBoxPair"), QStringLiteral("Выбор пары"), this,
+                             QRect(kMargin, pairTop, leftWidth, kClientHeight - kMargin - pairTop));
 
     constexpr int kRowA = 24;
     constexpr int kRowB = 58;
@@ -181,9 +180,9 @@ TSwitchForm::TSwitchForm(QWidget* parent, PendingTable& pending, SwitchingPair& 
 
     const int resetLeft = kMargin + leftWidth + kGap;
     const int resetWidth = kClientWidth - kMargin - resetLeft;
-    GroupBoxSwitchReset = new QGroupBox(QStringLiteral("Сброс настроек"), this);
-    GroupBoxSwitchReset->setObjectName(QStringLiteral("GroupBoxSwitchReset"));
-    GroupBoxSwitchReset->setGeometry(resetLeft, tfTop, resetWidth, kClientHeight - kMargin - tfTop);
+    GroupBoxSwitchReset =
+        MakeGroup(QStringLiteral("GroupBoxSwitchReset"), QStringLiteral("Сброс настроек"), this,
+                  QRect(resetLeft, tfTop, resetWidth, kClientHeight - kMargin - tfTop));
     const int inner = resetWidth - 20;
     MakeLabel(QStringLiteral("Тип сброса:"), QRect(10, 24, inner, 18), GroupBoxSwitchReset);
     ComboBoxSwResetType =

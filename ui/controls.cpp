@@ -28,6 +28,21 @@ QComboBox* MakeAddressBox(const QString& name, const QRect& geometry, QWidget* p
     return box;
 }
 
+QGroupBox* MakeGroup(const QString& name, const QString& caption, QWidget* parent,
+                     const QRect& geometry) {
+    auto* group = new QGroupBox(caption, parent);
+    group->setObjectName(name);
+    if (!geometry.isNull())
+        group->setGeometry(geometry);
+    return group;
+}
+
+QLineEdit* MakeEdit(const QString& name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    return edit;
+}
+
 QLineEdit* MakeCentredEdit(const QString& name, const QRect& geometry, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);

@@ -2,6 +2,7 @@
 // Small builders for the controls the windows lay out by hand: each gets its object name and
 // geometry in one call.
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +17,11 @@ QPushButton* MakeButton(const QString& name, const QString& caption, const QRect
                         QWidget* parent);
 // An editable address list whose typed text the window alone decides to add.
 QComboBox* MakeAddressBox(const QString& name, const QRect& geometry, QWidget* parent);
+// A named group box, placed at `geometry`, or by a layout when that is empty.
+QGroupBox* MakeGroup(const QString& name, const QString& caption, QWidget* parent,
+                     const QRect& geometry = {});
+// A named edit that a layout places.
+QLineEdit* MakeEdit(const QString& name, QWidget* parent);
 // A centred edit for an address or a port number.
 QLineEdit* MakeCentredEdit(const QString& name, const QRect& geometry, QWidget* parent);
 // A fixed list with nothing chosen.
