@@ -17,6 +17,19 @@ struct CommandStep {
     bool sends() const { return type != 0; }
 };
 
+// The command whose answer a flow awaits, named as the answer's type byte names it; None while
+// the flow awaits nothing.
+enum class Awaiting : uint8_t {
+    None = 0,
+    Connect = CmdConnect,
+    ReadConfig = CmdReadConfig,
+    WriteConfig = CmdWriteConfig,
+    ReadStatistics = CmdReadStatistics,
+    ClearStatistics = CmdClearStatistics,
+    ReadSwitching = CmdReadSwitching,
+    WriteSwitching = CmdWriteSwitching,
+};
+
 // One request as it goes on the wire; the exchange that sends it takes its own copy.
 struct RequestFrame {
     FrameBuffer RequestBuffer{};

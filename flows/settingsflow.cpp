@@ -31,7 +31,7 @@ QString CutsModuleOff(const ConfigBlock& b) {
 
 SettingsFlow::Step SettingsFlow::pressConnect(const QString& address, const QString& port) {
     // A press while an answer is awaited is not an answer: the answer comes by itself.
-    if (ConnectState != 0)
+    if (ConnectState != Awaiting::None)
         return {};
     controls_.lockModuleSettings(true);
     if (SendingCommand()) {
@@ -48,19 +48,19 @@ SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& windo
     if (EndsUnanswered(sender)) {
         controls_.setBusy(false);
         // A send that failed has had its line; only silence gets one of its own.
-        if (sender == Sender::Timeout && ConnectState == 1) {
+        if (sender == Sender::Timeout && ConnectState == Awaiting::Connect) {
             LogEvent(QStringLiteral("Не могу установить соединение с удаленным мультиплексором!"));
-        } else if (sender == Sender::Timeout && ConnectState == 2) {
+        } else if (sender == Sender::Timeout && ConnectState == Awaiting::ReadConfig) {
             LogEvent(QStringLiteral("Не могу прочитать настройки удаленного мультиплексора!"));
         }
-        ConnectState = 0;
+        ConnectState = Awaiting::None;
         return {};
     }
-    if (ConnectState == 0)
+    if (ConnectState == Awaiting::None)
         return {};  // a late answer: its flow has ended
     controls_.lockModuleSettings(true);
     std::memcpy(LastReadConfig.data(), &window.receiveBuffer()[kHeaderSize], kConfigBlockSize);
-    if (ConnectState == 1) {
+    if (ConnectState == Awaiting::Connect) {
         if (ParseAnswer(window) == CmdConnect)
             return {CmdReadConfig, address, port};
         LogEvent(
@@ -75,7 +75,7 @@ SettingsFlow::Step SettingsFlow::connectEnded(Sender sender, AnswerTarget& windo
         }
     }
     controls_.setBusy(false);
-    ConnectState = 0;
+    ConnectState = Awaiting::None;
     return {};
 }
 
@@ -83,10 +83,10 @@ void SettingsFlow::connectSent(const Step& step, bool sent) {
     if (!sent) {
         // Whichever step could not go, the flow is idle: nothing of it may stay busy.
         controls_.setBusy(false);
-        ConnectState = 0;
+        ConnectState = Awaiting::None;
         return;
     }
-    ConnectState = step.type;
+    ConnectState = Awaiting{step.type};
     readingFrom_ = ParseModuleEndpoint(step.address, step.port);
     if (step.type == CmdConnect)
         controls_.setBusy(true);
@@ -94,7 +94,7 @@ void SettingsFlow::connectSent(const Step& step, bool sent) {
 
 SettingsFlow::Step SettingsFlow::pressApply(const QString& address, const QString& port,
                                             const ConfigTexts& texts) {
-    if (ApplyState != 0)
+    if (ApplyState != Awaiting::None)
         return {};
     if (SendingCommand()) {
         LogEvent(kCloseSwitching);
@@ -124,15 +124,15 @@ bool SettingsFlow::holdsCurrentRead() const {
 
 void SettingsFlow::applyEnded(Sender sender, AnswerTarget& window) {
     if (EndsUnanswered(sender)) {
-        if (sender == Sender::Timeout && ApplyState == CmdWriteConfig) {
+        if (sender == Sender::Timeout && ApplyState == Awaiting::WriteConfig) {
             LogEvent(QStringLiteral(
                 "Нет ответа от удаленного мультиплексора на команду сохранения настроек!"));
         }
-        ApplyState = 0;
+        ApplyState = Awaiting::None;
         controls_.setBusy(false);
         return;
     }
-    if (ApplyState != CmdWriteConfig)
+    if (ApplyState != Awaiting::WriteConfig)
         return;
     if (ParseAnswer(window) != CmdWriteConfig) {
         LogEvent(QStringLiteral("Ошибочный ответ мультиплексора на команду сохранения настроек!"));
@@ -143,10 +143,10 @@ void SettingsFlow::applyEnded(Sender sender, AnswerTarget& window) {
     }
     sent_.reset();
     controls_.setBusy(false);
-    ApplyState = 0;
+    ApplyState = Awaiting::None;
 }
 
 void SettingsFlow::applySent(bool sent) {
-    ApplyState = sent ? CmdWriteConfig : 0;
+    ApplyState = sent ? Awaiting::WriteConfig : Awaiting::None;
     controls_.setBusy(sent);
 }

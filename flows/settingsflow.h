@@ -48,8 +48,8 @@ class SettingsFlow {
     // Whether the fields hold a whole read of the module that is still its current one.
     bool holdsCurrentRead() const;
 
-    int ConnectState = 0;  // 0 idle, 1 awaiting CmdConnect, 2 awaiting CmdReadConfig
-    int ApplyState = 0;    // 0 idle, 4 awaiting CmdWriteConfig
+    Awaiting ConnectState = Awaiting::None;  // or Connect, then ReadConfig
+    Awaiting ApplyState = Awaiting::None;    // or WriteConfig
     // The module whose whole configuration the fields hold; empty while they hold none.
     std::optional<ModuleEndpoint> ReadFrom;
     // The payload of the last configuration answer: what the window shows after a read.

@@ -27,51 +27,51 @@ StatFlow::Press StatFlow::press() const {
 }
 
 StatFlow::Step StatFlow::request(const QString& address, const QString& port) {
-    if (PendingStatType != 0 || CheckMuxAddress(address, port))
+    if (PendingStatType != Awaiting::None || CheckMuxAddress(address, port))
         return {};
     return {CmdReadStatistics, address, port};
 }
 
 void StatFlow::requestSent(bool sent) {
     if (sent)
-        PendingStatType = CmdReadStatistics;
+        PendingStatType = Awaiting::ReadStatistics;
 }
 
 void StatFlow::requestEnded(Sender sender, AnswerTarget& window) {
     if (EndsUnanswered(sender)) {
-        if (sender == Sender::Timeout && PendingStatType == CmdReadStatistics)
+        if (sender == Sender::Timeout && PendingStatType == Awaiting::ReadStatistics)
             LogEvent(kNoStatAnswer);
-        PendingStatType = 0;
+        PendingStatType = Awaiting::None;
         return;
     }
-    if (PendingStatType == 0)
+    if (PendingStatType == Awaiting::None)
         return;
     if (ParseAnswer(window) != CmdReadStatistics)
         LogEvent(kWrongStatAnswer);
-    PendingStatType = 0;
+    PendingStatType = Awaiting::None;
 }
 
 StatFlow::Step StatFlow::clear(const QString& address, const QString& port) {
-    if (PendingClearType != 0 || CheckMuxAddress(address, port))
+    if (PendingClearType != Awaiting::None || CheckMuxAddress(address, port))
         return {};
     return {CmdClearStatistics, address, port};
 }
 
 void StatFlow::clearSent(bool sent) {
     if (sent)
-        PendingClearType = CmdClearStatistics;
+        PendingClearType = Awaiting::ClearStatistics;
 }
 
 bool StatFlow::clearEnded(Sender sender, AnswerTarget& window) {
     if (EndsUnanswered(sender)) {
-        if (sender == Sender::Timeout && PendingClearType == CmdClearStatistics)
+        if (sender == Sender::Timeout && PendingClearType == Awaiting::ClearStatistics)
             LogEvent(kNoClearAnswer);
-        PendingClearType = 0;
+        PendingClearType = Awaiting::None;
         return false;
     }
-    if (PendingClearType == 0)
+    if (PendingClearType == Awaiting::None)
         return false;
-    PendingClearType = 0;
+    PendingClearType = Awaiting::None;
     if (ParseAnswer(window) != CmdClearStatistics) {
         LogEvent(kWrongClearAnswer);
         return false;
@@ -84,7 +84,7 @@ void StatFlow::start(const QString& workingPath, StatLogFile::FailureReport repo
     running_ = true;
     if (!workingPath.isEmpty())
         log_ = std::make_unique<StatLogFile>(workingPath, std::move(report));
-    PendingStatType = 0;
+    PendingStatType = Awaiting::None;
 }
 
 void StatFlow::stop(const QString& address, const QDateTime& now) {
@@ -92,7 +92,7 @@ void StatFlow::stop(const QString& address, const QDateTime& now) {
     running_ = false;
     finishLog(address, now);
     // A request still on its way would only fill the tables after the record has closed.
-    PendingStatType = 0;
+    PendingStatType = Awaiting::None;
 }
 
 void StatFlow::finishLog(const QString& address, const QDateTime& now) {

@@ -57,10 +57,10 @@ class StatFlow {
     // changed ones, whose lines go to the log stamped `now`.
     void show(const uint8_t* block, StatCells& totals, StatCells& sessions, const QDateTime& now);
 
-    int PendingStatType = 0;   // 0, or CmdReadStatistics while its answer is awaited
-    int PendingClearType = 0;  // 0, or CmdClearStatistics while its answer is awaited
-    QString StatLogName;       // the last finished log's name, without ".txt"
-    StatisticsBlock Block{};   // the last statistics answer
+    Awaiting PendingStatType = Awaiting::None;   // or ReadStatistics
+    Awaiting PendingClearType = Awaiting::None;  // or ClearStatistics
+    QString StatLogName;                         // the last finished log's name, without ".txt"
+    StatisticsBlock Block{};                     // the last statistics answer
 
   private:
     StatMode mode_ = StatMode::Single;

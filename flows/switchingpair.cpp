@@ -101,7 +101,8 @@ void SwitchingPair::windowClosed() {
     SnapshotA.fill(0);
     SnapshotB.fill(0);
     CurrentMux = 0;
-    SwConnectState = SwSetState = SwResetState = SwResetScope = 0;
+    SwConnectState = SwSetState = SwResetState = Awaiting::None;
+    SwResetScope = 0;
     analysis_.reset();
     readingA_.reset();
     resume_.reset();
@@ -180,13 +181,13 @@ SwitchingPair::Step SwitchingPair::readStep(const PairChoice& now) {
     if (CheckMuxAddress(address, port)) {
         // Refused at B, the read is over: nothing may resume there.
         CurrentMux = 0;
-        SwConnectState = 0;
+        SwConnectState = Awaiting::None;
         endExchange();
         return {};
     }
     asked_ = ParseModuleEndpoint(address, port);
     op_ = Op::Read;
-    SwConnectState = CmdReadSwitching;
+    SwConnectState = Awaiting::ReadSwitching;
     return {Op::Read, address, port, CmdReadSwitching};
 }
 
@@ -299,7 +300,7 @@ SwitchingPair::Step SwitchingPair::pressWrite(const PairChoice& now) {
 // The step of a write or reset at CurrentMux: its block goes out, and from now on no read of that
 // module stands.
 SwitchingPair::Step SwitchingPair::stepAt(Op op) {
-    int& state = op == Op::Write ? SwSetState : SwResetState;
+    Awaiting& state = op == Op::Write ? SwSetState : SwResetState;
     sent_.reset();
     const int side = CurrentMux == 0 ? 0 : 1;
     const auto module = ParseModuleEndpoint(address_[side], port_[side]);
@@ -315,7 +316,7 @@ SwitchingPair::Step SwitchingPair::stepAt(Op op) {
                  : resetTarget_ == ResetTarget::None ? kReadFirstLinks
                  : side == 0                         ? kReadFirstA
                                                      : kReadFirstB);
-        state = 0;
+        state = Awaiting::None;
         CurrentMux = 0;
         SwResetScope = 0;
         resume_.reset();
@@ -325,7 +326,7 @@ SwitchingPair::Step SwitchingPair::stepAt(Op op) {
     OutgoingSwitching = side == 0 ? outA_ : outB_;
     sent_ = reads_.sending(*module);
     op_ = op;
-    state = CmdWriteSwitching;
+    state = Awaiting::WriteSwitching;
     return {op, address_[side], port_[side], CmdWriteSwitching};
 }
 
@@ -449,7 +450,7 @@ SwitchingPair::Step SwitchingPair::answered(uint8_t type, const PairChoice& now)
     const bool atA = CurrentMux == 0;
     switch (op_) {
         case Op::Read:
-            SwConnectState = 0;
+            SwConnectState = Awaiting::None;
             if (type != CmdReadSwitching) {
                 LogEvent(QStringLiteral(
                     "Ошибочный ответ мультиплексора на команду запроса коммутационных настроек"));
@@ -466,7 +467,7 @@ SwitchingPair::Step SwitchingPair::answered(uint8_t type, const PairChoice& now)
             }
             return finishRead();
         case Op::Write:
-            SwSetState = 0;
+            SwSetState = Awaiting::None;
             if (type == CmdWriteSwitching) {
                 LogEvent(atA ? QStringLiteral("Текущие коммутационные настройки мультиплексора А "
                                               "успешно сохранены")
@@ -504,7 +505,7 @@ SwitchingPair::Step SwitchingPair::answered(uint8_t type, const PairChoice& now)
             endExchange();
             return {};
         case Op::Reset:
-            SwResetState = 0;
+            SwResetState = Awaiting::None;
             if (type == CmdWriteSwitching) {
                 LogEvent(atA ? QStringLiteral("Сброс настроек мультиплексора А произведен")
                              : QStringLiteral("Сброс настроек мультиплексора B произведен"));
@@ -557,14 +558,14 @@ SwitchingPair::Step SwitchingPair::sendFailed(const PairChoice&) {
     const bool atB = CurrentMux == 1;
     switch (op_) {
         case Op::Read:
-            SwConnectState = 0;
+            SwConnectState = Awaiting::None;
             CurrentMux = 0;
             readingA_.reset();
             break;
         case Op::Write:
         case Op::Reset: {
             const bool write = op_ == Op::Write;
-            (write ? SwSetState : SwResetState) = 0;
+            (write ? SwSetState : SwResetState) = Awaiting::None;
             if (atB && sent_ && (write || SwResetScope == 2)) {
                 resume_ = Resumable{op_, write ? ResetTarget::None : resetTarget_, resetType_,
                                     builtAt_, *sent_};
@@ -594,14 +595,14 @@ SwitchingPair::Step SwitchingPair::pressLinks(const QString& ip, const QString& 
         return {};
     linksAsked_ = ParseModuleEndpoint(ip, port);
     op_ = Op::Links;
-    PendingLinksType = CmdReadSwitching;
+    PendingLinksType = Awaiting::ReadSwitching;
     return {Op::Links, ip, port, CmdReadSwitching};
 }
 
 bool SwitchingPair::linksAnswered(uint8_t type) {
     if (op_ != Op::Links)
         return false;
-    PendingLinksType = 0;
+    PendingLinksType = Awaiting::None;
     endExchange();
     if (type != CmdReadSwitching) {
         LogEvent(
@@ -622,7 +623,7 @@ void SwitchingPair::linksTimedOut() {
 void SwitchingPair::linksSendFailed() {
     if (op_ != Op::Links)
         return;
-    PendingLinksType = 0;
+    PendingLinksType = Awaiting::None;
     endExchange();
 }
 

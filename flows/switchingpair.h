@@ -13,6 +13,7 @@
 
 #include <vector>
 
+#include "flows/commands.h"
 #include "link/codecs.h"
 #include "link/exchange.h"
 #include "model/configblock.h"
@@ -95,11 +96,11 @@ class SwitchingPair {
     bool writeEnabled() const;
     Op openExchange() const { return op_; }
 
-    int SwConnectState = 0;  // 0 idle, 32 awaiting CmdReadSwitching
-    int SwSetState = 0;      // 0 idle, 64 awaiting CmdWriteSwitching
-    int SwResetState = 0;    // 0 idle, 64 awaiting CmdWriteSwitching of a reset
-    int SwResetScope = 0;    // 0 none, 1 one multiplexer, 2 both A and B
-    int PendingLinksType = 0;
+    Awaiting SwConnectState = Awaiting::None;    // or ReadSwitching
+    Awaiting SwSetState = Awaiting::None;        // or WriteSwitching
+    Awaiting SwResetState = Awaiting::None;      // or WriteSwitching of a reset
+    int SwResetScope = 0;                        // 0 none, 1 one multiplexer, 2 both A and B
+    Awaiting PendingLinksType = Awaiting::None;  // or ReadSwitching
     // 0 = multiplexer A, 1 = B, 2 = B alone (the reset of B).
     int CurrentMux = 0;
     // The answers of the read under way land here.

@@ -42,7 +42,7 @@ void Answers(benchmark::State& state, bool withLogFile) {
     QTemporaryDir dir;
     // The automatic mode as it runs once its clear is confirmed; the timer never fires here.
     w.Flow.start(withLogFile ? dir.filePath("bench.part.txt") : QString(), nullptr);
-    w.Flow.PendingClearType = CmdClearStatistics;
+    w.Flow.PendingClearType = Awaiting::ClearStatistics;
     w.receiveBuffer().fill(0);
     w.receiveBuffer()[0] = GroupStatistics;
     w.receiveBuffer()[1] = CmdClearStatistics;

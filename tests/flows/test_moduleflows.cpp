@@ -218,9 +218,9 @@ class ModuleFlowsTest : public QObject {
         QCOMPARE(bench.requests(), requests);
         QCOMPARE(bench.shell.log, log);
         QCOMPARE(bench.settings.holdsCurrentRead(), holdsRead);
-        QCOMPARE(bench.settings.ConnectState + bench.settings.ApplyState +
-                     bench.stat.PendingStatType + bench.stat.PendingClearType,
-                 0);
+        for (Awaiting awaited : {bench.settings.ConnectState, bench.settings.ApplyState,
+                                 bench.stat.PendingStatType, bench.stat.PendingClearType})
+            QCOMPARE(awaited, Awaiting::None);
         QCOMPARE(bench.stat.ticking(), events.contains("auto"));
         QCOMPARE(bench.window.shown, int(events.count("stat A") - events.count("stat A wrong")));
     }

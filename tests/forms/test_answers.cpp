@@ -126,7 +126,10 @@ class AnswersTest : public QObject {
                 s->EditMuxPort->setText(portA);
                 app.form->SettingsButton->click();
                 window = s;
-                idle = [s] { return s->Flow.ConnectState == 0 && s->Flow.ApplyState == 0; };
+                idle = [s] {
+                    return s->Flow.ConnectState == Awaiting::None &&
+                           s->Flow.ApplyState == Awaiting::None;
+                };
                 s->ButtonMuxConnection->click();
                 break;
             }
@@ -137,7 +140,8 @@ class AnswersTest : public QObject {
                 w->EditStatPort->setText(portA);
                 window = w;
                 idle = [w] {
-                    return w->Flow.PendingStatType == 0 && w->Flow.PendingClearType == 0;
+                    return w->Flow.PendingStatType == Awaiting::None &&
+                           w->Flow.PendingClearType == Awaiting::None;
                 };
                 w->RequestButton->click();
                 break;
@@ -152,7 +156,8 @@ class AnswersTest : public QObject {
                 window = w;
                 idle = [w] {
                     const SwitchingPair& pair = MainWindow()->Pair;
-                    return pair.SwConnectState == 0 && pair.SwSetState == 0 && pair.CurrentMux == 0;
+                    return pair.SwConnectState == Awaiting::None &&
+                           pair.SwSetState == Awaiting::None && pair.CurrentMux == 0;
                 };
                 w->SwConnectButton->click();
                 break;
@@ -163,7 +168,7 @@ class AnswersTest : public QObject {
                 w->EditPort->setText(portA);
                 w->show();
                 window = w;
-                idle = [w] { return MainWindow()->Pair.PendingLinksType == 0; };
+                idle = [w] { return MainWindow()->Pair.PendingLinksType == Awaiting::None; };
                 w->ButtonConnect->click();
                 break;
             }

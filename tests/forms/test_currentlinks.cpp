@@ -146,11 +146,11 @@ class CurrentLinksTest : public QObject, SimWindowsFixture {
         emit w->StringGridCurLinks->cellDoubleClicked(3, 1);
         QCOMPARE(cell(1, 3), SelectMark);
         connectButton()->click();
-        QCOMPARE(MainWindow()->Pair.PendingLinksType, int(CmdReadSwitching));
+        QCOMPARE(MainWindow()->Pair.PendingLinksType, Awaiting::ReadSwitching);
         for (QPushButton* b : {connectButton(), SwitchWindow()->SwConnectButton,
                                SwitchWindow()->SwSetButton, SwitchWindow()->SwResetButton})
             QVERIFY(!b->isEnabled());
-        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, Awaiting::None);
         QCOMPARE(moduleA().requests(), (std::vector<std::vector<uint8_t>>{{3, 32}}));
         const QString x = NoSelectMark;
         QCOMPARE(table(), (QStringList{"10.0.0.1|", "NO_LINK|" + x, "DISABLED|" + x, "10.0.0.4|",
@@ -183,7 +183,7 @@ class CurrentLinksTest : public QObject, SimWindowsFixture {
         // A new answer drops every choice.
         connectButton()->click();
         QTRY_COMPARE(moduleA().requests().size(), size_t(2));
-        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, Awaiting::None);
         QCOMPARE(cell(2, 1), QString());
         QCOMPARE(cell(2, 6), QString());
     }
@@ -199,23 +199,26 @@ class CurrentLinksTest : public QObject, SimWindowsFixture {
         sw->ComboBoxSwIpB->setEditText("127.0.0.2");
         sw->EditSwPortB->setText(port(1));
         sw->SwConnectButton->click();
-        QTRY_VERIFY(MainWindow()->Pair.SwConnectState == 0 && sw->SwSetButton->isEnabled());
+        QTRY_VERIFY(MainWindow()->Pair.SwConnectState == Awaiting::None &&
+                    sw->SwSetButton->isEnabled());
 
         sim->module(1).setMisbehaviour(CmdWriteSwitching, Misbehaviour{MisbehaviourKind::Silent});
         sw->SwSetButton->click();
-        QTRY_VERIFY(MainWindow()->Pair.SwSetState == 0 && sw->SwConnectButton->isEnabled());
+        QTRY_VERIFY(MainWindow()->Pair.SwSetState == Awaiting::None &&
+                    sw->SwConnectButton->isEnabled());
         QCOMPARE(MainWindow()->Pair.CurrentMux, 1);
 
         w->EditIp->setText("127.0.0.2");
         w->EditPort->setText(port(1));
         connectButton()->click();
-        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, Awaiting::None);
         QVERIFY(sw->SwSetButton->isEnabled());
         sim->module(1).setMisbehaviour(CmdWriteSwitching, Misbehaviour{});
         const size_t toA = moduleA().requestCount();
         const size_t toB = sim->module(1).requestCount();
         sw->SwSetButton->click();
-        QTRY_VERIFY(MainWindow()->Pair.SwSetState == 0 && sw->SwConnectButton->isEnabled());
+        QTRY_VERIFY(MainWindow()->Pair.SwSetState == Awaiting::None &&
+                    sw->SwConnectButton->isEnabled());
         QVERIFY(SettleExchanges());
         QCOMPARE(moduleA().requestCount(), toA);
         QCOMPARE(sim->module(1).requestCount(), toB + 1);
@@ -235,7 +238,7 @@ class CurrentLinksTest : public QObject, SimWindowsFixture {
         app->form->Timer->setInterval(100);
         // A table from an earlier answer stays as it was.
         connectButton()->click();
-        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, Awaiting::None);
         const QStringList before = table();
         QVERIFY(!before[0].isEmpty());
         moduleA().setMisbehaviour(CmdReadSwitching,
@@ -246,7 +249,7 @@ class CurrentLinksTest : public QObject, SimWindowsFixture {
         QVERIFY(OutlastTimeOuts(app->form->Timer));
         QVERIFY(SettleExchanges());
         QCOMPARE(app->messages(), QStringList{line});
-        QCOMPARE(MainWindow()->Pair.PendingLinksType, 0);
+        QCOMPARE(MainWindow()->Pair.PendingLinksType, Awaiting::None);
         QVERIFY(connectButton()->isEnabled());
         QCOMPARE(table(), before);
         // Once "Соединиться" is pressed again, the earlier read is no ground for a reset.
@@ -261,7 +264,7 @@ class CurrentLinksTest : public QObject, SimWindowsFixture {
         connectButton()->click();
         QCOMPARE(app->messages(), (QStringList{"Некорректный формат IP-адреса!",
                                                "Введите номер порта удаленного мультиплексора!"}));
-        QCOMPARE(MainWindow()->Pair.PendingLinksType, 0);
+        QCOMPARE(MainWindow()->Pair.PendingLinksType, Awaiting::None);
         QVERIFY(connectButton()->isEnabled());
         QVERIFY(SettleExchanges());
         QVERIFY(moduleA().requests().empty());

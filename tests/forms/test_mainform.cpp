@@ -39,8 +39,8 @@ class MainFormTest : public QObject {
         QVERIFY(SettingsWindow());
         QVERIFY(!SettingsWindow()->isVisible());
         QCOMPARE(SettingsWindow()->PageControl1->currentIndex(), 0);
-        QCOMPARE(SettingsWindow()->Flow.ConnectState, 0);
-        QCOMPARE(SettingsWindow()->Flow.ApplyState, 0);
+        QCOMPARE(SettingsWindow()->Flow.ConnectState, Awaiting::None);
+        QCOMPARE(SettingsWindow()->Flow.ApplyState, Awaiting::None);
         QVERIFY(!SwitchWindow());  // made when first shown
         for (TStatForm* w : StatWindowList())
             QVERIFY(!w);

@@ -62,8 +62,10 @@ class SendFailuresTest : public QObject, SimWindowsFixture {
         const SwitchingPair& p = MainWindow()->Pair;
         const TSettingsForm* s = SettingsWindow();
         const TStatForm* w = StatWindow(0);
-        return p.commandsEnabled() && s->Flow.ConnectState == 0 && s->Flow.ApplyState == 0 &&
-               (!w || (w->Flow.PendingStatType == 0 && w->Flow.PendingClearType == 0));
+        return p.commandsEnabled() && s->Flow.ConnectState == Awaiting::None &&
+               s->Flow.ApplyState == Awaiting::None &&
+               (!w || (w->Flow.PendingStatType == Awaiting::None &&
+                       w->Flow.PendingClearType == Awaiting::None));
     }
     QWidget* window(const QString& where) {
         if (where == "settings")

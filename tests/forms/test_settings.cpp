@@ -86,7 +86,7 @@ class SettingsTest : public QObject, SimWindowsFixture {
         const auto reads = app->messages().count(kRead);
         C<QPushButton>("ButtonMuxConnection")->click();
         QTRY_COMPARE(app->messages().count(kRead), reads + 1);
-        QCOMPARE(s->Flow.ConnectState, 0);
+        QCOMPARE(s->Flow.ConnectState, Awaiting::None);
     }
 
   private slots:
@@ -103,20 +103,20 @@ class SettingsTest : public QObject, SimWindowsFixture {
         module().setMisbehaviour(CmdReadConfig, Misbehaviour{MisbehaviourKind::Delay, 300});
         C<QPushButton>("ButtonMuxConnection")->click();
         // Request sent: fields cleared and locked, connection group and both buttons disabled.
-        QCOMPARE(s->Flow.ConnectState, 1);
+        QCOMPARE(s->Flow.ConnectState, Awaiting::Connect);
         QVERIFY(!C<QGroupBox>("GroupBoxConnection")->isEnabled());
         QVERIFY(!C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(!C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QVERIFY(!C<QGroupBox>("GroupBoxModuleSettings")->isEnabled());
         // Connect answered, read sent: fields enabled but empty, buttons enabled.
-        QTRY_COMPARE(s->Flow.ConnectState, 2);
+        QTRY_COMPARE(s->Flow.ConnectState, Awaiting::ReadConfig);
         QCOMPARE(app->messages(), QStringList{kConnected});
         QVERIFY(C<QGroupBox>("GroupBoxModuleSettings")->isEnabled());
         QVERIFY(C<QLineEdit>("EditLocalIp")->text().isEmpty());
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         // Configuration answered: filled and enabled.
-        QTRY_COMPARE(s->Flow.ConnectState, 0);
+        QTRY_COMPARE(s->Flow.ConnectState, Awaiting::None);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead}));
         QCOMPARE(requests(), (std::vector<std::vector<uint8_t>>{{1, 1}, {1, 2}}));
         QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), QString("127.0.0.1"));
@@ -152,10 +152,10 @@ class SettingsTest : public QObject, SimWindowsFixture {
     void applyWritesTheWindowAndLocksAgain() {
         connectAndRead();
         C<QPushButton>("ButtonSetCurOptions")->click();
-        QCOMPARE(s->Flow.ApplyState, 4);
+        QCOMPARE(s->Flow.ApplyState, Awaiting::WriteConfig);
         QVERIFY(!C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(!C<QPushButton>("ButtonSetCurOptions")->isEnabled());
-        QTRY_COMPARE(s->Flow.ApplyState, 0);
+        QTRY_COMPARE(s->Flow.ApplyState, Awaiting::None);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead, kWritten, kReconnect}));
         const std::vector<uint8_t> write = requests().back();
         QCOMPARE(int(write.size()), 102);
@@ -204,8 +204,8 @@ class SettingsTest : public QObject, SimWindowsFixture {
         QTRY_COMPARE(app->messages().size(), log.size());
         QVERIFY(SettleExchanges());
         QCOMPARE(app->messages(), log);
-        QCOMPARE(s->Flow.ConnectState, 0);
-        QCOMPARE(s->Flow.ApplyState, 0);
+        QCOMPARE(s->Flow.ConnectState, Awaiting::None);
+        QCOMPARE(s->Flow.ApplyState, Awaiting::None);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QVERIFY(C<QGroupBox>("GroupBoxConnection")->isEnabled());
@@ -229,8 +229,8 @@ class SettingsTest : public QObject, SimWindowsFixture {
         QTRY_COMPARE(
             app->messages(),
             (QStringList{kConnected, kRead, "Ошибка при работе с сетью: Ошибка соединения 3"}));
-        QCOMPARE(s->Flow.ConnectState, 0);
-        QCOMPARE(s->Flow.ApplyState, 0);
+        QCOMPARE(s->Flow.ConnectState, Awaiting::None);
+        QCOMPARE(s->Flow.ApplyState, Awaiting::None);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QCOMPARE(MainWindow()->Pending.count(), 0);
@@ -261,8 +261,8 @@ class SettingsTest : public QObject, SimWindowsFixture {
             ->click();
         QTRY_VERIFY(app->messages().contains(line));
         QCOMPARE(app->messages().last(), line);
-        QCOMPARE(s->Flow.ConnectState, 0);
-        QCOMPARE(s->Flow.ApplyState, 0);
+        QCOMPARE(s->Flow.ConnectState, Awaiting::None);
+        QCOMPARE(s->Flow.ApplyState, Awaiting::None);
         QVERIFY(C<QPushButton>("ButtonMuxConnection")->isEnabled());
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QCOMPARE(MainWindow()->Pending.count(), 0);
@@ -282,10 +282,10 @@ class SettingsTest : public QObject, SimWindowsFixture {
     void pressWhileConfigurationIsAwaitedIsIgnored() {
         module().setMisbehaviour(CmdReadConfig, Misbehaviour{MisbehaviourKind::Delay, 300});
         C<QPushButton>("ButtonMuxConnection")->click();
-        QTRY_COMPARE(s->Flow.ConnectState, 2);
+        QTRY_COMPARE(s->Flow.ConnectState, Awaiting::ReadConfig);
         C<QPushButton>("ButtonMuxConnection")->click();
-        QCOMPARE(s->Flow.ConnectState, 2);
-        QTRY_COMPARE(s->Flow.ConnectState, 0);
+        QCOMPARE(s->Flow.ConnectState, Awaiting::ReadConfig);
+        QTRY_COMPARE(s->Flow.ConnectState, Awaiting::None);
         QCOMPARE(app->messages(), (QStringList{kConnected, kRead}));
         QCOMPARE(requests().size(), size_t(2));
         QCOMPARE(C<QLineEdit>("EditLocalIp")->text(), QString("127.0.0.1"));
@@ -340,8 +340,8 @@ class SettingsTest : public QObject, SimWindowsFixture {
         }
         C<QPushButton>(apply ? "ButtonSetCurOptions" : "ButtonMuxConnection")->click();
         QCOMPARE(app->messages().mid(2), log);
-        QCOMPARE(s->Flow.ConnectState, 0);
-        QCOMPARE(s->Flow.ApplyState, 0);
+        QCOMPARE(s->Flow.ConnectState, Awaiting::None);
+        QCOMPARE(s->Flow.ApplyState, Awaiting::None);
         // A connect attempt clears and locks the module fields first, sessions included; an
         // apply leaves them for the operator to mend the address.
         QCOMPARE(C<QLineEdit>("EditLocalIp")->text().isEmpty(), !apply);
@@ -361,7 +361,7 @@ class SettingsTest : public QObject, SimWindowsFixture {
         C<QPushButton>("ButtonSetCurOptions")->click();
         QCOMPARE(app->errors.size(), 1);
         QVERIFY(app->errors[0].contains("02:4B:53:49:4D:01"));
-        QCOMPARE(s->Flow.ApplyState, 0);
+        QCOMPARE(s->Flow.ApplyState, Awaiting::None);
         QVERIFY(C<QPushButton>("ButtonSetCurOptions")->isEnabled());
         QVERIFY(SettleExchanges());
         QCOMPARE(requests().size(), before);
@@ -393,7 +393,7 @@ class SettingsTest : public QObject, SimWindowsFixture {
         C<QTabWidget>("PageControl1")->setCurrentIndex(2);
         C<OptionList>("KsPinStateListBox")->valueButton("pv 12")->click();
         C<QPushButton>("ButtonSetCurOptions")->click();
-        QTRY_COMPARE(s->Flow.ApplyState, 0);
+        QTRY_COMPARE(s->Flow.ApplyState, Awaiting::None);
 
         C<QTabWidget>("PageControl1")->setCurrentIndex(0);
         connectAndRead();
@@ -439,7 +439,7 @@ class SettingsTest : public QObject, SimWindowsFixture {
         QTRY_VERIFY_WITH_TIMEOUT(!app->messages().isEmpty(), 9500);
         QCOMPARE(app->messages(),
                  QStringList{"Не могу установить соединение с удаленным мультиплексором!"});
-        QCOMPARE(s->Flow.ConnectState, 0);
+        QCOMPARE(s->Flow.ConnectState, Awaiting::None);
         QVERIFY(StatWindow(0)->RequestButton->isEnabled());
         QVERIFY(SwitchWindow()->SwConnectButton->isEnabled());
         QVERIFY(SwitchWindow()->SwResetButton->isEnabled());
@@ -703,7 +703,7 @@ class SettingsTest : public QObject, SimWindowsFixture {
         // Written back unchanged: the same option word, TOS without its high byte, and the
         // session whose enable byte was 2 written as not selected.
         C<QPushButton>("ButtonSetCurOptions")->click();
-        QTRY_COMPARE(s->Flow.ApplyState, 0);
+        QTRY_COMPARE(s->Flow.ApplyState, Awaiting::None);
         const ConfigBlock held = module().config();
         QCOMPARE(GetU32(&held[ConfigOffset::OptionFlags]), 0x80040803u);
         QCOMPARE(GetU16(&held[SessionRecordOffset(1) + SessionOffset::Tos]), uint16_t(0x00B8));

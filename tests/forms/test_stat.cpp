@@ -147,7 +147,7 @@ class StatTest : public QObject, SimWindowsFixture {
     void waitForRequests(int more) {
         const size_t target = module().requestCount() + static_cast<size_t>(more);
         QTRY_VERIFY(module().requestCount() >= target);
-        QTRY_COMPARE(w->Flow.PendingStatType, 0);
+        QTRY_COMPARE(w->Flow.PendingStatType, Awaiting::None);
     }
     void running() { QTRY_VERIFY(w->TimerRequestStat->isActive()); }
 
@@ -177,8 +177,8 @@ class StatTest : public QObject, SimWindowsFixture {
         const QStringList before = cells();
         QSignalSpy repaints(sessions()->model(), &QAbstractItemModel::dataChanged);
         requestButton()->click();
-        QCOMPARE(w->Flow.PendingStatType, 8);
-        QTRY_COMPARE(w->Flow.PendingStatType, 0);
+        QCOMPARE(w->Flow.PendingStatType, Awaiting::ReadStatistics);
+        QTRY_COMPARE(w->Flow.PendingStatType, Awaiting::None);
         // The view hears of the whole table at once, not of 96 cells one by one.
         QCOMPARE(repaints.size(), 1);
         QCOMPARE(repaints[0][0].toModelIndex(), sessions()->model()->index(1, 1));
@@ -196,13 +196,13 @@ class StatTest : public QObject, SimWindowsFixture {
     void clearShowsZeroAtOnce() {
         sim->clock().advance(std::chrono::seconds(3));
         requestButton()->click();
-        QTRY_COMPARE(w->Flow.PendingStatType, 0);
+        QTRY_COMPARE(w->Flow.PendingStatType, Awaiting::None);
         QCOMPARE(sessions()->cellText(4, 1), QStringLiteral("150"));
         module().setMisbehaviour(CmdClearStatistics, Misbehaviour{MisbehaviourKind::Delay, 300});
         clearButton()->click();
         QCOMPARE(cells(), QStringList(96 + 10, "0"));
-        QCOMPARE(w->Flow.PendingClearType, 16);
-        QTRY_COMPARE(w->Flow.PendingClearType, 0);
+        QCOMPARE(w->Flow.PendingClearType, Awaiting::ClearStatistics);
+        QTRY_COMPARE(w->Flow.PendingClearType, Awaiting::None);
         QCOMPARE(app->messages(), QStringList{kCleared});
         QCOMPARE(module().statistics(), StatisticsBlock{});
         QCOMPARE(cells(), QStringList(96 + 10, "0"));
@@ -215,13 +215,14 @@ class StatTest : public QObject, SimWindowsFixture {
         module().setMisbehaviour(CmdClearStatistics, Misbehaviour{MisbehaviourKind::Delay, 300});
         requestButton()->click();
         clearButton()->click();
-        QCOMPARE(w->Flow.PendingStatType, 8);
-        QCOMPARE(w->Flow.PendingClearType, 16);
+        QCOMPARE(w->Flow.PendingStatType, Awaiting::ReadStatistics);
+        QCOMPARE(w->Flow.PendingClearType, Awaiting::ClearStatistics);
         QCOMPARE(MainWindow()->Pending.count(), 2);
         w->TimerRequestStatTimer();
         requestButton()->click();
         QTRY_COMPARE(module().requestCount(), size_t(2));
-        QTRY_COMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
+        QTRY_VERIFY(w->Flow.PendingStatType == Awaiting::None &&
+                    w->Flow.PendingClearType == Awaiting::None);
         QCOMPARE(app->messages(), QStringList{kCleared});
         QCOMPARE(MainWindow()->Pending.count(), 0);
         QCOMPARE(module().requestCount(), size_t(2));
@@ -245,12 +246,14 @@ class StatTest : public QObject, SimWindowsFixture {
         QCOMPARE(app->messages(), QStringList{});
         MainWindow()->Pending.tick();
         QCOMPARE(app->messages(), QStringList{message});
-        QCOMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
+        QVERIFY(w->Flow.PendingStatType == Awaiting::None &&
+                w->Flow.PendingClearType == Awaiting::None);
         QCOMPARE(MainWindow()->Pending.count(), 0);
         // The window is idle again: the next press asks anew.
         sim->setMisbehaviour(clear ? CmdClearStatistics : CmdReadStatistics, Misbehaviour{});
         (clear ? clearButton() : requestButton())->click();
-        QTRY_COMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
+        QTRY_VERIFY(w->Flow.PendingStatType == Awaiting::None &&
+                    w->Flow.PendingClearType == Awaiting::None);
         QCOMPARE(module().requestCount(), size_t(2));
     }
 
@@ -270,7 +273,7 @@ class StatTest : public QObject, SimWindowsFixture {
         QFETCH(QString, message);
         sim->clock().advance(std::chrono::seconds(2));
         requestButton()->click();
-        QTRY_COMPARE(w->Flow.PendingStatType, 0);
+        QTRY_COMPARE(w->Flow.PendingStatType, Awaiting::None);
         const QStringList shown = cells();
         sim->clock().advance(std::chrono::seconds(2));
         module().setMisbehaviour(command, Misbehaviour{MisbehaviourKind::Unsupported, 0});
@@ -280,7 +283,8 @@ class StatTest : public QObject, SimWindowsFixture {
         } else {
             (command == CmdClearStatistics ? clearButton() : requestButton())->click();
         }
-        QTRY_COMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
+        QTRY_VERIFY(w->Flow.PendingStatType == Awaiting::None &&
+                    w->Flow.PendingClearType == Awaiting::None);
         QCOMPARE(cells(), command == CmdClearStatistics ? QStringList(106, "0") : shown);
         QCOMPARE(app->messages(), QStringList{message});
         if (automatic) {
@@ -312,7 +316,8 @@ class StatTest : public QObject, SimWindowsFixture {
         C<QLineEdit>("EditStatIp")->setText(address);
         (clear ? clearButton() : requestButton())->click();
         QTRY_COMPARE(app->messages(), QStringList{line});
-        QCOMPARE(w->Flow.PendingStatType + w->Flow.PendingClearType, 0);
+        QVERIFY(w->Flow.PendingStatType == Awaiting::None &&
+                w->Flow.PendingClearType == Awaiting::None);
         QCOMPARE(MainWindow()->Pending.count(), 0);
     }
 
@@ -364,7 +369,7 @@ class StatTest : public QObject, SimWindowsFixture {
         const size_t sent = module().requestCount();
         QVERIFY(SettleExchanges());  // the timer is stopped: only an exchange could still send
         QCOMPARE(module().requestCount(), sent);  // the stop ends the requests
-        QCOMPARE(w->Flow.PendingStatType, 0);
+        QCOMPARE(w->Flow.PendingStatType, Awaiting::None);
         QCOMPARE(MainWindow()->Pending.count(), 0);
     }
 
@@ -377,7 +382,7 @@ class StatTest : public QObject, SimWindowsFixture {
         QCOMPARE(Texts(QDir::current()), QStringList{LogName(kStop, "127.0.0.1")});
         QCOMPARE(QFileInfo(LogName(kStop, "127.0.0.1")).size(), 0);
         // The late clear answer finds the mode stopped and starts nothing.
-        QTRY_COMPARE(w->Flow.PendingClearType, 0);
+        QTRY_COMPARE(w->Flow.PendingClearType, Awaiting::None);
         QVERIFY(!w->TimerRequestStat->isActive());
         QCOMPARE(app->messages(), QStringList{kCleared});
     }

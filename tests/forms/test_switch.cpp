@@ -83,7 +83,8 @@ class SwitchTest : public QObject, SimWindowsFixture {
     }
     void setPair() { setAddresses("127.0.0.1", port(0), "127.0.0.2", port(1)); }
     bool idle() const {
-        return MainWindow()->Pair.SwConnectState == 0 && MainWindow()->Pair.SwSetState == 0;
+        return MainWindow()->Pair.SwConnectState == Awaiting::None &&
+               MainWindow()->Pair.SwSetState == Awaiting::None;
     }
     void readBoth() {
         C<QPushButton>("SwConnectButton")->click();
@@ -204,9 +205,11 @@ class SwitchTest : public QObject, SimWindowsFixture {
         settings->EditMuxIp->setText("127.0.0.1");
         settings->EditMuxPort->setText(port(0));
         settings->ButtonMuxConnection->click();
-        QTRY_VERIFY(settings->Flow.holdsCurrentRead() && settings->Flow.ConnectState == 0);
+        QTRY_VERIFY(settings->Flow.holdsCurrentRead() &&
+                    settings->Flow.ConnectState == Awaiting::None);
         settings->ButtonSetCurOptions->click();
-        QTRY_VERIFY(settings->Flow.ApplyState == 0 && !settings->Flow.holdsCurrentRead());
+        QTRY_VERIFY(settings->Flow.ApplyState == Awaiting::None &&
+                    !settings->Flow.holdsCurrentRead());
         QCOMPARE(commands(), (QList<bool>{true, false, true}));
         emit C<QPushButton>("SwSetButton")->clicked();  // a press that reaches the handler
         QVERIFY(SettleExchanges());
@@ -346,7 +349,7 @@ class SwitchTest : public QObject, SimWindowsFixture {
         stat->EditStatIp->setText("127.0.0.1");
         stat->EditStatPort->setText(port(0));
         stat->RequestButton->click();
-        QTRY_COMPARE(stat->Flow.PendingStatType, 0);
+        QTRY_COMPARE(stat->Flow.PendingStatType, Awaiting::None);
         QCOMPARE(commands(), (QList<bool>{false, false, false}));
         QVERIFY(!LinksWindow()->ButtonConnect->isEnabled());
         LinksWindow()->ButtonConnectClick(Sender::Operator);  // a press that gets through anyway

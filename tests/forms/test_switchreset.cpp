@@ -97,8 +97,9 @@ class SwitchResetTest : public QObject, SimWindowsFixture {
         emit box->activated(index);
     }
     bool idle() const {
-        return MainWindow()->Pair.SwConnectState == 0 && MainWindow()->Pair.SwSetState == 0 &&
-               MainWindow()->Pair.SwResetState == 0;
+        return MainWindow()->Pair.SwConnectState == Awaiting::None &&
+               MainWindow()->Pair.SwSetState == Awaiting::None &&
+               MainWindow()->Pair.SwResetState == Awaiting::None;
     }
     void readBoth() {
         w->SwConnectButton->click();
@@ -247,7 +248,7 @@ class SwitchResetTest : public QObject, SimWindowsFixture {
         w->SwResetButton->click();
         QCOMPARE(app->messages(), QStringList{"Не выбрано ни одной сессии!"});
         links->ButtonConnect->click();
-        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, 0);
+        QTRY_COMPARE(MainWindow()->Pair.PendingLinksType, Awaiting::None);
         // A read in the links window changes no module: the pair's write stands.
         QVERIFY(w->SwSetButton->isEnabled());
         emit links->StringGridCurLinks->cellDoubleClicked(1, 2);  // S1, the partner session
@@ -300,7 +301,7 @@ class SwitchResetTest : public QObject, SimWindowsFixture {
         w->SwResetButton->click();
         QCOMPARE(app->messages(), log);
         QCOMPARE(MainWindow()->Pair.CurrentMux, 0);
-        QCOMPARE(MainWindow()->Pair.SwResetState, 0);
+        QCOMPARE(MainWindow()->Pair.SwResetState, Awaiting::None);
         QVERIFY(app->errors.isEmpty());
         QVERIFY(SettleExchanges());
         QCOMPARE(A().requests().size(), aBefore);
@@ -413,7 +414,8 @@ class SwitchResetTest : public QObject, SimWindowsFixture {
                 QFAIL(qPrintable("unknown step " + step));
             }
             // Every exchange, and the re-read that follows a reset, runs to its end.
-            QTRY_VERIFY_WITH_TIMEOUT(idle() && MainWindow()->Pair.PendingLinksType == 0 &&
+            QTRY_VERIFY_WITH_TIMEOUT(idle() &&
+                                         MainWindow()->Pair.PendingLinksType == Awaiting::None &&
                                          MainWindow()->Pending.count() == 0,
                                      3000);
             QVERIFY(SettleExchanges());

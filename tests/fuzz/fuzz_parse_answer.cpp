@@ -39,13 +39,13 @@ void SettingsAnswer(const uint8_t* data, size_t size, bool write) {
     TSettingsForm& form = *SettingsWindow();
     Receive(form, data, size, GroupConfig);
     if (write) {
-        form.Flow.ApplyState = CmdWriteConfig;
+        form.Flow.ApplyState = Awaiting::WriteConfig;
         form.ButtonSetCurOptionsClick(Sender::Answer);
-        FuzzCheck(form.Flow.ApplyState == 0, "the write flow ends with its answer");
+        FuzzCheck(form.Flow.ApplyState == Awaiting::None, "the write flow ends with its answer");
     } else {
-        form.Flow.ConnectState = 2;
+        form.Flow.ConnectState = Awaiting::ReadConfig;
         form.ButtonMuxConnectionClick(Sender::Answer);
-        FuzzCheck(form.Flow.ConnectState == 0, "the read flow ends with its answer");
+        FuzzCheck(form.Flow.ConnectState == Awaiting::None, "the read flow ends with its answer");
     }
 }
 
@@ -99,17 +99,17 @@ void StatisticsAnswer(const uint8_t* data, size_t size, int slot) {
             NewStatLog();
     }
     Receive(form, data, size, GroupStatistics);
-    form.Flow.PendingStatType = CmdReadStatistics;
+    form.Flow.PendingStatType = Awaiting::ReadStatistics;
     form.RequestButtonClick(Sender::Answer);
-    FuzzCheck(form.Flow.PendingStatType == 0, "the request ends with its answer");
+    FuzzCheck(form.Flow.PendingStatType == Awaiting::None, "the request ends with its answer");
 }
 
 void ClearAnswer(const uint8_t* data, size_t size) {
     TStatForm& form = *StatWindow(kSingleSlot);
     Receive(form, data, size, GroupStatistics);
-    form.Flow.PendingClearType = CmdClearStatistics;
+    form.Flow.PendingClearType = Awaiting::ClearStatistics;
     form.ClearButtonClick(Sender::Answer);
-    FuzzCheck(form.Flow.PendingClearType == 0, "the clear ends with its answer");
+    FuzzCheck(form.Flow.PendingClearType == Awaiting::None, "the clear ends with its answer");
     FuzzCheck(!form.TimerRequestStat->isActive(), "a clear in single mode starts no timer");
 }
 
@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     TStatForm& automatic = *StatWindow(kAutomaticSlot);
     const uint8_t cleared[] = {GroupStatistics, CmdClearStatistics};
     Receive(automatic, cleared, sizeof cleared, GroupStatistics);
-    automatic.Flow.PendingClearType = CmdClearStatistics;
+    automatic.Flow.PendingClearType = Awaiting::ClearStatistics;
     automatic.ClearButtonClick(Sender::Answer);
     FuzzCheck(automatic.Flow.ticking() && automatic.TimerRequestStat->isActive(),
               "the automatic mode runs once its clear is confirmed");

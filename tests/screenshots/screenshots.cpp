@@ -125,7 +125,8 @@ int main(int argc, char** argv) {
     form->SettingsButton->click();
     SettingsWindow()->move(460, 20);
     SettingsWindow()->ButtonMuxConnection->click();
-    step(WaitFor([] { return SettingsWindow()->Flow.ConnectState == 0; }), "settings read");
+    step(WaitFor([] { return SettingsWindow()->Flow.ConnectState == Awaiting::None; }),
+         "settings read");
     shoot(SettingsWindow(), "settings.png");
     SettingsWindow()->selectPage(1);
     SettingsWindow()->ComboBoxSockets->setCurrentIndex(0);
@@ -144,7 +145,8 @@ int main(int argc, char** argv) {
     stat->RequestButton->click();
     step(WaitFor([&] { return stat->TimerRequestStat->isActive(); }), "statistics clear");
     Settle(4000);
-    step(WaitFor([&] { return stat->Flow.PendingStatType == 0; }), "statistics request");
+    step(WaitFor([&] { return stat->Flow.PendingStatType == Awaiting::None; }),
+         "statistics request");
     stat->RequestButton->click();  // stop: the record is written
     shoot(stat, "statistics.png");
 
@@ -158,7 +160,8 @@ int main(int argc, char** argv) {
     sw->EditSwPortB->setText(portB);
     sw->SwConnectButton->click();
     step(WaitFor([&] {
-             return MainWindow()->Pair.SwConnectState == 0 && sw->SwSetButton->isEnabled();
+             return MainWindow()->Pair.SwConnectState == Awaiting::None &&
+                    sw->SwSetButton->isEnabled();
          }),
          "switching read");
     shoot(sw, "switching.png");
@@ -175,7 +178,8 @@ int main(int argc, char** argv) {
     links->EditIp->setText(a);
     links->EditPort->setText(portA);
     links->ButtonConnect->click();
-    step(WaitFor([&] { return MainWindow()->Pair.PendingLinksType == 0; }), "current links read");
+    step(WaitFor([&] { return MainWindow()->Pair.PendingLinksType == Awaiting::None; }),
+         "current links read");
     links->StringGridCurLinksDblClick(2, 1);  // S1 chosen for a selective reset
     shoot(links, "currentlinks.png");
 

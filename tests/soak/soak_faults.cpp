@@ -305,13 +305,14 @@ int main(int argc, char** argv) {
     int nextClose = 0;
     int closed = 0;
     const auto statIdle = [](TStatForm* w) {
-        return w->Flow.PendingStatType == 0 && w->Flow.PendingClearType == 0;
+        return w->Flow.PendingStatType == Awaiting::None &&
+               w->Flow.PendingClearType == Awaiting::None;
     };
     const auto operate = [&] {
         if (!issuing)
             return;
         TSettingsForm* s = SettingsWindow();
-        if (s->Flow.ConnectState == 0 && s->Flow.ApplyState == 0) {
+        if (s->Flow.ConnectState == Awaiting::None && s->Flow.ApplyState == Awaiting::None) {
             // A write needs a configuration read into the window; its fields are empty otherwise.
             if (settingsStep++ % 3 == 2 && !s->EditLocalIp->text().isEmpty())
                 s->ButtonSetCurOptions->click();
@@ -358,8 +359,10 @@ int main(int argc, char** argv) {
                 statRestartAt[n] = received();
             }
         }
-        if (MainWindow()->Pair.SwConnectState != 0 || MainWindow()->Pair.SwSetState != 0 ||
-            MainWindow()->Pair.SwResetState != 0 || MainWindow()->Pair.PendingLinksType != 0)
+        if (MainWindow()->Pair.SwConnectState != Awaiting::None ||
+            MainWindow()->Pair.SwSetState != Awaiting::None ||
+            MainWindow()->Pair.SwResetState != Awaiting::None ||
+            MainWindow()->Pair.PendingLinksType != Awaiting::None)
             return;
         const int op = switchStep++ % 8;
         switch (op) {
@@ -452,10 +455,12 @@ int main(int argc, char** argv) {
     settle.start();
     const auto busy = [&] {
         int n = MainWindow()->Pending.count() + OpenExchangeCount();
-        n += SettingsWindow()->Flow.ConnectState != 0 || SettingsWindow()->Flow.ApplyState != 0;
-        n += MainWindow()->Pair.SwConnectState != 0 || MainWindow()->Pair.SwSetState != 0 ||
-             MainWindow()->Pair.SwResetState != 0;
-        n += MainWindow()->Pair.PendingLinksType != 0;
+        n += SettingsWindow()->Flow.ConnectState != Awaiting::None ||
+             SettingsWindow()->Flow.ApplyState != Awaiting::None;
+        n += MainWindow()->Pair.SwConnectState != Awaiting::None ||
+             MainWindow()->Pair.SwSetState != Awaiting::None ||
+             MainWindow()->Pair.SwResetState != Awaiting::None;
+        n += MainWindow()->Pair.PendingLinksType != Awaiting::None;
         for (TStatForm* w : StatWindowList()) {
             n += !statIdle(w);
             n += w->RequestButton->text() == QString::fromUtf8(kStopCaption);

@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     auto waiting = [] {
         int n = 0;
         for (TStatForm* w : StatWindowList())
-            n += w->Flow.PendingStatType != 0 ? 1 : 0;
+            n += w->Flow.PendingStatType != Awaiting::None ? 1 : 0;
         return n;
     };
     while (waiting() > 0 && settle.elapsed() < 2000)
