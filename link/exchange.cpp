@@ -189,12 +189,17 @@ void EndThread() {
         g_threadsDone.notify_all();
 }
 
-// The command never reached the module: the window hears it on the GUI thread, unless it has
-// given the exchange up meanwhile.
-void FailExchange(ConnectionRef c, const QString& error) {
+// The last step of every exchange's thread. Under the lock, `settle` writes how the exchange
+// ended and the socket is shut (when the module had the request) and closed; the window's
+// handler is posted under the same lock, unless the window has given the exchange up meanwhile
+// (time-out or destruction): after that nothing more is posted to it.
+template <typename Settle>
+void EndExchange(ConnectionRef c, bool shutDown, Settle settle) {
     {
         std::lock_guard<std::mutex> guard(c->lock);
-        c->sendError = error;
+        settle(*c);
+        if (shutDown)
+            ::shutdown(c->socket, SHUT_RDWR);
         CloseSocket(c->socket);
         if (!c->Interrupted) {
             QMetaObject::invokeMethod(
@@ -203,6 +208,11 @@ void FailExchange(ConnectionRef c, const QString& error) {
     }
     c.reset();
     EndThread();
+}
+
+// The command never reached the module: the window hears it as a failed send.
+void FailExchange(ConnectionRef c, const QString& error) {
+    EndExchange(std::move(c), false, [&](TcpConnection& x) { x.sendError = error; });
 }
 
 void ReceiveThread(ConnectionRef c) {
@@ -232,28 +242,17 @@ void ReceiveThread(ConnectionRef c) {
             break;
         total += static_cast<int>(n);
     }
-    {
-        std::lock_guard<std::mutex> guard(c->lock);
-        c->receivedLength = total > 0 ? total : (failed ? -1 : 0);
-        if (c->Interrupted) {
-            c->receiveStatus = ReceiveStatusText::Interrupted;
+    EndExchange(std::move(c), true, [&](TcpConnection& x) {
+        x.receivedLength = total > 0 ? total : (failed ? -1 : 0);
+        if (x.Interrupted) {
+            x.receiveStatus = ReceiveStatusText::Interrupted;
         } else if (total > 0) {
-            c->receiveStatus = ReceiveStatusText::NewPacket;
+            x.receiveStatus = ReceiveStatusText::NewPacket;
         } else {
-            c->receiveStatus =
+            x.receiveStatus =
                 failed ? ReceiveStatusText::ReceiveError : ReceiveStatusText::ZeroLength;
         }
-        ::shutdown(c->socket, SHUT_RDWR);
-        CloseSocket(c->socket);
-        // Posted under the lock: once the window has abandoned the exchange (time-out or
-        // destruction), nothing more is posted to it.
-        if (!c->Interrupted) {
-            QMetaObject::invokeMethod(
-                c->callback.window, [c] { Deliver(c); }, Qt::QueuedConnection);
-        }
-    }
-    c.reset();
-    EndThread();
+    });
 }
 
 void ForgetClosed() {
@@ -306,13 +305,10 @@ QString SendCommand(const QString& address, const QString& port, Continuation ca
     try {
         std::thread(ReceiveThread, c).detach();
     } catch (const std::system_error&) {
-        {
-            std::lock_guard<std::mutex> guard(g_threadsLock);
-            if (--g_threadsRunning == 0)
-                g_threadsDone.notify_all();
-        }
+        // The thread never ran: its count goes back and the socket is closed here. The caller
+        // logs the text it gets, as for every error returned.
+        EndThread();
         CloseSocket(c->socket);
-        LogEvent(NetError::Thread);
         return NetError::Thread;
     }
     ForgetClosed();

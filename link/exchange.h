@@ -53,7 +53,8 @@ inline const QString Thread =
 
 // Starts the exchange's thread, which connects to address:port, sends `length` bytes of `data`
 // and receives the answer. Returns the empty text once the thread runs (then `started`, if given,
-// holds the exchange) or, when not even the socket could be made, one of the NetError texts.
+// holds the exchange) or, when not even the socket or the thread could be made, one of the
+// NetError texts, which the caller logs: SendCommand logs none of them itself.
 // A connect or send that fails later is logged and reaches the handler as Sender::SendFailed.
 // A port text that is not a number 0..65535 raises ConversionError before anything is opened.
 QString SendCommand(const QString& address, const QString& port, Continuation callback,
