@@ -39,7 +39,3 @@ struct TcpConnection {
     FrameBuffer received{};  // the exchange's own bytes, copied over on delivery
     bool delivered = false;
 };
-
-// The exchange SendCommand is setting up; empty whenever SendCommand is not running. Written and
-// read by SendCommand alone, on the GUI thread; others ask SendingCommand().
-extern TcpConnection* CurrentConnection;

@@ -20,7 +20,11 @@
 #include "link/shell.h"
 #include "link/trace.h"
 
+namespace {
+// The exchange SendCommand is setting up; empty whenever SendCommand is not running. Written and
+// read by SendCommand alone, on the GUI thread; others ask SendingCommand().
 TcpConnection* CurrentConnection = nullptr;
+}  // namespace
 
 bool SendingCommand() {
     return CurrentConnection != nullptr;
