@@ -196,7 +196,7 @@ class TestCli : public QObject {
         QTest::newRow("answer time-out out of range")
             << QStringList{"stats", "A", "--timeout", "61"} << 0 << none << 2 << ""
             << "--timeout";
-        // A silent module given up at --timeout, not after the usual 2 to 3 s (the test's 2 s).
+        // A silent module given up at --timeout, not after the usual 3 s (the rounds' 1.9 s).
         QTest::newRow("answer time-out")
             << QStringList{"stats", "A", "B", "--timeout", "0.3", "--every", "1.9", "--count", "2"}
             << int(CmdReadStatistics) << int(MisbehaviourKind::Silent) << 4 << ""

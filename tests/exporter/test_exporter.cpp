@@ -112,8 +112,8 @@ class ExporterTest : public QObject {
         options.allow << QHostAddress::parseSubnet(QStringLiteral("127.0.1.0/24"));
         exporter_ = std::make_unique<Exporter>(options);
         QVERIFY(silent_.listen(QHostAddress::Any, 0));
-        // The exporter's own tick: a silent module is given up by the link only after 2 to 3 s,
-        // so a probe that ends sooner ended by the scrape's time-out.
+        // A silent module is given up by the link only after its 3 s answer time-out, so a probe
+        // that ends sooner ended by the scrape's time-out.
     }
     void cleanupTestCase() {
         exporter_.reset();
